@@ -1,0 +1,94 @@
+/*
+ * nivex.h - the public interface of the NIVEX data-acquisition kit.
+ *
+ * Plain C (C99 or later, or C++). Every function returns 1 for success and 0 for
+ * failure unless its comment says otherwise; the reason for a failure is the
+ * calling thread's last error (QZ_GetLastError) and its text (QZ_GetFaultText).
+ */
+#ifndef NIVEX_H
+#define NIVEX_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define QZ_API __attribute__((visibility("default")))
+#else
+#define QZ_API
+#endif
+
+/* ------------------------------------------------------------------ error codes */
+/* Codes with a message text. */
+#define QZ_ERR_UNKNOWN                0x1
+#define QZ_ERR_SLOT_REGISTERED        0x13001
+#define QZ_ERR_SLOT_NOT_REGISTERED    0x13002
+#define QZ_ERR_UNKNOWN_MODULE         0x13003
+#define QZ_ERR_INVALID_MAC_ADDRESS    0x13004
+#define QZ_ERR_INVALID_COM_PORT       0x13005
+#define QZ_ERR_FUNCTION_NOT_SUPPORTED 0x13006
+#define QZ_ERR_MODULE_NOT_EXIST       0x13007
+#define QZ_ERR_INVALID_SLOT           0x13008
+#define QZ_ERR_EEPROM_ADDRESS         0x14001
+#define QZ_ERR_SRAM_ADDRESS           0x14002
+#define QZ_ERR_MEMORY_TYPE            0x14003
+#define QZ_ERR_NVRAM_ADDRESS          0x14004
+#define QZ_ERR_EEPROM_WRITE_PROTECTED 0x14005
+#define QZ_ERR_EEPROM_WRITE           0x14006
+#define QZ_ERR_EEPROM_READ            0x14007
+#define QZ_ERR_WATCHDOG_VALUE         0x15001
+#define QZ_ERR_WATCHDOG_MISSING       0x15002
+#define QZ_ERR_WATCHDOG_BASE_ADDRESS  0x15003
+#define QZ_ERR_WATCHDOG_OS_STARTUP    0x15004
+#define QZ_ERR_DEVICE_CHECKSUM        0x17001
+#define QZ_ERR_DEVICE_READ_TIMEOUT    0x17002
+#define QZ_ERR_DEVICE_RESPONSE        0x17003
+#define QZ_ERR_DEVICE_UNDER_RANGE     0x17004
+#define QZ_ERR_DEVICE_OVER_RANGE      0x17005
+#define QZ_ERR_OPEN_DEVICE            0x17006
+#define QZ_ERR_MODEM_STATUS           0x17007
+#define QZ_ERR_INVALID_VALUE          0x17008
+#define QZ_ERR_BUFFER_OVERFLOW        0x17009
+#define QZ_ERR_DEVICE_SEND            0x1700A
+#define QZ_ERR_CARD_UNSUPPORTED_API   0x18001
+#define QZ_ERR_API_UNSUPPORTED_CARD   0x18002
+#define QZ_ERR_SLOT_RANGE             0x18003
+#define QZ_ERR_CHANNEL_VALUE_RANGE    0x18004
+#define QZ_ERR_GAIN_RANGE             0x18005
+#define QZ_ERR_TRIGGER_MODE           0x18006
+#define QZ_ERR_VALUE_RANGE            0x18007
+#define QZ_ERR_CHANNEL_RANGE          0x18008
+#define QZ_ERR_DO_OVERWRITE           0x1800A
+#define QZ_ERR_AO_OVERWRITE           0x1800B
+/* Codes without a text of their own ("Unknow error code!"). */
+#define QZ_ERR_INVALID_HANDLE         0x1300A
+#define QZ_ERR_INVALID_ARGUMENT       0x1300C
+#define QZ_ERR_BUFFER_ALLOC           0x1300E
+#define QZ_ERR_LOG_FILE_OPEN          0x14102
+#define QZ_ERR_SCAN_PARAM_CONFLICT    0x1800C
+#define QZ_ERR_DELAY_TRIGGER_RANGE    0x1800D
+#define QZ_ERR_TRIGGER_TYPE           0x1800E
+#define QZ_ERR_TRIGGER_LEVEL          0x1800F
+#define QZ_ERR_TRIGGER_COUNT          0x18010
+#define QZ_ERR_DEVICE_BUSY            0x18011
+#define QZ_ERR_CONFIG_COMMAND         0x19002
+#define QZ_ERR_NOT_IMPLEMENTED        0xFFFFF
+
+/* The longest message text has 43 characters: a text buffer needs 44 bytes. */
+#define QZ_FAULT_TEXT_SIZE 44
+
+/* ------------------------------------------------------------------ errors */
+/* The calling thread's last error code, 0 when none. */
+QZ_API int QZ_GetLastError(void);
+/* Sets the calling thread's last error code. */
+QZ_API void QZ_SetLastError(unsigned int code);
+/* Clears the calling thread's last error code. */
+QZ_API void QZ_ClearLastError(void);
+/* Writes the message text of a code into text (at least QZ_FAULT_TEXT_SIZE bytes). */
+QZ_API void QZ_GetFaultText(unsigned int code, char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NIVEX_H */
