@@ -77,6 +77,9 @@ extern "C" {
 /* The longest message text has 43 characters: a text buffer needs 44 bytes. */
 #define QZ_FAULT_TEXT_SIZE 44
 
+/* Sync-in option bits. */
+#define QZ_SYNCIN_ENABLE 0x1 /* bit 0: sync-in scanning enabled */
+
 /* ------------------------------------------------------------------ errors */
 /* The calling thread's last error code, 0 when none. */
 QZ_API int QZ_GetLastError(void);
@@ -86,6 +89,69 @@ QZ_API void QZ_SetLastError(unsigned int code);
 QZ_API void QZ_ClearLastError(void);
 /* Writes the message text of a code into text (at least QZ_FAULT_TEXT_SIZE bytes). */
 QZ_API void QZ_GetFaultText(unsigned int code, char *text);
+
+/* ------------------------------------------------------------------ devices */
+/*
+ * A device handle is an opaque pointer returned by QZ_Device_Create. Every function that
+ * takes one fails with QZ_ERR_INVALID_HANDLE (result 0) for NULL, for a pointer that is not
+ * an open device and for a released handle. A null text or output pointer that a function
+ * would write gives QZ_ERR_INVALID_ARGUMENT (result 0).
+ */
+
+/* Sizes of the text buffers the device functions write (NUL included). */
+#define QZ_SDK_VERSION_SIZE      8   /* QZ_GetSDKVersion */
+#define QZ_MODEL_NAME_SIZE       20  /* QZ_GetModelName */
+#define QZ_FIRMWARE_VERSION_SIZE 32  /* QZ_GetFirmwareVersion */
+#define QZ_HW_VERSION_SIZE       48  /* QZ_GetHWFirmwareVersion */
+#define QZ_REPLY_SIZE            256 /* QZ_SendRecv reply */
+#define QZ_MAX_COMMAND_LENGTH    254 /* QZ_SendRecv command, in characters */
+
+/*
+ * Opens the module named by connection: "ip", "ip,commandPort" or "ip,commandPort,dataPort"
+ * (ports 9999 and 10010 when not given; empty fields are skipped; at most 77 characters,
+ * each field at most 19). Returns the device handle, or NULL with QZ_ERR_INVALID_ARGUMENT
+ * (a text refused before any traffic: not a dotted IPv4 address, a port that is not a number
+ * from 1 to 65535, more than three fields, too long), QZ_ERR_OPEN_DEVICE (the address is
+ * open already, or the module cannot be reached or connected) or QZ_ERR_MODULE_NOT_EXIST
+ * (no known module answers).
+ */
+QZ_API void *QZ_Device_Create(const char *connection);
+/*
+ * Stops the device, closes its connections and frees it; afterwards the handle fails every
+ * call with QZ_ERR_INVALID_HANDLE. Must not run while another call on the same handle runs.
+ */
+QZ_API int QZ_Device_Release(void *handle);
+/*
+ * Sends command (at most QZ_MAX_COMMAND_LENGTH characters, a carriage return is added) and
+ * writes the module's reply line without its carriage return into reply (QZ_REPLY_SIZE
+ * bytes). 1 on success; 0 with QZ_ERR_DEVICE_SEND or QZ_ERR_DEVICE_READ_TIMEOUT (no reply
+ * within timeoutMs milliseconds).
+ */
+QZ_API int QZ_SendRecv(void *handle, const char *command, char *reply, int timeoutMs);
+/* Writes the kit's version text "1.2.2.3" (QZ_SDK_VERSION_SIZE bytes). */
+QZ_API void QZ_GetSDKVersion(char *text);
+/* Writes the module's model name (QZ_MODEL_NAME_SIZE bytes); 1. */
+QZ_API int QZ_GetModelName(void *handle, char *text);
+/* Writes "V%X,%s" of the firmware version and date (QZ_FIRMWARE_VERSION_SIZE bytes); 1. */
+QZ_API int QZ_GetFirmwareVersion(void *handle, char *text);
+/*
+ * Writes the module's hardware version text (QZ_HW_VERSION_SIZE bytes; empty when the module
+ * does not tell it); 1.
+ */
+QZ_API int QZ_GetHWFirmwareVersion(void *handle, char *text);
+/* Sets / reads the configuration item (kind, item). */
+QZ_API int QZ_SetConfig(void *handle, int kind, int item, int value);
+QZ_API int QZ_GetConfig(void *handle, int kind, int item, int *value);
+/* Registers / removes the event callback; 1. */
+QZ_API int QZ_SetEventCallback(void *handle, unsigned short mask, unsigned short second,
+                               void *callback, void *userArgument);
+QZ_API int QZ_RemoveEventCallback(void *handle, unsigned short mask);
+/* Asks the module to restart; 1 (the module does not answer). */
+QZ_API int QZ_Reboot(void *handle);
+/* Slot carriers: the slot count and one card type byte per slot (types: 8 bytes); 1. */
+QZ_API int QZ_Get_Module_Count(void *handle, int *count, char *types);
+/* Slot carriers: configures the trigger output; 1. */
+QZ_API int QZ_Configure_Trig_Out(void *handle, int a, int b);
 
 #ifdef __cplusplus
 }

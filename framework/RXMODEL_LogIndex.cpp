@@ -1,0 +1,113 @@
+// The stored-log index: the folder walk that fills LogFileList.
+#include "framework/RXMODEL_LogIndex.h"
+
+#include <limits.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/RXMODEL_Class.h"
+#include "support/Storax.h"
+
+namespace nivex {
+
+namespace {
+
+constexpr size_t kEntryPath = sizeof(Modellogpath::logPath);  // 260 bytes, NUL included
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// Collapses runs of '/' and drops a trailing '/', so that cutting the path at
+// its last '/' always removes exactly one folder level.
+std::string Normalise(const char* folder) {
+  std::string out;
+  for (const char* p = folder; *p != '\0'; ++p)
+    if (*p != '/' || out.empty() || out.back() != '/') out.push_back(*p);
+  if (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+// The folder cut back n levels, or "" when it cannot be cut that far. A
+// relative folder is taken from "./", so that its levels can be cut to ".".
+bool CutBack(const std::string& folder, int n, std::string* out) {
+  std::string copy = folder[0] == '/' ? folder : "./" + folder;
+  std::vector<char> buf(copy.begin(), copy.end());
+  buf.push_back('\0');
+  if (BackPreviousDir(buf.data(), n) == nullptr) return false;
+  *out = buf.data();
+  return true;
+}
+
+// Where the ".config" files of the data files in folder may be: first the
+// config folders of the base in both layouts (data files in log/<prefix>, or
+// in log/<prefix>/<sub-folder>), then the tree four levels up.
+std::vector<std::string> SearchRoots(const std::string& folder) {
+  std::vector<std::string> roots;
+  std::string base;
+  for (int levels : {2, 3})
+    if (CutBack(folder, levels, &base)) roots.push_back(base.empty() ? "/config" : base + "/config");
+  if (CutBack(folder, 4, &base) && !base.empty()) roots.push_back(base);
+  return roots;
+}
+
+// Lists the data files of this type in folder and its sub-folders; false when
+// folder cannot be opened.
+bool WalkFolder(const std::string& folder, int type) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder, &entries)) return false;
+  bool rootsKnown = false;
+  std::vector<std::string> roots;
+  for (const FolderEntry& e : entries) {
+    std::string path = Join(folder, e.name);
+    if (path.size() >= PATH_MAX) continue;
+    if (e.isDir) {
+      WalkFolder(path, type);
+      continue;
+    }
+    if (checklogfiletype(e.name.c_str()) != type) continue;
+    if (path.size() >= kEntryPath) continue;  // never list a path cut short
+    char ip[16], tag[16], date[24];
+    if (checkLogFileFormat(e.name.c_str(), ip, tag, date) != 0) continue;  // not a log name
+    if (!rootsKnown) {
+      roots = SearchRoots(folder);
+      rootsKnown = true;
+    }
+    Modellogpath rec;
+    memset(&rec, 0, sizeof rec);
+    memcpy(rec.logPath, path.c_str(), path.size() + 1);
+    for (const std::string& root : roots) {
+      const char* cfg = FindConfigFile(root.c_str(), ip, tag, date);
+      if (cfg == nullptr) continue;
+      size_t n = strlen(cfg);
+      if (n < sizeof rec.configPath) memcpy(rec.configPath, cfg, n + 1);
+      break;
+    }
+    LogFileList->add_log_Obj(rec);
+  }
+  return true;
+}
+
+}  // namespace
+
+int FindFilesFromfolder(const char* folder, int type) {
+  if (folder == nullptr || folder[0] == '\0') return 0;
+  std::string top = Normalise(folder);
+  if (top.size() >= PATH_MAX || !WalkFolder(top, type)) return 0;
+  return LogFileList->length();
+}
+
+int FindFilename(int index, char* logPath, char* configPath) {
+  if (index < 0) return -1;
+  Modellogpath rec;
+  if (LogFileList->copy_log_Obj(static_cast<unsigned int>(index), rec) == 0) return -1;
+  rec.logPath[sizeof rec.logPath - 1] = '\0';
+  rec.configPath[sizeof rec.configPath - 1] = '\0';
+  if (logPath != nullptr) memcpy(logPath, rec.logPath, strlen(rec.logPath) + 1);
+  if (configPath != nullptr) memcpy(configPath, rec.configPath, strlen(rec.configPath) + 1);
+  return 0;
+}
+
+}  // namespace nivex

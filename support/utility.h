@@ -1,0 +1,88 @@
+// Small stateless helpers shared by every layer: sleep, address checks, narrow/wide text,
+// splitting and copying texts, hexadecimal and scaling conversions.
+#pragma once
+
+#include <cstddef>
+#include <cwchar>
+
+namespace nivex {
+
+// ------------------------------------------------------------------ relied on by the kit
+
+// Sleeps ms milliseconds, resuming after a signal for the remaining time.
+// 0 when the whole time has passed; -1 with errno EINVAL for ms < 0, -1 on another failure.
+int msleep(int ms);
+
+// 1 when text is a dotted IPv4 address (four decimal fields 0-255), else 0 (0 for null).
+int isValidIPv4(const char* text);
+
+// 1 when 0 <= port <= 65535, else 0.
+int isValidTCPPort(int port);
+
+// Narrows src into dst (capacity bytes, NUL included). Refuses (returns 0, dst untouched) a null
+// src or a text whose converted length plus its NUL exceeds capacity. A text that cannot be
+// converted in the current locale returns 0 with dst empty. On success returns 4 x the number
+// of wide characters; dst is always NUL-terminated.
+int WideToChar(const wchar_t* src, char* dst, unsigned int capacity);
+
+// Widens src into dst (capacity wide characters, terminator included). Refuses (returns 0,
+// dst untouched) a null src or a text of capacity characters or more. An invalid multibyte
+// sequence returns 0 with dst empty. On success returns the number of wide characters.
+int CharToWide(const char* src, wchar_t* dst, unsigned int capacity);
+
+// Copies src into dst (size bytes), cut to size-1 characters and always NUL-terminated when
+// size > 0. Returns strlen(src), so a result >= size means the text was cut. Null src copies "".
+size_t CopyText(char* dst, size_t size, const char* src);
+
+// Splits text at any of the delimiter characters into rows (empty fields are skipped, as with
+// strtok). Only the first 259 characters of text are looked at, every field is cut to 255
+// characters and at most maxRows rows are written. Returns the number of rows written.
+// Re-entrant.
+int Split(const char* text, const char* delimiters, char rows[][256], int maxRows);
+// The same for a text of len bytes that need not be NUL-terminated (data from a module): looks
+// at no more than len bytes and stops at a NUL.
+int Split(const char* text, size_t len, const char* delimiters, char rows[][256], int maxRows);
+
+// Copies up to length characters of src from position start (stopping at the end of the text)
+// into dst (dstSize bytes), cut to dstSize-1 and NUL-terminated. A start beyond the end gives
+// "", a negative start or length gives "". Returns dst.
+char* Mid(const char* src, int start, int length, char* dst, size_t dstSize);
+
+// Replaces every from by to in text; returns the number replaced (0 for null).
+int replacechar(char* text, char from, char to);
+
+// Replaces every '\\' by '/' in text.
+void BackslashToSlash(char* text);
+
+// Formats like snprintf into dst (size bytes, always NUL-terminated when size > 0), then turns
+// every '\\' of the result into '/'. Returns the length the full text would have.
+int __Snprintf_Log(char* dst, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Trace hook: does nothing.
+void Log(const char* where, const char* what);
+
+// ------------------------------------------------------------------ carried for applications
+
+// Parses hex as a hexadecimal number and stores its low 8 bits in *out; 1 when parsed, 0 when
+// the text holds no hexadecimal number, -1 for a null or empty text.
+int HexStrToByte(const char* hex, unsigned char* out);
+// The same, storing 32 bits in *out.
+int HexStrToLong(const char* hex, unsigned int* out);
+// For i = 0 .. n-1 stores the value of the two hexadecimal characters at positions 2i+1 and
+// 2i+2 of text (the lead character is skipped) in out[i]; stops at the end of the text.
+// Returns the number of bytes stored.
+int toByteArr(const char* text, unsigned char* out, short n);
+// Linear mapping of x from [inLow, inHigh] onto [outLow, outHigh] into *out.
+// 1 on success; 0 (out untouched) when inHigh == inLow or out is null.
+int toScale(float x, float inLow, float inHigh, float outLow, float outHigh, float* out);
+// The 32 bits of a float, and back.
+int FloatToHex(float value);
+float HexToFloat(unsigned int bits);
+// 4 x the number of characters of text, where a byte with its high bit set starts a
+// three-byte character; stops at the NUL.
+int get_wchar_size(const char* text);
+// Formats value as hexadecimal into a scratch buffer of its own; returns 0.
+int LongtoHexStr(unsigned int value);
+
+}  // namespace nivex
