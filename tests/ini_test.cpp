@@ -10,27 +10,13 @@
 
 #include "support/Storax.h"
 
+#include "tests/common/TestSupport.h"
+
 namespace fs = std::filesystem;
 using namespace nivex;
+using nivex::test::TempFolder;
 
 namespace {
-
-class TempFolder {
- public:
-  TempFolder() {
-    char tmpl[] = "/tmp/nivex_ini_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-  const std::string& str() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void Put(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -9,27 +9,13 @@
 #include "framework/RXMODEL_Class.h"
 #include "framework/RXMODEL_LogIndex.h"
 
+#include "tests/common/TestSupport.h"
+
 namespace fs = std::filesystem;
 using namespace nivex;
+using nivex::test::TempFolder;
 
 namespace {
-
-class TempFolder {
- public:
-  TempFolder() {
-    char tmpl[] = "/tmp/nivex_logidx_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-  const std::string& str() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void Touch(const std::string& path) {
   fs::create_directories(fs::path(path).parent_path());

@@ -12,29 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestSupport.h"
+
 namespace fs = std::filesystem;
 using namespace nivex;
+using nivex::test::TempFolder;
 
 namespace {
-
-// A fresh folder below /tmp, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    char tmpl[] = "/tmp/nivex_storax_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& str() const { return path_; }
-  const char* c() const { return path_.c_str(); }
-  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
- private:
-  std::string path_;
-};
 
 void Touch(const std::string& path, const std::string& text = "") {
   fs::create_directories(fs::path(path).parent_path());

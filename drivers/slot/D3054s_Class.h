@@ -1,0 +1,38 @@
+// The D3054s carrier: up to eight cards of the kinds in Supported_IO_List (8, 12 or 16 analog
+// input channels, one range, no calibration in the host). Per-slot commands carry the slot
+// index; its raw reads send "#01H" without any slot digit.
+#pragma once
+
+#include "drivers/slot/SlotCarrier.h"
+
+namespace nivex {
+
+class D3054s : public SlotCarrier {
+ public:
+  D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
+  ~D3054s() override;
+
+  // "$01F": the reply's comma-separated fields (from position 1), one per slot, each read as
+  // up to 4 hexadecimal digits and written as "V%X" joined by ','. Fewer than 2 fields, a
+  // failed exchange or a refusal give an empty text and 0; a field the reply does not have (or
+  // that holds no number) ends the list.
+  int GetFPGAVersion(char* text) override;
+
+  // The card of slot k ("non" for an empty or unknown card).
+  IOmodule slotCard[kMaxSlots];
+
+ protected:
+  const char* ClassName() const override { return "D3054s"; }
+  bool ParseSlotMap(const char* reply) override;
+  void ClearSlotMap() override;
+  unsigned int SlotDataPort(int k) const override;
+  int SlotCapacity(int k) const override;
+  int SlotDigit(int k) const override;
+  void FormatRawRead(char* command, size_t size, int k, int gain) const override;
+  int CardType(int k) const override;
+  // Item 6 does not exist here: the set does nothing, the get writes 0; both give 1.
+  int SetChannelValue(int channel, int mV) override;
+  int GetChannelValue(int channel, int* mV) override;
+};
+
+}  // namespace nivex

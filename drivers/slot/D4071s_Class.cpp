@@ -1,0 +1,208 @@
+// D4071s: slot map, calibration, hardware versions and configuration item 6.
+#include "drivers/slot/D4071s_Class.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "support/FaultText.h"
+
+namespace nivex {
+namespace {
+
+constexpr size_t kCalEntryWidth = 8;  // gain (4 hex) and offset (4 hex) of one channel
+
+int Fail(unsigned int code) {
+  _SetLastError(code);
+  return 0;
+}
+
+}  // namespace
+
+D4071s::D4071s(const char* ip, int cmdPort, int dataPort, WRXmodule row)
+    : SlotCarrier(ip, cmdPort, dataPort, row) {
+  sampleRate = 100;
+  for (int k = 0; k < kMaxSlots; ++k) slotPosition[k] = -1;
+  channelValues = channelValue;
+}
+
+D4071s::~D4071s() { channelValues = nullptr; }
+
+// ------------------------------------------------------------------ slot map
+
+bool D4071s::ParseSlotMap(const char* reply) {
+  // "!01" + count digit + one flag per position 0-7; flags the reply does not reach mean
+  // "no card".
+  const size_t len = strnlen(reply, 4 + kMaxSlots);
+  if (reply[0] != '!' || len < 4 || reply[3] < '1' || reply[3] > '8') return false;
+  const int count = reply[3] - '0';
+  int positions[kMaxSlots];
+  int found = 0;
+  for (int p = 0; p < kMaxSlots && found < count; ++p) {
+    const size_t at = 4 + static_cast<size_t>(p);
+    if (at < len && reply[at] == '1') positions[found++] = p;
+  }
+  // A slot without a position would have no data port and no digit to address it.
+  if (found < count) return false;
+  for (int k = 0; k < kMaxSlots; ++k) slotPosition[k] = k < count ? positions[k] : -1;
+  slotCount = count;
+  module.AI = static_cast<unsigned short>(count * kSlotChannels);
+  return true;
+}
+
+void D4071s::ClearSlotMap() {
+  slotCount = 0;
+  for (int k = 0; k < kMaxSlots; ++k) slotPosition[k] = -1;
+}
+
+unsigned int D4071s::SlotDataPort(int k) const { return dataPort[slotPosition[k]]; }
+
+int D4071s::SlotCapacity(int) const { return kSlotChannels; }
+
+int D4071s::SlotDigit(int k) const { return slotPosition[k]; }
+
+void D4071s::FormatRawRead(char* command, size_t size, int k, int gain) const {
+  std::snprintf(command, size, "#01HS%01dG%01d", slotPosition[k], gain);
+}
+
+int D4071s::CardType(int k) const { return slotPosition[k] >= 0 ? 8 : -1; }
+
+int D4071s::AfterConnect() {
+  SetWinSize(kWindowSize);
+  return ReadAllGainOffsetfromQZ() == 1 ? 1 : 0;
+}
+
+// ------------------------------------------------------------------ calibration
+
+int D4071s::ApplyCalibration(int code, uint16_t gain, int16_t offset) {
+  const int64_t raw = static_cast<int16_t>(static_cast<uint16_t>(code & 0xFFFF));
+  const int64_t product = raw * gain;
+  // An arithmetic shift by 15: rounds toward minus infinity.
+  const int64_t scaled = product >= 0 ? product / 32768 : -((-product + 32767) / 32768);
+  int64_t v = scaled + offset;
+  if (v > 32767) v = 32767;
+  if (v < -32768) v = -32768;
+  return static_cast<int>(v);
+}
+
+float D4071s::CodeToVolts(int code, int gainCode) {
+  return static_cast<float>(code) / (gainCode == 0 ? 6553.6f : 3276.8f);
+}
+
+int D4071s::CheckChannelGain(int channel, int gain) const {
+  int k = 0, within = 0;
+  if (!SlotOfChannel(channel, &k, &within)) return Fail(QZ_ERR_CHANNEL_RANGE);
+  const int ranges = module.AIranges < kGains ? module.AIranges : kGains;
+  if (gain < 0 || gain >= ranges) return Fail(QZ_ERR_GAIN_RANGE);
+  return 1;
+}
+
+int D4071s::Calibrate_HEX(int code, int channel, int gain, int* out) {
+  if (!CheckChannelGain(channel, gain)) return 0;
+  if (out == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  const int k = channel / kSlotChannels, i = channel % kSlotChannels;
+  *out = ApplyCalibration(code, calGain[k][i][gain], calOffset[k][i][gain]);
+  return 1;
+}
+
+int D4071s::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
+  if (!CheckChannelGain(channel, gain)) return 0;
+  if (out == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  int calibrated = 0;
+  if (!Calibrate_HEX(code, channel, gain, &calibrated)) return 0;
+  *out = CodeToVolts(calibrated, gain);
+  return 1;
+}
+
+int D4071s::ReadGainOffset(int channel, int gain, unsigned short* gainOut, short* offsetOut) {
+  if (gainOut == nullptr || offsetOut == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  *gainOut = 0;
+  *offsetOut = 0;
+  if (!CheckChannelGain(channel, gain)) return 0;
+  const int k = channel / kSlotChannels, i = channel % kSlotChannels;
+  *gainOut = calGain[k][i][gain];
+  *offsetOut = calOffset[k][i][gain];
+  return 1;
+}
+
+int D4071s::ReadAllGainOffsetfromQZ() {
+  for (int k = 0; k < slotCount; ++k) {
+    for (int g = 0; g < kGains; ++g) {
+      char reply[kReplySize];
+      if (!Exchange(reply, "$01RS%1d%1dG%1d", slotPosition[k], 0, g)) return 0;
+      // Eight entries from position 1, directly behind the lead character.
+      if (!DataReply(reply, 1 + kSlotChannels * kCalEntryWidth)) return 0;
+      uint32_t gains[kSlotChannels], offsets[kSlotChannels];
+      for (int i = 0; i < kSlotChannels; ++i) {
+        const size_t at = 1 + static_cast<size_t>(i) * kCalEntryWidth;
+        if (!HexField(reply, at, 4, &gains[i]) || !HexField(reply, at + 4, 4, &offsets[i]))
+          return 0;
+      }
+      for (int i = 0; i < kSlotChannels; ++i) {
+        calGain[k][i][g] = static_cast<uint16_t>(gains[i]);
+        calOffset[k][i][g] = static_cast<int16_t>(static_cast<uint16_t>(offsets[i]));
+      }
+    }
+  }
+  return 1;
+}
+
+// ------------------------------------------------------------------ versions
+
+int D4071s::GetFPGAVersion(char* text) {
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  text[0] = '\0';
+  char reply[kReplySize];
+  if (!Exchange(reply, "$01FS8")) return 0;
+  if (reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  unsigned int v[kMaxSlots] = {};
+  std::sscanf(reply, ">%04X,%04X,%04X,%04X,%04X,%04X,%04X,%04X", &v[0], &v[1], &v[2], &v[3],
+              &v[4], &v[5], &v[6], &v[7]);
+  for (unsigned int& x : v) x &= 0xFFFFu;  // one 16-bit value per position
+  std::snprintf(text, kVersionTextSize, "V%X,V%X,V%X,V%X,V%X,V%X,V%X,V%X", v[0], v[1], v[2], v[3],
+                v[4], v[5], v[6], v[7]);
+  return 1;
+}
+
+// ------------------------------------------------------------------ configuration item 6
+
+int D4071s::SetChannelValue(int channel, int mV) {
+  if (channel < 0 || channel >= ChannelTotal() || channel >= kMaxChannels)
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  const float volts = static_cast<float>(mV) * 0.001f;
+  uint32_t bits = 0;
+  std::memcpy(&bits, &volts, sizeof(bits));
+  char reply[kReplySize];
+  if (!Exchange(reply, "~01EDS%1dC%1dG%08X", channel / kSlotChannels, channel % kSlotChannels,
+                static_cast<unsigned int>(bits)))
+    return Fail(QZ_ERR_CONFIG_COMMAND);
+  // The module acknowledges with exactly "!01".
+  if (reply[0] != '!' || strnlen(reply, 4) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
+  channelValue[channel] = volts;
+  return 1;
+}
+
+int D4071s::GetChannelValue(int channel, int* mV) {
+  if (channel < 0 || channel >= ChannelTotal() || channel >= kMaxChannels)
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  char reply[kReplySize];
+  if (!Exchange(reply, "~01EDS%1dC%1d", channel / kSlotChannels, channel % kSlotChannels)) {
+    *mV = 0;
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  }
+  // Exactly "!01" and the 8 hexadecimal digits of the float's bits.
+  uint32_t bits = 0;
+  if (reply[0] != '!' || strnlen(reply, 12) != 11 || !HexField(reply, 3, 8, &bits))
+    return Fail(QZ_ERR_CONFIG_COMMAND);
+  float volts = 0.0f;
+  std::memcpy(&volts, &bits, sizeof(volts));
+  const float product = 1000.0f * volts;
+  // Only a finite value inside the int range converts to an int.
+  if (!std::isfinite(product) || product >= 2147483648.0f || product < -2147483648.0f)
+    return Fail(QZ_ERR_INVALID_VALUE);
+  *mV = static_cast<int>(product);
+  channelValue[channel] = volts;
+  return 1;
+}
+
+}  // namespace nivex

@@ -1,0 +1,258 @@
+// The slot carriers' commands. Every pattern is matched against the whole line, so texts that
+// share a beginning ("~01RP" and "~01RPF...", "#01H" and "#01HS...") never take each other's
+// answers. Replies carry no CR; the engine adds it.
+#include "emulator/SlotCarrier.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+namespace nivex::emu {
+namespace {
+
+constexpr int kPositions = 8;
+constexpr int kMaxDataPorts = 8;
+constexpr int kD4071sChannels = 8;
+
+int Digit(const std::smatch& m, size_t i) { return std::atoi(m[i].str().c_str()); }
+
+// Channels of a D3054s card character.
+int CardChannels(char c) {
+  switch (c) {
+    case '1': case '3': case '8': return 8;
+    case '2': case '4': return 12;
+    case '9': return 16;
+    default: return 0;
+  }
+}
+
+int ClampInt16(double v) {
+  if (v > 32767.0) return 32767;
+  if (v < -32768.0) return -32768;
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+std::string SlotCarrierModule::DefaultLayout(Model m) {
+  return m == Model::D4071s ? "11111111" : "1199";
+}
+
+SlotCarrierModule::SlotCarrierModule(Engine& engine, Model model)
+    : ModuleHandler(engine), model_(model) {
+  layout_ = engine.options().slotLayout.empty() ? DefaultLayout(model)
+                                                : engine.options().slotLayout;
+  int first = 0;
+  if (model_ == Model::D4071s) {
+    for (int p = 0; p < kPositions && p < static_cast<int>(layout_.size()); ++p) {
+      if (layout_[static_cast<size_t>(p)] != '1') continue;
+      slots_.push_back(Slot{p, kD4071sChannels, first});
+      first += kD4071sChannels;
+    }
+    cardVersion_.assign(kPositions, 0);
+    for (int p = 0; p < kPositions; ++p) cardVersion_[static_cast<size_t>(p)] = 0x100u + p;
+  } else {
+    for (size_t k = 0; k < layout_.size(); ++k) {
+      const int n = CardChannels(layout_[k]);
+      slots_.push_back(Slot{static_cast<int>(k), n, first});
+      first += n;
+    }
+    cardVersion_.assign(std::max<size_t>(slots_.size(), 1), 0);
+    for (size_t k = 0; k < cardVersion_.size(); ++k)
+      cardVersion_[k] = 0x100u + static_cast<unsigned>(k);
+  }
+  Build();
+}
+
+std::vector<int> SlotCarrierModule::DataPortOffsets() const {
+  std::vector<int> offsets;
+  for (const Slot& s : slots_) {
+    if (static_cast<int>(offsets.size()) >= kMaxDataPorts) break;
+    offsets.push_back(s.position);
+  }
+  return offsets;
+}
+
+CalShape SlotCarrierModule::AICalShape() const {
+  return model_ == Model::D4071s ? CalShape{kPositions * kD4071sChannels, 2} : CalShape{};
+}
+
+CalEntry SlotCarrierModule::UnityAI(int) const { return CalEntry{0x8000, 0, 0}; }
+
+int SlotCarrierModule::SlotPosition(int k) const {
+  return (k >= 0 && k < SlotCount()) ? slots_[static_cast<size_t>(k)].position : -1;
+}
+
+int SlotCarrierModule::SlotChannels(int k) const {
+  return (k >= 0 && k < SlotCount()) ? slots_[static_cast<size_t>(k)].channels : 0;
+}
+
+int SlotCarrierModule::FirstChannel(int k) const {
+  return (k >= 0 && k < SlotCount()) ? slots_[static_cast<size_t>(k)].first : 0;
+}
+
+int SlotCarrierModule::SlotAtPosition(int position) const {
+  for (int k = 0; k < SlotCount(); ++k)
+    if (slots_[static_cast<size_t>(k)].position == position) return k;
+  return -1;
+}
+
+void SlotCarrierModule::SetRawSlot(int k) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  rawSlot_ = k;
+}
+
+void SlotCarrierModule::SetCardVersion(int index, unsigned version) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  if (index >= 0 && index < static_cast<int>(cardVersion_.size()))
+    cardVersion_[static_cast<size_t>(index)] = version;
+}
+
+std::string SlotCarrierModule::VoltFields(int k, int gain) const {
+  // D4071s: +-5 V at gain code 0, +-10 V at 1; the D3054s cards: +-10 V.
+  const double full = (model_ == Model::D4071s && gain == 0) ? 5.0 : 10.0;
+  std::string out;
+  const Slot& s = slots_[static_cast<size_t>(k)];
+  for (int i = 0; i < s.channels; ++i) {
+    const double v = std::clamp(engine_.Signal(s.first + i), -full, full);
+    out += Format("%+07.3f", v);
+  }
+  return out;
+}
+
+int SlotCarrierModule::RawCode(int channel, int gain) const {
+  const double volts = engine_.Signal(channel);
+  if (model_ != Model::D4071s) return ClampInt16(std::lround(volts * 3276.8));
+  const int code = ClampInt16(std::lround(volts * (gain == 0 ? 6553.6 : 3276.8)));
+  // The card delivers the code before its calibration: the host's (raw x gain) >> 15 + offset
+  // gives the code back.
+  const CalEntry e = engine_.Calibration(false, channel, gain);
+  if (e.gain == 0) return 0;
+  return ClampInt16(std::ceil((code - e.offset) * 32768.0 / e.gain));
+}
+
+Answer SlotCarrierModule::Handle(const std::string& line) { return table_.Dispatch(line); }
+
+void SlotCarrierModule::Build() {
+  // Reboot.
+  table_.Add(R"(\$01Q)", [this](const std::smatch&) {
+    switch (engine_.options().reboot) {
+      case RebootBehaviour::Acknowledge: return Answer::Ack();
+      case RebootBehaviour::Silent: return Answer::None();
+      case RebootBehaviour::Drop: return Answer::Disconnect();
+    }
+    return Answer::None();
+  });
+  // Data window size: "~01WS8032768".
+  table_.Add(R"(~01WS(\d)(\d{6,}))", [this](const std::smatch& m) {
+    engine_.windowSize = std::strtoul(m[2].str().c_str(), nullptr, 10);
+    return Answer::Ack();
+  });
+  // Configuration kind 5.
+  table_.Add(R"(~01RPF(\d{5}))", [this](const std::smatch& m) {
+    rpf_ = Digit(m, 1);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01RP)", [this](const std::smatch&) { return Answer::Text(Format("!01P%05d", rpf_)); });
+  table_.Add(R"(~01DT(\d{5}))", [this](const std::smatch& m) {
+    dt_ = Digit(m, 1);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01DT)", [this](const std::smatch&) { return Answer::Text(Format("!01%05d", dt_)); });
+  if (model_ == Model::D4071s) {
+    BuildD4071s();
+  } else {
+    BuildD3054s();
+  }
+}
+
+void SlotCarrierModule::BuildD4071s() {
+  // Slot map: "!01" + count digit + one flag per position.
+  table_.Add(R"(\$01C)", [this](const std::smatch&) {
+    std::string flags(kPositions, '0');
+    for (const Slot& s : slots_) flags[static_cast<size_t>(s.position)] = '1';
+    return Answer::Text(Format("!01%d", SlotCount()) + flags);
+  });
+  // Calibration of the card at a position and a gain code: "!" + 8 x gain, offset.
+  table_.Add(R"(\$01RS(\d)(\d)G([01]))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    std::string out = "!";
+    for (int i = 0; i < kD4071sChannels; ++i) {
+      const CalEntry e = engine_.Calibration(false, FirstChannel(k) + i, Digit(m, 3));
+      out += Format("%04X%04X", e.gain & 0xFFFFu, static_cast<unsigned>(e.offset) & 0xFFFFu);
+    }
+    return Answer::Text(out);
+  });
+  // Hardware versions of positions 0-7 (0 where no card sits).
+  table_.Add(R"(\$01FS8)", [this](const std::smatch&) {
+    std::string out = ">";
+    for (int p = 0; p < kPositions; ++p) {
+      const unsigned v = SlotAtPosition(p) >= 0 ? cardVersion_[static_cast<size_t>(p)] : 0;
+      out += Format(p == 0 ? "%04X" : ",%04X", v & 0xFFFFu);
+    }
+    return Answer::Text(out);
+  });
+  // Volts of the card at a position: "!" + 8 fields of 7 characters.
+  table_.Add(R"(#01S(\d)G([01]))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    return Answer::Text("!" + VoltFields(k, Digit(m, 2)));
+  });
+  // Raw codes of the card at a position: "!" + 8 x "%04X".
+  table_.Add(R"(#01HS(\d)G([01]))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    std::string out = "!";
+    for (int i = 0; i < kD4071sChannels; ++i)
+      out += Format("%04X", static_cast<unsigned>(RawCode(FirstChannel(k) + i, Digit(m, 2))) & 0xFFFFu);
+    return Answer::Text(out);
+  });
+  // Item 6 by slot index and channel: the float's bits, kept as sent.
+  table_.Add(R"(~01EDS(\d)C([0-7])G([0-9A-Fa-f]{8}))", [this](const std::smatch& m) {
+    const int k = Digit(m, 1);
+    if (k >= SlotCount()) return Answer::Refuse();
+    edBits_[k][Digit(m, 2)] = static_cast<uint32_t>(std::strtoul(m[3].str().c_str(), nullptr, 16));
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01EDS(\d)C([0-7]))", [this](const std::smatch& m) {
+    const int k = Digit(m, 1);
+    if (k >= SlotCount()) return Answer::Refuse();
+    return Answer::Text(Format("!01%08X", static_cast<unsigned>(edBits_[k][Digit(m, 2)])));
+  });
+}
+
+void SlotCarrierModule::BuildD3054s() {
+  // Slot map: "!01" + slot count in two hexadecimal digits + the card characters.
+  table_.Add(R"(\$01C)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%02X", static_cast<unsigned>(SlotCount() & 0xFF)) + layout_);
+  });
+  // Hardware versions, one field per slot; a single slot gets a second field, since the host
+  // takes fewer than two fields as no answer.
+  table_.Add(R"(\$01F)", [this](const std::smatch&) {
+    std::string out = "!";
+    const size_t n = std::max<size_t>(2, slots_.size());
+    for (size_t k = 0; k < n; ++k) {
+      const unsigned v = k < cardVersion_.size() ? cardVersion_[k] : 0;
+      out += Format(k == 0 ? "%X" : ",%X", v);
+    }
+    return Answer::Text(out);
+  });
+  // Volts of slot k: as many fields as its card has channels.
+  table_.Add(R"(#01S(\d)G(\d))", [this](const std::smatch& m) {
+    const int k = Digit(m, 1);
+    if (k >= SlotCount()) return Answer::Refuse();
+    return Answer::Text("!" + VoltFields(k, Digit(m, 2)));
+  });
+  // Raw codes: the command names no slot, so one slot (rawSlot_) answers it.
+  table_.Add(R"(#01H)", [this](const std::smatch&) {
+    if (rawSlot_ < 0 || rawSlot_ >= SlotCount()) return Answer::Refuse();
+    std::string out = "!";
+    for (int i = 0; i < SlotChannels(rawSlot_); ++i)
+      out += Format("%04X", static_cast<unsigned>(RawCode(FirstChannel(rawSlot_) + i, 0)) & 0xFFFFu);
+    return Answer::Text(out);
+  });
+}
+
+}  // namespace nivex::emu

@@ -1,0 +1,121 @@
+// nivex-emu: runs one emulated module until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "emulator/Emulator.h"
+
+namespace {
+
+void Usage(FILE* out) {
+  fprintf(out,
+          "usage: nivex-emu --model RX5K10|RX5K30|RXBN500|D4071s|D3054s [options]\n"
+          "\n"
+          "Stands in for one networked acquisition module: serves the name service on\n"
+          "port 10000 of its address, the command port and the data port(s). Prints a\n"
+          "line containing \"ready\" once every port listens; runs until SIGINT or\n"
+          "SIGTERM, then exits 0.\n"
+          "\n"
+          "  --model M        module type (required)\n"
+          "  --ip ADDR        IPv4 address to serve on (default 127.0.0.1)\n"
+          "  --cmd-port N     command port (default 9999)\n"
+          "  --data-port N    data port; slot carriers add the slot's offset (default 10010)\n"
+          "  --firmware HEX   firmware version reported by the name service, hexadecimal\n"
+          "                   (default 400)\n"
+          "  --help           this text\n");
+}
+
+bool ParsePort(const char* text, int* port) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535) return false;
+  *port = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  nivex::emu::Options o;
+  bool haveModel = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) {
+      fprintf(stderr, "nivex-emu: %s needs a value\n", a.c_str());
+      Usage(stderr);
+      return 2;
+    }
+    const char* v = argv[++i];
+    if (a == "--model") {
+      if (!nivex::emu::ParseModel(v, &o.model)) {
+        fprintf(stderr, "nivex-emu: unknown model '%s'\n", v);
+        return 2;
+      }
+      haveModel = true;
+    } else if (a == "--ip") {
+      o.ip = v;
+    } else if (a == "--cmd-port") {
+      if (!ParsePort(v, &o.cmdPort)) {
+        fprintf(stderr, "nivex-emu: bad command port '%s'\n", v);
+        return 2;
+      }
+    } else if (a == "--data-port") {
+      if (!ParsePort(v, &o.dataPort)) {
+        fprintf(stderr, "nivex-emu: bad data port '%s'\n", v);
+        return 2;
+      }
+    } else if (a == "--firmware") {
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long fw = strtoul(v, &end, 16);
+      if (errno != 0 || end == v || *end != '\0' || fw == 0 || fw > 0xFFFF) {
+        fprintf(stderr, "nivex-emu: bad firmware version '%s' (1-FFFF, hexadecimal)\n", v);
+        return 2;
+      }
+      o.firmwareVersion = static_cast<unsigned>(fw);
+    } else {
+      fprintf(stderr, "nivex-emu: unknown option '%s'\n", a.c_str());
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (!haveModel) {
+    fprintf(stderr, "nivex-emu: --model is required\n");
+    Usage(stderr);
+    return 2;
+  }
+
+  // The signals are taken synchronously here; every thread inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  nivex::emu::Emulator emu(o);
+  if (!emu.Start()) {
+    fprintf(stderr, "nivex-emu: cannot listen on %s (ports 10000, %d, %d): %s\n", o.ip.c_str(),
+            o.cmdPort, o.dataPort, strerror(errno));
+    return 1;
+  }
+  std::string data;
+  for (int p : emu.DataPorts()) data += (data.empty() ? "" : ",") + std::to_string(p);
+  printf("nivex-emu %s ready on %s: name 10000, command %d, data %s\n",
+         nivex::emu::ModelText(o.model), o.ip.c_str(), o.cmdPort, data.c_str());
+  fflush(stdout);
+
+  int sig = 0;
+  while (sigwait(&stopSignals, &sig) != 0) {
+  }
+  emu.Stop();
+  return 0;
+}

@@ -1,0 +1,187 @@
+// The command exchange of MODEL: one command line out, one reply line back.
+//
+// Each exchange holds the device's exchange lock from the drain to the reply, so the
+// application and the device's worker never receive each other's replies. Before the command
+// goes out, whatever is still waiting on the socket (a late reply to an earlier command that
+// timed out) is discarded. The reply is collected piece by piece until a piece ends in CR;
+// the wait is a poll() on the time that is left, so a reply is taken as soon as it arrives.
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "framework/RXMODEL_Class.h"
+#include "support/FaultText.h"
+#include "support/tcp.h"
+
+namespace nivex {
+namespace {
+
+constexpr size_t kLineSize = 256;   // a command with its CR; one receive; a SendRec reply
+constexpr size_t kMaxCommand = kLineSize - 2;  // 254 characters
+constexpr size_t kSendRec2DefaultSize = 1024;  // the reply buffer of SendRec2's one caller
+
+// Milliseconds to wait for the next piece so that, once they have passed, the time-out has
+// been exceeded (the exchange gives up only when the elapsed time is greater than it).
+int WaitMs(double timeoutMs, double elapsedMs) {
+  const double left = timeoutMs - elapsedMs;
+  if (left < 0) return 0;
+  if (left > INT_MAX / 2) return INT_MAX / 2;
+  return static_cast<int>(left) + 1;
+}
+
+// What one exchange collected: the first `capacity` bytes of the reply are kept in buf, and
+// total counts every byte received, the ones that did not fit included.
+struct Collected {
+  char* buf;
+  size_t capacity;
+  size_t total = 0;
+
+  void Append(const char* piece, size_t n) {
+    if (total < capacity) {
+      const size_t room = capacity - total;
+      std::memcpy(buf + total, piece, n < room ? n : room);
+    }
+    total += n;
+  }
+};
+
+// Sends command (len characters, no CR) with a CR and collects the reply into `got` until a
+// received piece ends in CR. The caller holds the exchange lock. 1 on success; 0 with 0x1700A
+// for a failed or short send, 0x17002 when no complete reply came within timeoutMs (or the
+// connection ended or failed, after which none can come).
+int Transact(Chronum& clock, int sock, const char* command, size_t len, int timeoutMs,
+                    Collected& got) {
+  char line[kLineSize];
+  std::memcpy(line, command, len);
+  line[len] = '\r';
+
+  const double start = clock.GetTimeTicks();
+  tcp_drain(sock);
+  const ssize_t sent = tcp_send(sock, line, len + 1);
+  if (sent != static_cast<ssize_t>(len + 1)) {
+    _SetLastError(QZ_ERR_DEVICE_SEND);
+    return 0;
+  }
+
+  for (;;) {
+    const double elapsed = clock.GetTimeTicks() - start;
+    if (elapsed > timeoutMs) break;
+    const int ready = detail::WaitReadable(sock, WaitMs(timeoutMs, elapsed));
+    if (ready < 0) break;  // the socket itself is unusable: no reply can come
+    if (ready == 0) continue;
+    char piece[kLineSize];
+    const ssize_t n = recv(sock, piece, sizeof(piece), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      break;  // connection reset or failed
+    }
+    if (n == 0) break;  // the module closed the connection
+    got.Append(piece, static_cast<size_t>(n));
+    if (piece[n - 1] == '\r') return 1;
+  }
+  _SetLastError(QZ_ERR_DEVICE_READ_TIMEOUT);
+  return 0;
+}
+
+// The command's length, or -1 (error 0x1300C, nothing sent) for a null command or reply
+// buffer or a command longer than 254 characters.
+long CheckedCommandLength(const char* command, const char* reply) {
+  if (command == nullptr || reply == nullptr) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return -1;
+  }
+  const size_t len = strnlen(command, kMaxCommand + 1);
+  if (len > kMaxCommand) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return -1;
+  }
+  return static_cast<long>(len);
+}
+
+}  // namespace
+
+int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
+  const long len = CheckedCommandLength(command, reply);
+  if (len < 0) return 0;
+
+  char buf[kLineSize];
+  Collected got{buf, sizeof(buf)};
+  {
+    std::lock_guard<std::mutex> lock(exchangeMutex);
+    if (!Transact(*watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
+                          got))
+      return 0;
+  }
+  // The joined reply without its final CR, at most 255 characters.
+  size_t n = got.total - 1;
+  if (n > kLineSize - 1) n = kLineSize - 1;
+  std::memcpy(reply, buf, n);
+  reply[n] = '\0';
+  return 1;
+}
+
+int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {
+  return SendRec2(sock, command, reply, timeoutMs, kSendRec2DefaultSize);
+}
+
+int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize) {
+  if (replySize == 0) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return 0;
+  }
+  const long len = CheckedCommandLength(command, reply);
+  if (len < 0) return 0;
+
+  Collected got{reply, replySize - 1};
+  int ok;
+  {
+    std::lock_guard<std::mutex> lock(exchangeMutex);
+    ok = Transact(*watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
+                          got);
+  }
+  // The collected text loses its last four bytes (the CR and the three characters before
+  // it); what remains is cut to the buffer. A failed exchange leaves what arrived, terminated.
+  size_t n = got.total;
+  if (ok) n = n >= 4 ? n - 4 : 0;
+  if (n > replySize - 1) n = replySize - 1;
+  reply[n] = '\0';
+  return ok;
+}
+
+int MODEL::IsDataAvailable_2(int sock, int seconds) {
+  if (sock < 0 || seconds < 0) {
+    const int e = sock < 0 ? EBADF : EINVAL;
+    errno = e;
+    _SetLastError(static_cast<unsigned int>(e));
+    return -1;
+  }
+  const long long budget = static_cast<long long>(seconds) * 1000;
+  const long long deadline = GetNowMillisecond() + budget;
+  pollfd p{sock, POLLIN | POLLPRI, 0};
+  long long left = budget;
+  for (;;) {
+    const int wait = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+    const int r = poll(&p, 1, wait);
+    if (r >= 0) break;
+    if (errno != EINTR) {
+      _SetLastError(static_cast<unsigned int>(errno));
+      return -1;
+    }
+    left = deadline - GetNowMillisecond();
+    if (left < 0) left = 0;
+  }
+  if (p.revents & POLLNVAL) {
+    errno = EBADF;
+    _SetLastError(EBADF);
+    return -1;
+  }
+  // As a select on the read and the exception set: ready sockets counted per set; only the
+  // read set makes a result.
+  if (p.revents & (POLLIN | POLLHUP | POLLERR)) return (p.revents & POLLPRI) ? 2 : 1;
+  return 0;
+}
+
+}  // namespace nivex

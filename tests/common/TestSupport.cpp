@@ -1,0 +1,223 @@
+// Helpers shared by the test programs.
+#include "tests/common/TestSupport.h"
+
+#include <filesystem>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace nivex::test {
+namespace {
+
+// Binds ip:port for a moment (with SO_REUSEADDR, as the emulator binds). Returns the
+// bound port (useful with port 0), or -1 when the port is taken.
+int ProbeBind(const std::string& ip, int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return -1;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  int result = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+    socklen_t len = sizeof(addr);
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) result = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return result;
+}
+
+}  // namespace
+
+std::string FreshLoopbackAddress() {
+  static std::atomic<unsigned> counter{0};
+  const unsigned pid = static_cast<unsigned>(getpid());
+  for (int attempt = 0; attempt < 4096; ++attempt) {
+    // 64 addresses per process id, spread over 127.1.0.0 - 127.254.255.254; 127.0.x.x
+    // stays free for programs that use the default address.
+    const unsigned v = (pid * 64u + (counter++ % 64u) + static_cast<unsigned>(attempt) * 7919u) %
+                       (254u * 256u * 254u);
+    const unsigned a = 1 + v / (256u * 254u);
+    const unsigned b = (v / 254u) % 256u;
+    const unsigned c = 1 + v % 254u;
+    const std::string ip = std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c);
+    const std::string full = "127." + ip;
+    bool free = ProbeBind(full, 10000) >= 0 && ProbeBind(full, 9999) >= 0;
+    for (int p = 10010; free && p <= 10017; ++p) free = ProbeBind(full, p) >= 0;
+    if (free) return full;
+  }
+  return "127.0.0.1";
+}
+
+int ClosedPort(const std::string& ip) { return ProbeBind(ip, 0); }
+
+StdoutCapture::StdoutCapture() {
+  fflush(stdout);
+  char path[] = "/tmp/nivex-stdout-XXXXXX";
+  file_ = mkstemp(path);
+  if (file_ < 0) return;
+  unlink(path);
+  saved_ = dup(STDOUT_FILENO);
+  dup2(file_, STDOUT_FILENO);
+}
+
+StdoutCapture::~StdoutCapture() { Stop(); }
+
+std::string StdoutCapture::Stop() {
+  if (stopped_ || file_ < 0) return text_;
+  stopped_ = true;
+  fflush(stdout);
+  dup2(saved_, STDOUT_FILENO);
+  close(saved_);
+  lseek(file_, 0, SEEK_SET);
+  char buf[4096];
+  ssize_t r;
+  while ((r = read(file_, buf, sizeof(buf))) > 0) text_.append(buf, static_cast<size_t>(r));
+  close(file_);
+  return text_;
+}
+
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
+  const long long end = NowMs() + timeoutMs;
+  for (;;) {
+    if (pred()) return true;
+    if (NowMs() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+int CountOpenFds() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  if (!d) return -1;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') ++n;
+  }
+  closedir(d);
+  return n - 1;  // the directory's own descriptor
+}
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::unique_ptr<emu::Emulator> StartEmulator(emu::Model model,
+                                             const std::function<void(emu::Options&)>& tweak) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    emu::Options o;
+    o.model = model;
+    o.ip = FreshLoopbackAddress();
+    if (tweak) tweak(o);
+    auto e = std::make_unique<emu::Emulator>(o);
+    if (e->Start()) return e;
+  }
+  return nullptr;
+}
+
+int ConnectTo(const std::string& ip, int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return -1;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendText(int fd, const std::string& text) {
+  return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+std::string RecvSome(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return {};
+  char buf[4096];
+  const ssize_t r = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+  return r > 0 ? std::string(buf, static_cast<size_t>(r)) : std::string();
+}
+
+std::string RecvLine(int fd, int timeoutMs) {
+  const long long end = NowMs() + timeoutMs;
+  std::string got;
+  while (got.find('\r') == std::string::npos) {
+    const long long left = end - NowMs();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    char c;
+    const ssize_t r = recv(fd, &c, 1, MSG_DONTWAIT);
+    if (r == 0) break;
+    if (r > 0) got.push_back(c);
+  }
+  return got;
+}
+
+std::string Exchange(int fd, const std::string& cmd, int timeoutMs) {
+  if (!SendText(fd, cmd + "\r")) return {};
+  std::string line = RecvLine(fd, timeoutMs);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+bool PeerClosed(int fd, int timeoutMs) {
+  const long long end = NowMs() + timeoutMs;
+  for (;;) {
+    const long long left = end - NowMs();
+    if (left < 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+    char buf[256];
+    const ssize_t r = recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
+    if (r == 0) return true;
+    if (r < 0 && errno != EAGAIN && errno != EINTR) return true;
+  }
+}
+
+std::string EmulatorProgram() {
+  if (const char* env = getenv("NIVEX_EMU")) return env;
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) return "nivex-emu";
+  self[n] = '\0';
+  std::string dir(self);
+  dir = dir.substr(0, dir.rfind('/'));
+  // Test programs live in <build>/tests, the emulator program in <build>.
+  return dir + "/../nivex-emu";
+}
+
+TempFolder::TempFolder() {
+  char tmpl[] = "/tmp/nivex_test_XXXXXX";
+  const char* p = mkdtemp(tmpl);
+  path_ = p != nullptr ? p : "/tmp";
+}
+
+TempFolder::~TempFolder() {
+  if (path_ == "/tmp") return;
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace nivex::test

@@ -1,0 +1,340 @@
+// Opening and releasing devices against the module emulator: the connection text, the
+// factory's choice of driver, the connect sequence each high-speed type sends, the
+// calibration load, the failures and their codes, and the handle check.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drivers/highspeed/RX5K10_Class.h"
+#include "drivers/highspeed/RX5K30_Class.h"
+#include "drivers/highspeed/RXBN500_Class.h"
+#include "framework/RXMODEL_Factory.h"
+#include "nivex.h"
+#include "tests/common/TestSupport.h"
+
+namespace {
+
+using namespace nivex;
+using emu::Model;
+using emu::PortKind;
+using nivex::test::StartEmulator;
+
+// What each type sends at open: the window size, then its calibration reads in order.
+std::vector<std::string> ConnectSequence(Model m) {
+  std::vector<std::string> out = {"~01WS032768"};
+  auto add = [&](const char* head, int n, int m2, const char* mid) {
+    for (int a = 0; a < n; ++a)
+      for (int b = 0; b < m2; ++b)
+        out.push_back(head + std::to_string(a) + (mid ? mid + std::to_string(b) : ""));
+  };
+  if (m == Model::RX5K10) add("$01R0C", 8, 2, "G");
+  if (m == Model::RX5K30) add("$01RI1C", 4, 10, "G"), add("$01RO1C", 2, 4, "G");
+  if (m == Model::RXBN500) add("$01R1C", 4, 1, nullptr);
+  return out;
+}
+
+std::string ModelName(void* h) {
+  char name[QZ_MODEL_NAME_SIZE] = "?";
+  return QZ_GetModelName(h, name) == 1 ? name : "<failed>";
+}
+
+void* Open(const std::string& text) {
+  QZ_ClearLastError();
+  return QZ_Device_Create(text.c_str());
+}
+
+struct TypeCase {
+  Model model;
+  const char* rowName;
+};
+
+class OpenEachType : public ::testing::TestWithParam<TypeCase> {};
+
+TEST_P(OpenEachType, ConnectsLoadsCalibrationAndReleases) {
+  const TypeCase tc = GetParam();
+  auto e = StartEmulator(tc.model);
+  ASSERT_TRUE(e);
+  // One recognisable calibration entry per type.
+  if (tc.model == Model::RX5K10) e->SetCalibration(3, 1, emu::CalEntry{0x7F00, -5, 0});
+  if (tc.model == Model::RX5K30) {
+    e->SetCalibration(3, 7, emu::CalEntry{0x8123, -7, 80});
+    e->SetAOCalibration(1, 3, emu::CalEntry{0x7ABC, 12, 0});
+  }
+  if (tc.model == Model::RXBN500) e->SetCalibration(2, 0, emu::CalEntry{10010, -1234, 0});
+
+  void* h = Open(e->ConnectionText());
+  ASSERT_NE(h, nullptr) << std::hex << QZ_GetLastError();
+  EXPECT_EQ(ModelName(h), tc.rowName);
+  EXPECT_EQ(e->NameRequests(), (std::vector<std::string>{"10", "01"}));
+  EXPECT_EQ(e->Commands(), ConnectSequence(tc.model));
+  EXPECT_TRUE(e->WaitForEofs(PortKind::Name, 1, 2000));  // the name service is closed
+  EXPECT_EQ(e->OpenConnections(PortKind::Command), 1);
+
+  const auto* dev = static_cast<HighSpeedModel*>(static_cast<MODEL*>(h));
+  if (tc.model == Model::RX5K10) {
+    EXPECT_EQ(dev->cal.gain[3][1], 0x7F00);
+    EXPECT_EQ(dev->cal.offset[3][1], -5);
+  } else if (tc.model == Model::RX5K30) {
+    EXPECT_EQ(dev->cal.gain[3][7], 0x8123);
+    EXPECT_EQ(dev->cal.offset[3][7], -7);
+    EXPECT_FLOAT_EQ(dev->cal.range[7], 0.08f);  // the last channel's value of the gain code
+    EXPECT_EQ(dev->cal.aoGain[1][3], 0x7ABC);
+    EXPECT_EQ(dev->cal.aoOffset[1][3], 12);
+  } else {
+    EXPECT_FLOAT_EQ(dev->cal.bnGain[2], 10.01f);
+    EXPECT_EQ(dev->cal.bnOffset[2], -1234);
+  }
+
+  EXPECT_EQ(QZ_Device_Release(h), 1);
+  EXPECT_TRUE(e->WaitForEofs(PortKind::Command, 1, 2000));
+  EXPECT_TRUE(e->WaitForEofs(PortKind::Data, 1, 2000));
+  char name[QZ_MODEL_NAME_SIZE] = "keep";
+  EXPECT_EQ(QZ_GetModelName(h, name), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_STREQ(name, "keep");
+
+  // The address can be opened again.
+  void* again = Open(e->ConnectionText());
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(QZ_Device_Release(again), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(HighSpeed, OpenEachType,
+                         ::testing::Values(TypeCase{Model::RX5K10, "RX-5K10"},
+                                           TypeCase{Model::RX5K30, "RX-5K30"},
+                                           TypeCase{Model::RXBN500, "RX-BN500"}),
+                         [](const ::testing::TestParamInfo<TypeCase>& i) {
+                           return std::string(emu::ModelText(i.param.model));
+                         });
+
+TEST(DeviceOpen, NamePrefixesChooseTheDriver) {
+  struct Case {
+    const char* name;
+    void* expected;  // non-null: opens; null: fails with code
+    unsigned code;
+  };
+  const Case cases[] = {
+      {"RX5K10-XYZ", reinterpret_cast<void*>(1), 0},  // any suffix
+      {"RX5K1", nullptr, QZ_ERR_MODULE_NOT_EXIST},    // a prefix cut short
+      {"", nullptr, QZ_ERR_MODULE_NOT_EXIST},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) { o.moduleName = c.name; });
+    ASSERT_TRUE(e);
+    void* h = Open(e->ConnectionText());
+    if (c.expected != nullptr) {
+      ASSERT_NE(h, nullptr);
+      EXPECT_EQ(ModelName(h), "RX-5K10");
+      QZ_Device_Release(h);
+      continue;
+    }
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(QZ_GetLastError(), (int)c.code);
+    EXPECT_TRUE(e->WaitForEofs(PortKind::Name, 1, 2000));
+    EXPECT_EQ(e->Connections(PortKind::Command), 0);
+  }
+}
+
+TEST(DeviceOpen, ConnectionTextChoosesThePorts) {
+  struct Case {
+    const char* suffix;  // behind the address
+    int cmdPort;
+    int dataPort;
+  };
+  const Case cases[] = {{",5000,6000", 5000, 6000}, {",,6000", 6000, 10010},
+                       {",5000x", 5000, 10010}, {", 5001,,", 5001, 10010}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.suffix);
+    auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) {
+      o.cmdPort = c.cmdPort;
+      o.dataPort = c.dataPort;
+    });
+    ASSERT_TRUE(e);
+    void* h = Open(e->options().ip + c.suffix);
+    ASSERT_NE(h, nullptr) << std::hex << QZ_GetLastError();
+    EXPECT_EQ(e->Connections(PortKind::Command), 1);
+    EXPECT_EQ(e->Connections(PortKind::Data), 1);
+    QZ_Device_Release(h);
+  }
+}
+
+TEST(DeviceOpen, RefusedConnectionTextsCauseNoTraffic) {
+  auto e = StartEmulator(Model::RX5K10);
+  ASSERT_TRUE(e);
+  const std::string ip = e->options().ip;
+  const std::vector<std::string> refused = {
+      ip + ",0",         ip + ",abc",       ip + ",1,2,3",     ip + ",1,2,3,4,5,6", ip + ",9999,0",
+      ip + ",-5",        ip + ",70000",     "127.0.0.256",     "localhost",         "",
+      ",,,",             " " + ip,          ip + ",000000000000000009999",  // a field over 19
+      ip + std::string(78 - ip.size(), ','),                                // a text over 77
+  };
+  for (const std::string& text : refused) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Open(text), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  }
+  EXPECT_EQ(Open(std::string()), nullptr);
+  QZ_ClearLastError();
+  EXPECT_EQ(QZ_Device_Create(nullptr), nullptr);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_EQ(e->Connections(PortKind::Name), 0);
+
+  // 77 characters are still accepted.
+  void* h = Open(ip + std::string(77 - ip.size(), ','));
+  ASSERT_NE(h, nullptr);
+  QZ_Device_Release(h);
+}
+
+TEST(DeviceOpen, FailuresReportTheirCodesAndLeaveNothingOpen) {
+  const int fdsBefore = nivex::test::CountOpenFds();
+
+  // No name service.
+  {
+    auto e = StartEmulator(Model::RX5K10, [](emu::Options& o) { o.nameService = false; });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+  }
+  // The command port or the data port refused: the other connection is closed again.
+  for (PortKind refused : {PortKind::Command, PortKind::Data}) {
+    auto e = StartEmulator(Model::RX5K30, [&](emu::Options& o) {
+      (refused == PortKind::Command ? o.listenCommand : o.listenData) = false;
+    });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(nivex::test::WaitUntil(
+        [&] { return e->OpenConnections(PortKind::Command) == 0; }, 2000));
+    EXPECT_TRUE(e->Commands().empty());
+  }
+  EXPECT_EQ(nivex::test::CountOpenFds(), fdsBefore);
+}
+
+TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
+  const int fdsBefore = nivex::test::CountOpenFds();
+  auto zeroPairs = [](emu::Emulator& e, int n) {
+    for (int i = 0; i < n; ++i) e.SetCalibration(i / 2, i % 2, emu::CalEntry{0, 0, 0});
+  };
+  {
+    auto e = StartEmulator(Model::RX5K10);
+    ASSERT_TRUE(e);
+    zeroPairs(*e, 4);  // four zero pairs of 16 are accepted
+    void* h = Open(e->ConnectionText());
+    ASSERT_NE(h, nullptr);
+    QZ_Device_Release(h);
+    zeroPairs(*e, 5);  // five are not
+    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(nivex::test::WaitUntil(
+        [&] {
+          return e->OpenConnections(PortKind::Command) == 0 &&
+                 e->OpenConnections(PortKind::Data) == 0;
+        },
+        2000));
+  }
+  // A last read that is refused, short or not hexadecimal is a failed read: never loaded.
+  struct Case {
+    Model model;
+    const char* last;
+    emu::FaultKind kind;
+    const char* text;
+  };
+  const Case cases[] = {
+      {Model::RX5K10, "$01R0C7G1", emu::FaultKind::Refuse, ""},
+      {Model::RX5K10, "$01R0C7G1", emu::FaultKind::Reply, "!8000000G"},
+      {Model::RX5K30, "$01RO1C1G3", emu::FaultKind::Reply, "!80000"},
+      {Model::RXBN500, "$01R1C3", emu::FaultKind::Reply, "!271000000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.last) + " " + c.text);
+    auto e = StartEmulator(c.model);
+    ASSERT_TRUE(e);
+    emu::Fault f;
+    f.command = c.last;
+    f.kind = c.kind;
+    f.text = c.text;
+    e->AddFault(f);
+    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+  }
+  // A failed read before the last one leaves its entry as it was (zero).
+  {
+    auto e = StartEmulator(Model::RX5K10);
+    ASSERT_TRUE(e);
+    emu::Fault f;
+    f.command = "$01R0C2G0";
+    f.kind = emu::FaultKind::Reply;
+    f.text = "!12x40000";
+    e->AddFault(f);
+    void* h = Open(e->ConnectionText());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(static_cast<RX5K10*>(static_cast<MODEL*>(h))->cal.gain[2][0], 0);
+    QZ_Device_Release(h);
+  }
+  EXPECT_EQ(nivex::test::CountOpenFds(), fdsBefore);
+}
+
+TEST(DeviceOpen, AnOpenAddressIsRefusedWithoutTraffic) {
+  auto e = StartEmulator(Model::RXBN500);
+  ASSERT_TRUE(e);
+  void* h = Open(e->ConnectionText());
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Open(e->ConnectionText()), nullptr);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+  EXPECT_EQ(e->Connections(PortKind::Name), 1);
+  EXPECT_EQ(e->Connections(PortKind::Command), 1);
+  QZ_Device_Release(h);
+
+  // Threads opening one address at once: exactly one gets it.
+  std::atomic<int> opened{0}, refused{0};
+  std::vector<void*> handles(4, nullptr);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&, i] {
+      handles[i] = QZ_Device_Create(e->ConnectionText().c_str());
+      if (handles[i] != nullptr) ++opened;
+      else if (QZ_GetLastError() == QZ_ERR_OPEN_DEVICE) ++refused;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(refused, 3);
+  for (void* x : handles)
+    if (x != nullptr) QZ_Device_Release(x);
+}
+
+TEST(DeviceHandles, UnknownHandlesFailTheCheckWithoutBeingRead) {
+  auto e = StartEmulator(Model::RX5K10);
+  ASSERT_TRUE(e);
+  void* released = Open(e->ConnectionText());
+  ASSERT_NE(released, nullptr);
+  ASSERT_EQ(QZ_Device_Release(released), 1);
+  // A new device at the same address does not revive the released handle.
+  void* current = Open(e->ConnectionText());
+  ASSERT_NE(current, nullptr);
+
+  char junk[64];
+  std::memset(junk, 0x5A, sizeof(junk));
+  void* const unknown[] = {nullptr, reinterpret_cast<void*>(0x10), junk, released,
+                           reinterpret_cast<char*>(current) + 1};
+  for (void* h : unknown) {
+    if (h == current) continue;  // the allocator may give the new device the old address
+    QZ_ClearLastError();
+    char text[QZ_HW_VERSION_SIZE] = "keep";
+    EXPECT_EQ(QZ_GetHWFirmwareVersion(h, text), 0);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(QZ_Device_Release(h), 0);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  }
+  EXPECT_TRUE(GetDeviceHandle(current));
+  EXPECT_EQ(QZ_Device_Release(current), 1);
+  EXPECT_FALSE(GetDeviceHandle(current));
+}
+
+}  // namespace

@@ -1,0 +1,267 @@
+// The command exchange (SendRec, SendRec2, IsDataAvailable_2) against a scripted peer on the
+// other end of a stream socket pair, and the reply-field parser Paserstr.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_Factory.h"
+#include "nivex.h"
+#include "support/FaultText.h"
+#include "support/utility.h"
+#include "tests/common/TestSupport.h"
+
+namespace {
+
+using namespace nivex;
+using nivex::test::NowMs;
+
+// A device object on one end of a socket pair (non-blocking, as the kit's sockets are); the
+// test plays the module on the other end.
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    host_ = fds[0];
+    module_ = fds[1];
+    fcntl(host_, F_SETFL, fcntl(host_, F_GETFL) | O_NONBLOCK);
+    _ClearLastError();
+  }
+  void TearDown() override {
+    if (peer_.joinable()) peer_.join();
+    if (host_ >= 0) close(host_);
+    if (module_ >= 0) close(module_);
+  }
+
+  // Reads one CR-terminated line on the module's end (blocking, up to 2 s).
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (true) {
+      pollfd p{module_, POLLIN, 0};
+      if (poll(&p, 1, 2000) <= 0) return line + "<timeout>";
+      if (read(module_, &c, 1) != 1) return line + "<eof>";
+      if (c == '\r') return line;
+      line += c;
+    }
+  }
+  void Send(const std::string& s) { ASSERT_EQ(write(module_, s.data(), s.size()), (ssize_t)s.size()); }
+  bool ModuleHasInput(int ms = 50) {
+    pollfd p{module_, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+  }
+
+  int SendRec(const std::string& cmd, char* reply, int timeoutMs) {
+    return model_.SendRec(host_, const_cast<char*>(cmd.c_str()), reply, timeoutMs);
+  }
+
+  MODEL model_{"127.0.0.1", 9999, 10010, WRXMODULE[0]};
+  int host_ = -1;
+  int module_ = -1;
+  std::thread peer_;
+};
+
+TEST_F(ExchangeTest, ReplyPiecesAreJoinedUpToTheCarriageReturn) {
+  char reply[256];
+  peer_ = std::thread([this] {
+    EXPECT_EQ(ReadLine(), "~01P");
+    Send("!01\r");
+    EXPECT_EQ(ReadLine(), "~01R");
+    Send("!0");  // one reply in two pieces
+    msleep(30);
+    Send("1\r");
+  });
+  ASSERT_EQ(SendRec("~01P", reply, 1000), 1);
+  EXPECT_STREQ(reply, "!01");
+  ASSERT_EQ(SendRec("~01R", reply, 1000), 1);
+  EXPECT_STREQ(reply, "!01");
+  peer_.join();
+
+  // A reply longer than a line keeps its first 255 characters and is still complete.
+  peer_ = std::thread([this] {
+    ReadLine();
+    Send(std::string(200, 'a'));
+    msleep(20);
+    Send(std::string(200, 'b') + "\r");
+  });
+  ASSERT_EQ(SendRec("~01X", reply, 1000), 1);
+  EXPECT_EQ(std::string(reply), std::string(200, 'a') + std::string(55, 'b'));
+}
+
+TEST_F(ExchangeTest, NoCompleteReplyTimesOut) {
+  char reply[256] = "untouched";
+  long long t0 = NowMs();
+  EXPECT_EQ(SendRec("~01N", reply, 300), 0);
+  long long took = NowMs() - t0;
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_DEVICE_READ_TIMEOUT);
+  EXPECT_GE(took, 300);
+  EXPECT_LT(took, 800);
+  EXPECT_STREQ(reply, "untouched");
+  EXPECT_EQ(ReadLine(), "~01N");  // the command went out
+
+  // A negative time-out sends the command and fails at the first look.
+  _ClearLastError();
+  t0 = NowMs();
+  EXPECT_EQ(SendRec("~01A", reply, -1), 0);
+  EXPECT_LT(NowMs() - t0, 100);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_DEVICE_READ_TIMEOUT);
+  EXPECT_EQ(ReadLine(), "~01A");
+}
+
+TEST_F(ExchangeTest, ModuleThatClosesGivesTimeOutAndSendFailureWithoutSignal) {
+  char reply[256];
+  peer_ = std::thread([this] {
+    ReadLine();
+    close(module_);
+    module_ = -1;
+  });
+  EXPECT_EQ(SendRec("~01S", reply, 2000), 0);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_DEVICE_READ_TIMEOUT);
+  peer_.join();
+  // Sending to a closed peer fails with the send error; the process is not killed.
+  EXPECT_EQ(SendRec("~01Z", reply, 200), 0);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_DEVICE_SEND);
+}
+
+TEST_F(ExchangeTest, LateReplyNeverAnswersTheNextCommand) {
+  char reply[256];
+  peer_ = std::thread([this] {
+    EXPECT_EQ(ReadLine(), "~01N");
+    msleep(250);
+    Send("!01LATE\r");  // after the host gave up
+    EXPECT_EQ(ReadLine(), "~01E");
+    Send("!01\r");
+  });
+  EXPECT_EQ(SendRec("~01N", reply, 100), 0);
+  msleep(400);
+  ASSERT_EQ(SendRec("~01E", reply, 1000), 1);
+  EXPECT_STREQ(reply, "!01");
+}
+
+TEST_F(ExchangeTest, OverlongOrMissingTextsAreRefusedWithoutTraffic) {
+  char reply[256];
+  const std::string longest(254, 'x');
+  peer_ = std::thread([&] {
+    EXPECT_EQ(ReadLine(), longest);
+    Send("!01\r");
+  });
+  EXPECT_EQ(SendRec(longest, reply, 1000), 1);
+  peer_.join();
+
+  EXPECT_EQ(SendRec(std::string(255, 'x'), reply, 1000), 0);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_INVALID_ARGUMENT);
+  _ClearLastError();
+  EXPECT_EQ(model_.SendRec(host_, nullptr, reply, 1000), 0);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_FALSE(ModuleHasInput());
+}
+
+TEST_F(ExchangeTest, SendRec2JoinsPiecesAndCutsTheEndWithinTheBuffer) {
+  char reply[1024];
+  peer_ = std::thread([this] {
+    ReadLine();
+    Send("AB");
+    msleep(30);
+    Send("CDEFG\r");
+    ReadLine();
+    Send("A\r");  // shorter than what is cut
+    ReadLine();
+    Send("0123456789");
+    msleep(20);
+    Send("ABCDEF!01\r");
+  });
+  ASSERT_EQ(model_.SendRec2(host_, const_cast<char*>("~01SDL000000001"), reply, 1000), 1);
+  // The collected text loses the CR and the three characters before it.
+  EXPECT_STREQ(reply, "ABCD");
+  ASSERT_EQ(model_.SendRec2(host_, const_cast<char*>("~01SDL000000002"), reply, 1000), 1);
+  EXPECT_STREQ(reply, "");
+
+  // A buffer of 8 bytes holds 7 characters; the bytes behind it stay untouched.
+  char small[8 + 4];
+  std::memset(small, '#', sizeof(small));
+  ASSERT_EQ(model_.SendRec2(host_, const_cast<char*>("~01SDL000000003"), small, 1000, 8), 1);
+  EXPECT_STREQ(small, "0123456");
+  EXPECT_EQ(std::string(small + 8, 4), "####");
+}
+
+TEST_F(ExchangeTest, ExchangesOfOneDeviceDoNotInterleave) {
+  // The module answers every line with its own text after a short pause, so an exchange that
+  // is not serialised would take the other thread's reply.
+  std::atomic<bool> stop{false};
+  peer_ = std::thread([&] {
+    while (!stop) {
+      std::string line = ReadLine();
+      if (line.find('<') != std::string::npos) continue;
+      msleep(1);
+      Send("!" + line + "\r");
+    }
+  });
+  std::atomic<int> wrong{0};
+  auto worker = [&](const char* tag) {
+    for (int i = 0; i < 40; ++i) {
+      char reply[256];
+      std::string cmd = std::string(tag) + std::to_string(i);
+      if (SendRec(cmd, reply, 2000) != 1 || reply != "!" + cmd) ++wrong;
+    }
+  };
+  std::thread a(worker, "~01A");
+  std::thread b(worker, "~01B");
+  a.join();
+  b.join();
+  stop = true;  // the peer ends at its next wait
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(ExchangeTest, IsDataAvailable2) {
+  EXPECT_EQ(model_.IsDataAvailable_2(host_, 0), 0);
+  Send("x");
+  const long long t0 = NowMs();
+  EXPECT_GT(model_.IsDataAvailable_2(host_, 3), 0);
+  EXPECT_LT(NowMs() - t0, 100);
+  EXPECT_EQ(model_.IsDataAvailable_2(-1, 0), -1);
+  EXPECT_EQ(_GetLastError(), EBADF);
+}
+
+TEST(Paserstr, ReadsEightCharacterGroups) {
+  unsigned int v[4] = {0, 0, 0, 0};
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, v, 4), 1);
+  EXPECT_EQ(v[0], 10u);
+  EXPECT_EQ(v[1], 20u);
+
+  unsigned int one[2] = {0, 0};
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, one, 1), 1);
+  EXPECT_EQ(one[1], 0u);
+
+  // A short last group is read like a full one; a length past the text stops at its end.
+  EXPECT_EQ(Paserstr("FFFFFFFF1F", 400, v, 4), 1);
+  EXPECT_EQ(v[0], 0xFFFFFFFFu);
+  EXPECT_EQ(v[1], 0x1Fu);
+
+  // An unreadable group keeps what was stored before it.
+  unsigned int bad[4] = {0, 0, 0, 0};
+  _ClearLastError();
+  EXPECT_EQ(Paserstr("00000001zzzzzzzz00000003", 24, bad, 4), 0);
+  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_INVALID_VALUE);
+  EXPECT_EQ(bad[0], 1u);
+  EXPECT_EQ(bad[1], 0u);
+}
+
+TEST(FrameworkStrcasecmp, ComparesInUpperCase) {
+  EXPECT_EQ(nivex::strcasecmp("rx5k10", "RX5K10"), 0);
+  // '_' (0x5F) lies above the upper-case letters: the upper-case fold orders it after them.
+  EXPECT_GT(nivex::strcasecmp("_", "a"), 0);
+  EXPECT_LT(::strcasecmp("_", "a"), 0);  // the C library's own is left as it is
+}
+
+}  // namespace
