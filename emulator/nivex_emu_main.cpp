@@ -26,6 +26,9 @@ void Usage(FILE* out) {
           "  --data-port N    data port; slot carriers add the slot's offset (default 10010)\n"
           "  --firmware HEX   firmware version reported by the name service, hexadecimal\n"
           "                   (default 400)\n"
+          "  --slots TEXT     slot carriers: the cards present; D4071s one character per\n"
+          "                   position 0-7, 1 = card (default 11111111); D3054s one card\n"
+          "                   character per slot, 1 2 3 4 8 9 (default 1199)\n"
           "  --help           this text\n");
 }
 
@@ -73,6 +76,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "nivex-emu: bad data port '%s'\n", v);
         return 2;
       }
+    } else if (a == "--slots") {
+      o.slotLayout = v;
     } else if (a == "--firmware") {
       char* end = nullptr;
       errno = 0;

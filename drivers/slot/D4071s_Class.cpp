@@ -169,7 +169,12 @@ int D4071s::GetFPGAVersion(char* text) {
 int D4071s::SetChannelValue(int channel, int mV) {
   if (channel < 0 || channel >= ChannelTotal() || channel >= kMaxChannels)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  const float volts = static_cast<float>(mV) * 0.001f;
+  float volts = static_cast<float>(mV * 0.001);
+  // The get reads the value back as 1000 x volts truncated toward zero. Where the nearest float
+  // lies just short of the value (0.251 does), the next float away from zero goes out instead,
+  // so a value set reads back as set.
+  if (std::trunc(static_cast<double>(1000.0f * volts)) != static_cast<double>(mV))
+    volts = std::nextafterf(volts, mV < 0 ? -INFINITY : INFINITY);
   uint32_t bits = 0;
   std::memcpy(&bits, &volts, sizeof(bits));
   char reply[kReplySize];
