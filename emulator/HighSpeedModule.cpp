@@ -3,12 +3,24 @@
 // take each other's answers. Replies carry no CR; the engine adds it.
 #include "emulator/HighSpeedModule.h"
 
+#include <cmath>
 #include <cstdlib>
 
 namespace nivex::emu {
 namespace {
 
 int Digit(const std::smatch& m, size_t i) { return std::atoi(m[i].str().c_str()); }
+unsigned Hex(const std::smatch& m, size_t i) {
+  return static_cast<unsigned>(std::strtoul(m[i].str().c_str(), nullptr, 16));
+}
+
+int64_t Clamp(double v, int64_t lo, int64_t hi) {
+  if (!(v == v)) return 0;
+  const double r = std::floor(v + 0.5);
+  if (r < static_cast<double>(lo)) return lo;
+  if (r > static_cast<double>(hi)) return hi;
+  return static_cast<int64_t>(r);
+}
 
 }  // namespace
 
@@ -16,8 +28,19 @@ HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
     : ModuleHandler(engine), model_(model) {
   BuildCommon();
   switch (model_) {
-    case Model::RX5K10: BuildRx5k10(); break;
-    case Model::RX5K30: BuildRx5k30(); break;
+    case Model::RX5K10:
+      BuildRx5k10();
+      BuildDigital();
+      BuildCounters();
+      BuildConfig();
+      break;
+    case Model::RX5K30:
+      BuildRx5k30();
+      BuildDigital();
+      BuildConfig();
+      BuildOutputs();
+      io.din = 0;
+      break;
     default: BuildRxbn500(); break;
   }
 }
@@ -49,7 +72,10 @@ CalEntry HighSpeedModule::UnityAI(int gainCode) const {
 
 CalEntry HighSpeedModule::UnityAO(int) const { return CalEntry{0x8000, 0, 0}; }
 
-Answer HighSpeedModule::Handle(const std::string& line) { return table_.Dispatch(line); }
+Answer HighSpeedModule::Handle(const std::string& line) {
+  if (Answer a; scan_.Handle(line, &a)) return a;
+  return table_.Dispatch(line);
+}
 
 void HighSpeedModule::BuildCommon() {
   // Data window size (connect): "~01WS032768".
@@ -73,6 +99,8 @@ void HighSpeedModule::BuildCommon() {
 }
 
 void HighSpeedModule::BuildRx5k10() {
+  // One-shot read of the 8 inputs at gain code 0-1: ">" and 4 hex digits per channel.
+  table_.Add(R"(#01H([01]))", [this](const std::smatch& m) { return ReadCodes(Digit(m, 1)); });
   // Calibration read, channel 0-7, gain code 0-1: "!" gain(4 hex) offset(4 hex, int16).
   table_.Add(R"(\$01R0C([0-7])G([01]))", [this](const std::smatch& m) {
     const CalEntry e = engine_.Calibration(false, Digit(m, 1), Digit(m, 2));
@@ -82,6 +110,8 @@ void HighSpeedModule::BuildRx5k10() {
 }
 
 void HighSpeedModule::BuildRx5k30() {
+  // One-shot read of the 4 inputs at gain code 0-9: ">" and 8 hex digits per channel.
+  table_.Add(R"(#01H([0-9]))", [this](const std::smatch& m) { return ReadCodes(Digit(m, 1)); });
   // Input calibration, channel 0-3, gain code 0-9: gain, offset, range in millivolts.
   table_.Add(R"(\$01RI1C([0-3])G([0-9]))", [this](const std::smatch& m) {
     const CalEntry e = engine_.Calibration(false, Digit(m, 1), Digit(m, 2));
@@ -97,10 +127,203 @@ void HighSpeedModule::BuildRx5k30() {
 }
 
 void HighSpeedModule::BuildRxbn500() {
+  // One-shot read of the 4 inputs: ">" and 8 hex digits per channel.
+  table_.Add(R"(#01R)", [this](const std::smatch&) { return ReadCodes(0); });
   // Calibration, channel 0-3: gain x 1000 (4 hex) and offset (8 hex, int32).
   table_.Add(R"(\$01R1C([0-3]))", [this](const std::smatch& m) {
     const CalEntry e = engine_.Calibration(false, Digit(m, 1), 0);
     return Answer::Text(Format("!%04X%08X", e.gain & 0xFFFFu, static_cast<unsigned>(e.offset)));
+  });
+}
+
+int32_t HighSpeedModule::RawCode(int channel, int gainCode) const {
+  const double volts = engine_.Signal(channel);
+  const CalEntry e = engine_.Calibration(false, channel, model_ == Model::RXBN500 ? 0 : gainCode);
+  switch (model_) {
+    case Model::RX5K10: {
+      const double fs = gainCode == 0 ? 5.0 : 10.0;
+      const int64_t c = Clamp(volts / fs * 32768.0, -32768, 32767);
+      if (e.gain == 0) return 0;
+      return static_cast<int32_t>(
+          Clamp(static_cast<double>(c - e.offset) * 32768.0 / e.gain, -32768, 32767));
+    }
+    case Model::RX5K30: {
+      const double r = e.rangeMv / 1000.0;
+      if (e.gain == 0 || r == 0.0) return 0;
+      const double full = volts / r * 2147483648.0;
+      return static_cast<int32_t>(
+          Clamp((full - e.offset) * 128.0 / e.gain, -8388608, 8388607));
+    }
+    default: {
+      const double g = e.gain / 1000.0;
+      if (g == 0.0) return 0;
+      return static_cast<int32_t>(Clamp(volts * 8388607.0 / g - e.offset, -8388608, 8388607));
+    }
+  }
+}
+
+Answer HighSpeedModule::ReadCodes(int gainCode) {
+  std::string text = ">";
+  const int n = model_ == Model::RX5K10 ? 8 : 4;
+  for (int ch = 0; ch < n; ++ch) {
+    const uint32_t code = static_cast<uint32_t>(RawCode(ch, gainCode));
+    text += model_ == Model::RX5K10 ? Format("%04X", code & 0xFFFFu)
+                                    : Format("%08X", code & 0xFFFFFFu);
+  }
+  return Answer::Text(text);
+}
+
+void HighSpeedModule::BuildDigital() {
+  // Read: DO digit, DI digit.
+  table_.Add(R"(@01)", [this](const std::smatch&) {
+    return Answer::Text(Format("!%X%X", io.dout & 0xFu, io.din & 0xFu));
+  });
+  // Write: "@01%X" up to firmware 0x312 (so "@01C" is a write there), "@01D%X" later.
+  table_.Add(R"(@01([0-9A-F]))", [this](const std::smatch& m) {
+    if (model_ != Model::RX5K10 || engine_.FirmwareVersion() > 0x312) {
+      if (m[1].str() == "C" && model_ == Model::RX5K10) {  // clear the counter
+        io.counter = 0;
+        return Answer::Ack();
+      }
+      return Answer::Refuse();
+    }
+    io.dout = Hex(m, 1);
+    return Answer::Ack();
+  });
+  table_.Add(R"(@01D([0-9A-F]))", [this](const std::smatch& m) {
+    if (model_ == Model::RX5K10 && engine_.FirmwareVersion() <= 0x312) return Answer::Refuse();
+    io.dout = Hex(m, 1);
+    return Answer::Ack();
+  });
+  // One output bit.
+  table_.Add(R"(#01A([0-3])([01]))", [this](const std::smatch& m) {
+    const unsigned bit = 1u << Hex(m, 1);
+    io.dout = Digit(m, 2) ? (io.dout | bit) : (io.dout & ~bit);
+    return Answer::Ack();
+  });
+}
+
+void HighSpeedModule::BuildCounters() {
+  // Preset query, shared by the DI counters and the counter.
+  table_.Add(R"(@01P([0-3]))", [this](const std::smatch& m) {
+    return Answer::Text(Format("!01%08X", io.preset[Hex(m, 1)]));
+  });
+  table_.Add(R"(@01PRE([0-3])([0-9A-F]{8}))", [this](const std::smatch& m) {
+    io.preset[Hex(m, 1)] = Hex(m, 2);
+    return Answer::Ack();
+  });
+  table_.Add(R"(@01P(0)([0-9A-F]{8}))", [this](const std::smatch& m) {
+    io.preset[0] = Hex(m, 2);
+    return Answer::Ack();
+  });
+  table_.Add(R"(\$015PR([0-3]))", [this](const std::smatch& m) {
+    const int i = Digit(m, 1);
+    return Answer::Text(Format("!01%d%d", io.dicntMode[i][0], io.dicntMode[i][1]));
+  });
+  table_.Add(R"(\$015PR([0-3])([01])([01]))", [this](const std::smatch& m) {
+    const int i = Digit(m, 1);
+    io.dicntMode[i][0] = Digit(m, 2);
+    io.dicntMode[i][1] = Digit(m, 3);
+    return Answer::Ack();
+  });
+  table_.Add(R"(\$0150)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%d%d", io.counterMode[0], io.counterMode[1]));
+  });
+  table_.Add(R"(\$0150([01])([01]))", [this](const std::smatch& m) {
+    io.counterMode[0] = Digit(m, 1);
+    io.counterMode[1] = Digit(m, 2);
+    return Answer::Ack();
+  });
+  table_.Add(R"(@01REC([0-3]))", [this](const std::smatch& m) {
+    return Answer::Text(Format("!01%08X", io.dicnt[Hex(m, 1)]));
+  });
+  table_.Add(R"(@01REC)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%08X%08X%08X%08X", io.dicnt[0], io.dicnt[1], io.dicnt[2],
+                               io.dicnt[3]));
+  });
+  table_.Add(R"(@01G0?)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%08X", io.counter));
+  });
+  table_.Add(R"(@01CREC([0-3]))", [this](const std::smatch& m) {
+    io.dicnt[Hex(m, 1)] = 0;
+    return Answer::Ack();
+  });
+  table_.Add(R"(@01CREC)", [this](const std::smatch&) {
+    for (uint32_t& c : io.dicnt) c = 0;
+    return Answer::Ack();
+  });
+  table_.Add(R"(@01C0)", [this](const std::smatch&) {
+    io.counter = 0;
+    return Answer::Ack();
+  });
+}
+
+void HighSpeedModule::BuildConfig() {
+  if (model_ == Model::RX5K10) {
+    table_.Add(R"(~01V([0-6]))", [this](const std::smatch& m) {
+      io.divider = Digit(m, 1);
+      return Answer::Ack();
+    });
+    table_.Add(R"(~01V)", [this](const std::smatch&) {
+      return Answer::Text(Format("!01V%d", io.divider));
+    });
+  }
+  table_.Add(R"(~01RPF(\d{1,5}))", [this](const std::smatch& m) {
+    io.rpf = Digit(m, 1);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01RP)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01F%d", io.rpf));
+  });
+  table_.Add(R"(~01DT(\d{5}))", [this](const std::smatch& m) {
+    io.dt = Digit(m, 1);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01DT)", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%05d", io.dt));
+  });
+  const int channels = model_ == Model::RX5K10 ? 8 : 4;
+  table_.Add(R"(~01ED(\d{2})G([0-9A-F]{8}))", [this, channels](const std::smatch& m) {
+    const int ch = Digit(m, 1);
+    if (ch >= channels) return Answer::Refuse();
+    io.ed[ch] = Hex(m, 2);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01ED(\d{2}))", [this, channels](const std::smatch& m) {
+    const int ch = Digit(m, 1);
+    if (ch >= channels) return Answer::Refuse();
+    return Answer::Text(Format("!01%08X", io.ed[ch]));
+  });
+}
+
+void HighSpeedModule::BuildOutputs() {
+  table_.Add(R"(#01([01])([0-3])([+-]\d{2}\.\d{3}))", [this](const std::smatch& m) {
+    const int a = Digit(m, 1);
+    io.aoRange[a] = Digit(m, 2);
+    io.aoText[a] = m[3].str();
+    io.aoCode[a] = -1;
+    return Answer::Ack();
+  });
+  table_.Add(R"(#01([01])([0-3])([0-9A-F]{4}))", [this](const std::smatch& m) {
+    const int a = Digit(m, 1);
+    io.aoRange[a] = Digit(m, 2);
+    io.aoCode[a] = static_cast<int>(Hex(m, 3));
+    io.aoText[a].clear();
+    return Answer::Ack();
+  });
+  // Encoder mode: first 0-8, mode + 1 (1-3), second 0-3; setting it clears the count.
+  table_.Add(R"(\$01D([0-8])([1-3])([0-3]))", [this](const std::smatch& m) {
+    io.encFirst = Digit(m, 1);
+    io.encMode = Digit(m, 2);
+    io.encSecond = Digit(m, 3);
+    io.encCount = 0;
+    return Answer::Text(">");
+  });
+  table_.Add(R"(\$01D)", [this](const std::smatch&) {
+    return Answer::Text(Format(">01%d%d%d", io.encFirst, io.encMode, io.encSecond));
+  });
+  table_.Add(R"(#01N)", [this](const std::smatch&) {
+    return Answer::Text(Format(">%08X", io.encCount));
   });
 }
 

@@ -153,6 +153,108 @@ QZ_API int QZ_Get_Module_Count(void *handle, int *count, char *types);
 /* Slot carriers: configures the trigger output; 1. */
 QZ_API int QZ_Configure_Trig_Out(void *handle, int a, int b);
 
+/* ------------------------------------------------------------------ single-shot I/O */
+/*
+ * One-shot reads and writes outside a scan. Channel, gain and count arguments are checked
+ * against the module: QZ_ERR_CHANNEL_RANGE for a channel or count out of range,
+ * QZ_ERR_GAIN_RANGE for a gain code out of range; a module type without the operation gives
+ * QZ_ERR_NOT_IMPLEMENTED; QZ_ERR_DEVICE_BUSY while a scan is inside a data receive (RX5K10 and
+ * RX5K30 then answer the analog reads with the values read last); QZ_ERR_DEVICE_RESPONSE when
+ * the module refuses or does not answer.
+ */
+/* Volts of one input (output untouched on every failure). */
+QZ_API int QZ_ReadAI(void *handle, int channel, int gain, float *volts);
+/* Volts of inputs 0..count-1 (a gain error clears the count entries). */
+QZ_API int QZ_ReadAIALL(void *handle, int gain, float *volts, int count);
+/* Calibrated code of one input (cleared on a handle, channel or gain error). */
+QZ_API int QZ_ReadAIHEX(void *handle, int channel, int gain, int *code);
+/* Calibrated codes of inputs 0..count-1 (a count or gain error clears the count entries). */
+QZ_API int QZ_ReadAIALLHEX(void *handle, int gain, int *codes, int count);
+/* Analog output in volts / as a 16-bit code (RX5K30: channel 0-1, range 0-3). */
+QZ_API int QZ_WriteAO(void *handle, int channel, int range, float value);
+QZ_API int QZ_WriteAOHEX(void *handle, int channel, int range, int code);
+/* Digital inputs and outputs (both cleared for an invalid handle). */
+QZ_API int QZ_ReadDIO(void *handle, unsigned int *di, unsigned int *dout);
+/* All digital outputs (value 0-15) / one output bit (the low byte of on decides). */
+QZ_API int QZ_WriteDO(void *handle, unsigned int value);
+QZ_API int QZ_WriteDOBit(void *handle, int bit, int on);
+/* Encoder 0 (RX5K30): mode 0-2, first setting 0-8, second setting 0-3; count. */
+QZ_API int QZ_GetEncoderMode(void *handle, int channel, int *mode, int *first, int *second);
+QZ_API int QZ_SetEncoderMode(void *handle, int channel, int mode, int first, int second);
+QZ_API int QZ_ReadEncoder(void *handle, int channel, unsigned int *count);
+QZ_API int QZ_ClearEncoder(void *handle, int channel);
+/* DI counters (RX5K10: 0-3) and the counter (RX5K10: 0): mode bits and preset value. The
+ * reserved output is always written 0 for a valid handle; the reserved input is ignored. */
+QZ_API int QZ_GetDICNTConfig(void *handle, int channel, unsigned int *mode, unsigned int *value,
+                             unsigned int *reserved);
+QZ_API int QZ_SetDICNTConfig(void *handle, int channel, unsigned int mode, unsigned int value,
+                             unsigned int reserved);
+QZ_API int QZ_GetCounterConfig(void *handle, int channel, unsigned int *mode,
+                               unsigned int *value, unsigned int *reserved);
+QZ_API int QZ_SetCounterConfig(void *handle, int channel, unsigned int mode, unsigned int value,
+                               unsigned int reserved);
+QZ_API int QZ_GetDICNT(void *handle, int channel, unsigned int *value);
+QZ_API int QZ_GetCounter(void *handle, int channel, unsigned int *value);
+QZ_API int QZ_ClearDICNT(void *handle, int channel);
+QZ_API int QZ_ClearDICNTALL(void *handle);
+QZ_API int QZ_ClearCounter(void *handle, int channel);
+QZ_API int QZ_ClearCounterALL(void *handle);
+/* The first n counts (n from 1 to the counter count). */
+QZ_API int QZ_GetDICNTAll(void *handle, unsigned int *values, int n);
+QZ_API int QZ_GetCounterAll(void *handle, unsigned int *values, int n);
+/* The module's calibration gain and offset of (channel, gain code); RX5K30 channels 4-5 are
+ * the analog outputs with their range codes. */
+QZ_API int QZ_ReadGainOffset(void *handle, int channel, int gain, unsigned short *g, short *o);
+/*
+ * Converts a raw code into a calibrated code / volts with the calibration of a device handle
+ * or of a stored-log handle (the same arithmetic for both). NULL or a pointer that is neither
+ * gives QZ_ERR_INVALID_HANDLE.
+ */
+QZ_API int QZ_Calibrate_Data_HEX(void *handle, int channel, int gain, int code, int *out);
+QZ_API int QZ_Calibrate_Data_Float(void *handle, int channel, int gain, int code, float *out);
+
+/* ------------------------------------------------------------------ scan setup */
+/*
+ * Scan parameters: channel count, gain code, trigger mode, sample rate (Hz), target sample
+ * count (0 = continuous), transfer mode M (0-9) and acknowledge mode A. The 24-bit modules
+ * run at the reachable rate nearest to the one asked for.
+ */
+QZ_API int QZ_SetAIScanParam(void *handle, int channels, int gain, int trigger, int rate,
+                             unsigned int target, int transferMode, int ackMode);
+/* Reads the scan parameters back from the module; the target is raised to a whole number of
+ * channel rows. An invalid handle clears all seven outputs. */
+QZ_API int QZ_GetAIScanParam(void *handle, unsigned short *channels, unsigned short *gain,
+                             unsigned short *trigger, unsigned int *rate, unsigned int *target,
+                             unsigned short *transferMode, unsigned short *ackMode);
+/*
+ * Analog trigger: type 0-3, per channel (first n) an enable flag (1 = enabled) and the high
+ * and low levels in volts, the pre- and post-trigger sample counts (their sum must equal the
+ * scan's target count). Channels not enabled, and channels never set, are disabled.
+ */
+QZ_API int QZ_SetAIAnalogTriggerParam(void *handle, int type, char *enable, float *high,
+                                      float *low, int n, unsigned int pre, unsigned int post);
+/* Reads the analog trigger back; reserved is always cleared. */
+QZ_API int QZ_GetAIAnalogTriggerParam(void *handle, int *type, char *enable, float *high,
+                                      float *low, int n, unsigned int *pre, unsigned int *post,
+                                      unsigned int *reserved);
+/* Delay trigger (RX5K10): 5 to 10,000,000. */
+QZ_API int QZ_SetAIDelayTriggerParam(void *handle, unsigned int delay, unsigned int reserved);
+QZ_API int QZ_GetAIDelayTriggerParam(void *handle, unsigned int *delay, unsigned int *reserved);
+/*
+ * Sync-in frame layout (RX5K10): header kind (0-15), itemCount items (at most 7) of
+ * (types[i] 0-5, counts[i] 0-255; analog items of type 0 or 1 need a count of at least 1)
+ * and the option bits (QZ_SYNCIN_ENABLE forces a continuous software-triggered scan of at
+ * most 10000 samples/s). A refused layout leaves the previous one in place.
+ */
+QZ_API int QZ_SetSyncInScanParam(void *handle, unsigned int headerKind, unsigned short *counts,
+                                 unsigned short *types, unsigned short itemCount,
+                                 unsigned short option, unsigned int reserved);
+/* Reads the layout back (capacity entries in counts and types, below 8). */
+QZ_API int QZ_GetSyncInScanParam(void *handle, unsigned int *headerKind, unsigned short *counts,
+                                 unsigned short *types, unsigned short capacity,
+                                 unsigned short *itemCount, unsigned int *option,
+                                 unsigned int *reserved);
+
 #ifdef __cplusplus
 }
 #endif

@@ -30,6 +30,8 @@ struct HighSpeedCalibration {
   int16_t aoOffset[kMaxAO][kMaxAORanges] = {};
   // RXBN500: gain (10.0 = unity) and offset (24-bit codes) per channel.
   float bnGain[kMaxChannels] = {};
+  // RXBN500: the gain as the module reports it, x 1000 (10000 = unity).
+  uint32_t bnGainMilli[kMaxChannels] = {};
   int32_t bnOffset[kMaxChannels] = {};
 };
 
@@ -54,6 +56,27 @@ class HighSpeedModel : public MODEL {
   int GetFPGAVersion(char* text) override;
   // "~01WS%06lu"; the reply is not examined; always 1.
   int SetWinSize(unsigned int bytes) override;
+  // "~01XN": refreshes triggerIndex from a '!' reply (any other reply gives index 0); 1, or 0
+  // with 0x17008 when the exchange fails. Also called by the acquisition workers.
+  int GetAIAnalogTriggerIdx() override;
+
+  // The receive-in-progress flag: set by a worker around each data-port receive; the
+  // single-shot operations refuse with 0x18011 while it is set.
+  void setQZsamplingStatus(bool busy) override { receiveInProgress = busy; }
+  bool getQZsamplingStatus() override { return receiveInProgress; }
+
+  // One-shot read of the raw codes of channels 0..count-1 (RX5K10: "#01H%01d", 4 hexadecimal
+  // digits per channel; RX5K30: "#01H%01d", 8 digits; RXBN500: "#01R", 8 digits). RX5K10
+  // accepts count 0..AI, the others 1..AI (else 0x18008). While a receive is in progress
+  // RX5K10 and RX5K30 answer from the cache of the last read (exactly count values, nothing
+  // sent) when it holds one, RXBN500 refuses with 0x18011. A failed exchange or a reply that
+  // is refused, short or not hexadecimal gives 0x17003.
+  int ReadAIALLHEXRAW(int gain, int* raw, int count);
+
+  // The calibration conversions of the three types (framework/Calibration.h). Channel
+  // outside 0..AI-1: 0x18008; gain code outside 0..ranges-1: 0x18005.
+  int Calibrate_HEX(int code, int channel, int gain, int* out) override;
+  int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
 
   // The socket of the command port (-1 when not connected).
   int CommandSocket() const { return cmdSock; }
@@ -79,6 +102,64 @@ class HighSpeedModel : public MODEL {
   // The AI count and gain-code count of the row, bounded by the calibration tables.
   int Channels() const;
   int Ranges() const;
+
+  // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
+  // Sets 0x18011 and gives true while a receive is in progress.
+  bool Busy();
+  // Formats and exchanges a command (1000 ms); 1 when the reply begins with lead, else 0 with
+  // the exchange's error or 0x17003 for any other reply.
+  int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  // A signed decimal number at pos up to the reply's end (digits only, an optional '-'
+  // first, within the int range); false otherwise.
+  static bool IntField(const char* reply, size_t pos, int* value);
+  // The reads shared by RX5K10 and RX5K30: the raw read, then the conversion of the object.
+  int CachedReadAI(int channel, int gain, float* volts);
+  int CachedReadAIALL(int gain, float* volts, int count);
+  int CachedReadAIHEX(int channel, int gain, int* value);
+  int CachedReadAIALLHEX(int gain, int* values, int count);
+  // Digital I/O shared by RX5K10 and RX5K30 ("@01", "#01A%X1"/"#01A%X0").
+  int ReadDIOCommon(unsigned int* di, unsigned int* dout);
+  int WriteDOBitCommon(int bit, bool on);
+  // Configuration items shared by RX5K10 and RX5K30; perChannel holds the item-6 values.
+  int SetConfigCommon(int kind, int sub, int value, float* perChannel);
+  int GetConfigCommon(int kind, int sub, int* value, float* perChannel);
+
+  // The raw codes of the last one-shot read (RX5K10, RX5K30) and whether they are valid.
+  int32_t rawCache[HighSpeedCalibration::kMaxChannels] = {};
+  bool rawCacheValid = false;
+
+  // ---- scan setup shared by the three types (drivers/highspeed/HighSpeedScan.cpp)
+  // A setting command: 1 when the module accepted it ('!'); 0 with the exchange's error, or
+  // with 0x17003 when the module refused it.
+  int SetCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A query: 1 with a reply that begins with '!'; 0 with the exchange's error or 0x17003.
+  int Query(char* reply, const char* command);
+  // The decimal number of 1 to maxDigits digits at pos, ending at the reply's end or at a
+  // character that is not a digit; false when there is none or it is above max.
+  static bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
+                       uint32_t* value);
+  // Steps "~01T" and "~01A" of SetScanParam: caches the target, then the acknowledge mode
+  // and the parameters-sent flag; the outcome of the last command sent.
+  int SendTargetAndAck(unsigned int target, short ackMode);
+  // Steps "~01R", "~01T", "~01A" and the target rounding of GetScanParam. factors: the rate
+  // reply names a, b, c (24-bit types), else it is in hertz. 0 with 0x17003 when a reply is
+  // missing, refused or out of range; the steps read before stay cached.
+  int ReadRateTargetAck(bool factors, int* rate, unsigned int* target, short* ackMode);
+
+  // The analog trigger steps shared by the three types, on raw codes held as int32 (16-bit
+  // codes or 24-bit codes, sign-extended). toRaw converts an enabled level of a channel and
+  // is false when the channel's calibration cannot convert (zero gain or range).
+  using LevelConverter = int (*)(HighSpeedModel& self, int channel, float volts, int32_t* raw);
+  int SetTriggerLevels(int type, const char* enable, const float* high, const float* low, int n,
+                       unsigned int pre, unsigned int post, float limit, int bits,
+                       LevelConverter toRaw, int32_t* rawHigh, int32_t* rawLow,
+                       unsigned int* triggerType);
+  int GetTriggerLevels(int* type, char* enable, float* high, float* low, int n,
+                       unsigned int* pre, unsigned int* post, int bits, int32_t* rawHigh,
+                       int32_t* rawLow, unsigned int* triggerType);
+  // Channels whose enabled levels were set through this object; the others are sent with
+  // the disabled pattern of the current trigger type.
+  bool triggerLevelSet[HighSpeedCalibration::kMaxChannels] = {};
 };
 
 }  // namespace nivex

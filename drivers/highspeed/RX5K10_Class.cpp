@@ -1,6 +1,12 @@
 // RX5K10: construction and the calibration load.
 #include "drivers/highspeed/RX5K10_Class.h"
 
+#include <cstring>
+
+#include "framework/RXMODEL_Factory.h"
+#include "support/FaultText.h"
+#include "support/utility.h"
+
 namespace nivex {
 
 RX5K10::RX5K10(const char* ip, int cmdPort, int dataPort, WRXmodule row)
@@ -40,6 +46,291 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
       if (cal.gain[c][g] == 0 && cal.offset[c][g] == 0) ++zeroPairs;
   if (zeroPairs > module.AI / 2) return 0;
   return last;
+}
+
+// ================================================================== one-shot reads
+
+int RX5K10::ReadAI(int channel, int gain, float* volts) { return CachedReadAI(channel, gain, volts); }
+int RX5K10::ReadAIALL(int gain, float* volts, int count) { return CachedReadAIALL(gain, volts, count); }
+int RX5K10::ReadAIHEX(int channel, int gain, int* value) {
+  return CachedReadAIHEX(channel, gain, value);
+}
+int RX5K10::ReadAIALLHEX(int gain, int* values, int count) {
+  return CachedReadAIALLHEX(gain, values, count);
+}
+
+int RX5K10::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
+  int code = 0;
+  if (channel < 0 || channel >= Channels()) code = QZ_ERR_CHANNEL_RANGE;
+  else if (gain < 0 || gain >= Ranges()) code = QZ_ERR_GAIN_RANGE;
+  if (code != 0) {
+    *g = 0;
+    *o = 0;
+    _SetLastError(static_cast<unsigned int>(code));
+    return 0;
+  }
+  *g = cal.gain[channel][gain];
+  *o = cal.offset[channel][gain];
+  return 1;
+}
+
+// ================================================================== digital I/O and counters
+
+namespace {
+
+int RangeError() {
+  _SetLastError(QZ_ERR_CHANNEL_RANGE);
+  return 0;
+}
+
+// Mode of the two digits at reply position 3 ("%01d%01d"): bit 0 when the first is 1, bit 1
+// when the second is. False when they are not two digits.
+bool ModeDigits(const char* reply, unsigned int* mode) {
+  if (strnlen(reply, 5) < 5) return false;
+  const char a = reply[3], b = reply[4];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return false;
+  *mode = (a == '1' ? 1u : 0u) + (b == '1' ? 2u : 0u);
+  return true;
+}
+
+}  // namespace
+
+unsigned int RX5K10::DICount() const { return module.DI < 4 ? module.DI : 4u; }
+unsigned int RX5K10::CounterCount() const { return module.counters < 4 ? module.counters : 4u; }
+
+int RX5K10::ReadValue8(unsigned int* value, const char* format, unsigned int index) {
+  char reply[kReplySize];
+  if (!Ask(reply, '!', format, index)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  uint32_t v = 0;
+  if (!HexField(reply, 3, 8, &v)) {
+    _SetLastError(QZ_ERR_INVALID_VALUE);
+    return 0;
+  }
+  *value = v;
+  return 1;
+}
+
+int RX5K10::ReadDIO(unsigned int* di, unsigned int* dout) { return ReadDIOCommon(di, dout); }
+
+int RX5K10::WriteDO(unsigned int value) {
+  if (value >= 16) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return 0;
+  }
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (firmVersion <= 0x312) return Ask(reply, '!', "@01%X", value & 0xFu);
+  return Ask(reply, '!', "@01D%X", value & 0xFu);
+}
+
+int RX5K10::WriteDOBit(int bit, bool on) { return WriteDOBitCommon(bit, on); }
+
+int RX5K10::GetDICNTConfig(unsigned int index, unsigned int* mode, unsigned int* value) {
+  if (index >= DICount()) return RangeError();
+  if (Busy()) return 0;
+  if (!ReadValue8(value, "@01P%01X", index)) return 0;
+  *mode = dicntMode[index];
+  char reply[kReplySize];
+  unsigned int m = 0;
+  if (Ask(reply, '!', "$015PR%01X", index) && ModeDigits(reply, &m)) *mode = m;
+  return 1;  // the cached mode stands when the module does not tell it
+}
+
+int RX5K10::SetDICNTConfig(unsigned int index, unsigned int mode, unsigned int value) {
+  if (index >= DICount()) return RangeError();
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "@01PRE%01X%08X", index, value)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  dicntMode[index] = static_cast<uint16_t>(mode);
+  msleep(1);
+  return Ask(reply, '!', "$015PR%01X%01u%01u", index, mode & 1u, (mode >> 1) & 1u);
+}
+
+int RX5K10::GetCounterConfig(unsigned int index, unsigned int* mode, unsigned int* value) {
+  if (index >= CounterCount()) return RangeError();
+  if (Busy()) return 0;
+  if (!ReadValue8(value, "@01P%01X", index)) return 0;
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "$015%01X", index)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  unsigned int m = 0;
+  if (!ModeDigits(reply, &m)) {
+    _SetLastError(QZ_ERR_INVALID_VALUE);
+    return 0;
+  }
+  *mode = m;
+  return 1;
+}
+
+int RX5K10::SetCounterConfig(unsigned int index, unsigned int mode, unsigned int value) {
+  if (index >= CounterCount()) return RangeError();
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "@01P%01X%08X", index, value)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  counterMode[index] = static_cast<uint16_t>(mode);
+  msleep(1);
+  msleep(1);
+  if (!Ask(reply, '!', "$015%01X%01u%01u", index, mode & 1u, (mode >> 1) & 1u)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  return 1;
+}
+
+int RX5K10::GetDICNT(unsigned int index, unsigned int* count) {
+  if (index >= DICount()) return RangeError();
+  if (Busy()) return 0;
+  return ReadValue8(count, "@01REC%01X", index);
+}
+
+int RX5K10::GetCounter(unsigned int index, unsigned int* count) {
+  if (index >= CounterCount()) return RangeError();
+  if (Busy()) return 0;
+  return ReadValue8(count, "@01G%01X", index);
+}
+
+int RX5K10::ClearCommand(const char* command) {
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Exchange(reply, 1000, "%s", command)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  return reply[0] == '!' ? 1 : 0;  // a refusal has no code of its own
+}
+
+int RX5K10::ClearDICNT(unsigned int index) {
+  if (index >= DICount()) return RangeError();
+  char command[16];
+  std::snprintf(command, sizeof(command), "@01CREC%01X", index);
+  return ClearCommand(command);
+}
+
+int RX5K10::ClearDICNTALL() { return ClearCommand("@01CREC"); }
+
+int RX5K10::ClearCounter(unsigned int index) {
+  if (index >= CounterCount()) return RangeError();
+  char command[16];
+  std::snprintf(command, sizeof(command), "@01C%01X", index);
+  return ClearCommand(command);
+}
+
+int RX5K10::ClearCounterALL() { return ClearCommand("@01C"); }
+
+int RX5K10::ReadAll(unsigned int* counts, int n, unsigned int limit, const char* command) {
+  for (int i = 0; i < n; ++i) counts[i] = 0;
+  if (n < 1 || static_cast<unsigned int>(n) > limit) return RangeError();
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "%s", command)) {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  const size_t len = strnlen(reply, kReplySize);
+  if (len <= 3) {
+    _SetLastError(QZ_ERR_INVALID_VALUE);
+    return 0;
+  }
+  return Paserstr(reply + 3, static_cast<int>(len - 3), counts, n);
+}
+
+int RX5K10::GetDICNTAll(unsigned int* counts, int n) {
+  return ReadAll(counts, n, DICount(), "@01REC");
+}
+
+int RX5K10::GetCounterAll(unsigned int* counts, int n) {
+  return ReadAll(counts, n, CounterCount(), "@01G");
+}
+
+// ================================================================== configuration items
+
+int RX5K10::SetConfig(int kind, int sub, int value) {
+  if (kind == 2) {
+    if (sub != 2 || value < 0 || value > 6 ||
+        static_cast<double>(sampleRate) > 200000.0 / static_cast<double>(1u << value)) {
+      _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+      return 0;
+    }
+    char reply[kReplySize];
+    if (!Exchange(reply, 1000, "~01V%01d", value) || reply[0] != '!') {
+      _SetLastError(QZ_ERR_CONFIG_COMMAND);
+      return 0;
+    }
+    if (std::strlen(reply) != 3) return 0;
+    rateDivider = 1u << value;
+    return 1;
+  }
+  if (kind == 5 && sub == 2) {
+    timeoutUnitOverride = value;
+    return 1;
+  }
+  return SetConfigCommon(kind, sub, value, channelValues);
+}
+
+int RX5K10::GetConfig(int kind, int sub, int* value) {
+  if (kind == 2) {
+    if (sub != 2) {  // output left as it is
+      _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+      return 0;
+    }
+    char reply[kReplySize];
+    if (!Exchange(reply, 1000, "~01V") || reply[0] != '!') {
+      _SetLastError(QZ_ERR_CONFIG_COMMAND);
+      return 0;
+    }
+    if (std::strlen(reply) != 5) return 0;
+    const int v = reply[4] - '0';
+    if (v < 0 || v > 6) {
+      _SetLastError(QZ_ERR_CONFIG_COMMAND);
+      return 0;
+    }
+    rateDivider = 1u << v;
+    *value = v;
+    return 1;
+  }
+  if (kind == 5 && sub == 2) {
+    *value = timeoutUnitOverride >= 1 ? timeoutUnitOverride : timeoutUnit;
+    return 1;
+  }
+  return GetConfigCommon(kind, sub, value, channelValues);
+}
+
+int RX5K10::SetRMSParam(short rpf, short dt) {
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "~01RPF%01d", static_cast<int>(rpf))) return 0;
+  rmsRPF = static_cast<unsigned short>(rpf);
+  msleep(1);
+  if (!Ask(reply, '!', "~01DT%05d", static_cast<int>(dt))) return 0;
+  rmsDT = static_cast<unsigned short>(dt);
+  msleep(1);
+  return 1;
+}
+
+int RX5K10::GetRMSParam(short* rpf, short* dt) {
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "~01RP") || std::strlen(reply) != 5 || reply[4] < '0' || reply[4] > '9')
+    return 0;
+  rmsRPF = static_cast<unsigned short>(reply[4] - '0');
+  *rpf = static_cast<short>(rmsRPF);
+  msleep(1);
+  if (!Ask(reply, '!', "~01DT")) return 1;
+  int v = 0;
+  if (!IntField(reply, 3, &v) || v < -32768 || v > 32767) return 1;
+  *dt = static_cast<short>(v);
+  rmsDT = static_cast<unsigned short>(v);
+  msleep(1);
+  return 1;
 }
 
 }  // namespace nivex

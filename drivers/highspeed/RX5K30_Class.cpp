@@ -1,6 +1,12 @@
 // RX5K30: construction and the calibration load.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "framework/Calibration.h"
+#include "support/FaultText.h"
+
 namespace nivex {
 
 RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
@@ -22,7 +28,7 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
       if (last) {
         cal.gain[c][g] = static_cast<uint16_t>(gain);
         cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-        cal.range[g] = static_cast<float>(rangeMv / 1000.0);
+        cal.range[g] = calib::RangeVolts(rangeMv);
       }
     }
   }
@@ -47,6 +53,159 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
   }
   if (zeroPairs > module.AI / 2) return 0;
   return last;
+}
+
+// ================================================================== one-shot reads
+
+int RX5K30::ReadAI(int channel, int gain, float* volts) { return CachedReadAI(channel, gain, volts); }
+int RX5K30::ReadAIALL(int gain, float* volts, int count) { return CachedReadAIALL(gain, volts, count); }
+int RX5K30::ReadAIHEX(int channel, int gain, int* value) {
+  return CachedReadAIHEX(channel, gain, value);
+}
+int RX5K30::ReadAIALLHEX(int gain, int* values, int count) {
+  return CachedReadAIALLHEX(gain, values, count);
+}
+
+int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
+  const int ai = Channels();
+  const int ao = module.AO < HighSpeedCalibration::kMaxAO ? module.AO : HighSpeedCalibration::kMaxAO;
+  const int aoRanges = module.AOranges < HighSpeedCalibration::kMaxAORanges
+                           ? module.AOranges
+                           : HighSpeedCalibration::kMaxAORanges;
+  unsigned int code = 0;
+  if (channel < 0 || channel >= ai + ao) code = QZ_ERR_CHANNEL_RANGE;
+  else if (gain < 0 || gain >= (channel < ai ? Ranges() : aoRanges)) code = QZ_ERR_GAIN_RANGE;
+  if (code != 0) {
+    *g = 0;
+    *o = 0;
+    _SetLastError(code);
+    return 0;
+  }
+  if (channel < ai) {
+    *g = cal.gain[channel][gain];
+    *o = cal.offset[channel][gain];
+  } else {
+    *g = cal.aoGain[channel - ai][gain];
+    *o = cal.aoOffset[channel - ai][gain];
+  }
+  return 1;
+}
+
+// ================================================================== digital I/O
+
+int RX5K30::ReadDIO(unsigned int* di, unsigned int* dout) { return ReadDIOCommon(di, dout); }
+
+int RX5K30::WriteDO(unsigned int value) {
+  if (module.DO >= 32 ? false : (value >> module.DO) != 0) {
+    _SetLastError(QZ_ERR_VALUE_RANGE);
+    return 0;
+  }
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  return Ask(reply, '!', "@01D%X", value & 0xFu);
+}
+
+int RX5K30::WriteDOBit(int bit, bool on) { return WriteDOBitCommon(bit, on); }
+
+// ================================================================== analog outputs
+
+namespace {
+
+int Fail(unsigned int code) {
+  _SetLastError(code);
+  return 0;
+}
+
+}  // namespace
+
+int RX5K30::CheckAO(int channel, int range) {
+  if (module.AO != 0 && (channel < 0 || channel >= module.AO)) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (range < 0 || range >= module.AOranges) return Fail(QZ_ERR_GAIN_RANGE);
+  return Busy() ? 0 : 1;
+}
+
+int RX5K30::WriteAO(int channel, int range, float value) {
+  if (!CheckAO(channel, range)) return 0;
+  char reply[kReplySize];
+  return Ask(reply, '!', "#01%01d%01d%+07.3f", channel, range, static_cast<double>(value));
+}
+
+int RX5K30::WriteAOHEX(int channel, int range, int code) {
+  if (!CheckAO(channel, range)) return 0;
+  char reply[kReplySize];
+  return Ask(reply, '!', "#01%01d%01d%04X", channel, range,
+             static_cast<unsigned int>(code) & 0xFFFFu);
+}
+
+// ================================================================== encoder
+
+int RX5K30::SetEncoderMode(int index, int mode, int first, int second) {
+  if (index != 0) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (mode < 0 || mode > 2 || first < 0 || first > 8 || second < 0 || second > 3)
+    return Fail(QZ_ERR_VALUE_RANGE);
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Exchange(reply, 1000, "$01D%01d%01d%01d", first, mode + 1, second))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (reply[0] != '>') return Fail(QZ_ERR_INVALID_VALUE);
+  encoderMode = mode;
+  encoderFirst = first;
+  encoderSecond = second;
+  return 1;
+}
+
+int RX5K30::GetEncoderMode(int index, int* mode, int* first, int* second) {
+  char reply[kReplySize];
+  unsigned int code = 0;
+  if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
+  else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
+  else if (!Exchange(reply, 1000, "$01D")) code = QZ_ERR_DEVICE_RESPONSE;
+  if (code != 0) {
+    *mode = *first = *second = 0;
+    return Fail(code);
+  }
+  if (reply[0] != '>' || strnlen(reply, 6) < 6) return Fail(QZ_ERR_INVALID_VALUE);
+  const int f = reply[3] - '0', m = reply[4] - '1', s = reply[5] - '0';
+  if (f < 0 || f > 8 || m < 0 || m > 2 || s < 0 || s > 3) return Fail(QZ_ERR_INVALID_VALUE);
+  encoderFirst = *first = f;
+  encoderMode = *mode = m;
+  encoderSecond = *second = s;
+  return 1;
+}
+
+int RX5K30::ReadEncoder(int index, unsigned int* count) {
+  char reply[kReplySize];
+  unsigned int code = 0;
+  if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
+  else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
+  else if (!Exchange(reply, 1000, "#01N")) code = QZ_ERR_DEVICE_RESPONSE;
+  if (code != 0) {
+    *count = 0;
+    return Fail(code);
+  }
+  uint32_t v = 0;
+  if (reply[0] != '>' || !HexField(reply, 1, 8, &v)) return Fail(QZ_ERR_INVALID_VALUE);
+  *count = v;
+  return 1;
+}
+
+int RX5K30::ClearEncoder(int index) {
+  if (index != 0) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (Busy()) return 0;
+  char reply[kReplySize];
+  if (!Exchange(reply, 1000, "$01D%01d%01d%01d", encoderFirst, encoderMode + 1, encoderSecond))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  return reply[0] == '>' ? 1 : Fail(QZ_ERR_INVALID_VALUE);
+}
+
+// ================================================================== configuration items
+
+int RX5K30::SetConfig(int kind, int sub, int value) {
+  return SetConfigCommon(kind, sub, value, edValue);
+}
+
+int RX5K30::GetConfig(int kind, int sub, int* value) {
+  return GetConfigCommon(kind, sub, value, edValue);
 }
 
 }  // namespace nivex

@@ -18,6 +18,45 @@ class RX5K30 : public HighSpeedModel {
   // outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
+  // One-shot reads and calibration query (drivers/highspeed/RX5K30_Class.cpp).
+  int ReadAI(int channel, int gain, float* volts) override;
+  int ReadAIALL(int gain, float* volts, int count) override;
+  int ReadAIHEX(int channel, int gain, int* value) override;
+  int ReadAIALLHEX(int gain, int* values, int count) override;
+  // Channels 0..AI-1: input pair of the gain code; AI..AI+AO-1: analog-output pair of the
+  // range code. 0x18008 / 0x18005 with both outputs 0.
+  int ReadGainOffset(int channel, int gain, unsigned short* g, short* o) override;
+
+  // Digital I/O: "@01", "@01D%X" (value >= 16: 0x18007), "#01A%X1"/"#01A%X0".
+  int ReadDIO(unsigned int* di, unsigned int* dout) override;
+  int WriteDO(unsigned int value) override;
+  int WriteDOBit(int bit, bool on) override;
+
+  // Analog outputs and the encoder (index 0).
+  int WriteAO(int channel, int range, float value) override;
+  int WriteAOHEX(int channel, int range, int code) override;
+  int GetEncoderMode(int index, int* mode, int* first, int* second) override;
+  int SetEncoderMode(int index, int mode, int first, int second) override;
+  int ReadEncoder(int index, unsigned int* count) override;
+  int ClearEncoder(int index) override;
+
+  // Configuration items (no rate divider, no time-out unit).
+  int SetConfig(int kind, int sub, int value) override;
+  int GetConfig(int kind, int sub, int* value) override;
+
+  // Scan setup (drivers/highspeed/RX5K30_Scan.cpp).
+  int SetScanParam(short chCnt, short gain, short trig, int rate, unsigned int target, short M,
+                   short A) override;
+  int GetScanParam(short* chCnt, short* gain, short* trig, int* rate, unsigned int* target,
+                   short* M, short* A) override;
+  int SetAIAnalogTriggerParam(int type, char* enable, float* high, float* low, int n,
+                              unsigned int pre, unsigned int post) override;
+  int GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
+                              unsigned int* pre, unsigned int* post) override;
+
+  // The analog-output checks (channel when the AO count is not 0, range), then the busy flag.
+  int CheckAO(int channel, int range);
+
   // Per-channel value of configuration item 6, in volts.
   float edValue[HighSpeedCalibration::kMaxChannels] = {};
   // Analog trigger high and low levels per channel (24-bit codes).

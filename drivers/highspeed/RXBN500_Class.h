@@ -17,6 +17,25 @@ class RXBN500 : public HighSpeedModel {
   // outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
+  // One-shot reads: channel / count, then gain code 0 (0x18005), then the busy flag (0x18011).
+  int ReadAI(int channel, int gain, float* volts) override;
+  int ReadAIALL(int gain, float* volts, int count) override;
+  int ReadAIHEX(int channel, int gain, int* value) override;
+  int ReadAIALLHEX(int gain, int* values, int count) override;
+
+  // Scan setup (drivers/highspeed/RXBN500_Scan.cpp).
+  int SetScanParam(short chCnt, short gain, short trig, int rate, unsigned int target, short M,
+                   short A) override;
+  int GetScanParam(short* chCnt, short* gain, short* trig, int* rate, unsigned int* target,
+                   short* M, short* A) override;
+  int SetAIAnalogTriggerParam(int type, char* enable, float* high, float* low, int n,
+                              unsigned int pre, unsigned int post) override;
+  int GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
+                              unsigned int* pre, unsigned int* post) override;
+
+  // The read checks for channels first..last: 0x18008, gain code not 0: 0x18005, busy: 0x18011.
+  int CheckRead(int first, int last, int gain);
+
   static constexpr int kFilters = 4;
 
   // Analog trigger high and low levels per channel (24-bit codes).

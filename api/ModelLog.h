@@ -1,0 +1,78 @@
+// The stored-log handle: what one opened scan log holds (the module-table row of the module
+// that wrote it, the scan settings and per-channel calibration of its ".config" file, the open
+// data file) and the conversions of its raw codes into calibrated codes and volts. The
+// conversions are the ones of the live drivers (framework/Calibration.h), so a code read back
+// from a log converts exactly as the same code read live.
+//
+// Every ModelLog in existence is registered, so an exported function can tell a stored-log
+// handle from any other pointer without reading through it.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "framework/RXMODEL_Class.h"
+
+namespace nivex {
+
+class ModelLog {
+ public:
+  // Sample kinds.
+  static constexpr uint32_t kKind16 = 1;  // 16-bit samples
+  static constexpr uint32_t kKind24 = 3;  // 32-bit words holding 24-bit samples
+
+  // Copies the row and its name, stores the sample kind, allocates the three tables (the
+  // row's AI count entries each, all zero; null when the AI count is 0) and registers the
+  // handle.
+  ModelLog(WRXmodule row, int kind);
+  // Unregisters the handle; frees nothing (ReleaseModelLog frees what the handle owns).
+  ~ModelLog();
+  ModelLog(const ModelLog&) = delete;
+  ModelLog& operator=(const ModelLog&) = delete;
+
+  // Raw code to calibrated code. Kind 1: 16-bit conversion; kind 3: by name, "RX-5K30"
+  // (24-bit, the gain code must be the log's own: it selects the full scale, 0..9) or
+  // "RX-BN500"; any other: out unchanged. 1 on success; 0 with 0x18008 for a channel outside
+  // 0..AI-1 and 0x18005 for an RX-5K30 gain code outside 0..9 (out unchanged). An RX-5K30
+  // code outside 0..0xFFFFFF leaves out unchanged and gives 1.
+  int Calibrate_HEX(int code, int channel, int gainCode, int* out) const;
+  // Raw code to volts, by name: "RX-5K10"/"D4071s" (gain code 0: +/-5 V, 1: +/-10 V, other:
+  // 0.0), "RX-5K30", "RX-BN500". Any other name: 0 with 0x13003, out unchanged. Range
+  // errors as Calibrate_HEX.
+  int Calibrate_Hex2Float(int code, int channel, int gainCode, float* out) const;
+
+  WRXmodule row;
+  BinaryFile* binFile = nullptr;  // data file of a binary log (file type 0)
+  TextFile* textFile = nullptr;   // data file of a text log (file type 1)
+  char name[20] = {};
+  uint32_t sampleRate = 0;
+  uint16_t externalTrigger = 0;
+  uint16_t gain = 0;              // the scan's gain code
+  uint16_t channelCount = 0;
+  uint16_t transferMode = 0;
+  uint32_t sampleCount = 0;
+  struct tm startTime = {};       // year and month as written
+  uint32_t startFraction = 0;
+  uint32_t fileType = 0;
+  uint32_t sampleKind = 0;
+  uint8_t sdkVersion = 0;
+  uint16_t syncMode = 0;
+  uint16_t* gainTable = nullptr;    // per channel
+  int32_t* offsetTable = nullptr;   // per channel
+  uint32_t* rangeTable = nullptr;   // RX-5K30: range of the gain code in mV; RX-BN500: gain x 1000
+
+ private:
+  bool ChannelOk(int channel) const;
+};
+
+// True when p is a live ModelLog (compared by address, never read through).
+bool IsModelLog(const void* p);
+
+// Runs call(log) with the registry's lock held when p is a live ModelLog and returns its
+// result; else sets 0x1300A and returns 0. The handle cannot be released meanwhile.
+int WithModelLog(const void* p, int (*call)(const ModelLog& log, void* context), void* context);
+
+// Closes and deletes the data files, frees the tables and deletes the handle. Null is ignored.
+void ReleaseModelLog(ModelLog* log);
+
+}  // namespace nivex

@@ -1,0 +1,400 @@
+// Scan setup shared by the high-speed drivers: the sample-rate search of the 24-bit modules,
+// the exchange helpers of the scan-parameter commands, the trigger index and the analog
+// trigger steps that the three types have in common.
+#include "drivers/highspeed/HighSpeedScan.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "drivers/highspeed/HighSpeedModel.h"
+#include "support/FaultText.h"
+#include "support/utility.h"
+
+namespace nivex {
+namespace {
+
+// ------------------------------------------------------------------ rate search
+
+constexpr int kFactorCount = 7;  // a and b: 2, 4, ..., 14
+constexpr int kDividerCount = 16;
+constexpr int kDivider[kDividerCount] = {32,  48,  64,  96,  128, 192,  200,  256,
+                                         384, 400, 512, 768, 800, 1024, 2048, 4096};
+
+// Every intermediate is rounded to float, also where the compiler would keep more precision
+// in a register (x87): the comparisons then agree on every build.
+inline float F(float x) {
+  volatile float v = x;
+  return v;
+}
+
+// The candidates r(a, b, c), indexed [a/2-1][b/2-1][c position], each stored as a float.
+struct CandidateTable {
+  float r[kFactorCount][kFactorCount][kDividerCount];
+  CandidateTable() {
+    const float clock = 16384000.0f;
+    for (int ia = 0; ia < kFactorCount; ++ia)
+      for (int ib = 0; ib < kFactorCount; ++ib)
+        for (int ic = 0; ic < kDividerCount; ++ic) {
+          const float byA = F(clock / static_cast<float>(2 * (ia + 1)));
+          const float byB = F(byA / static_cast<float>(2 * (ib + 1)));
+          r[ia][ib][ic] = F(byB / static_cast<float>(kDivider[ic]));
+        }
+  }
+};
+
+const CandidateTable& Candidates() {
+  static const CandidateTable table;
+  return table;
+}
+
+void PrintRate(char* command, int ia, int ib, int ic) {
+  std::snprintf(command, kRateCommandSize, "~01R%02d%02d%04d", 2 * (ia + 1), 2 * (ib + 1),
+                kDivider[ic]);
+}
+
+constexpr const char* kSlowestCommand = "~01R14144096";
+
+// Step 4 of the search: up wins only when it is strictly nearer.
+inline bool UpWins(float rate, float up, float down) { return F(rate - down) > F(up - rate); }
+
+// Sign-extends the low `bits` bits of v.
+int32_t SignExtend(uint32_t v, int bits) {
+  const uint32_t mask = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u);
+  const uint32_t sign = 1u << (bits - 1);
+  v &= mask;
+  return static_cast<int32_t>((v ^ sign) - sign);
+}
+
+// Sets the error and gives 0.
+inline int Fail(unsigned int code) {
+  _SetLastError(code);
+  return 0;
+}
+
+}  // namespace
+
+float RateCandidate(int a, int b, int c) {
+  if (a < 2 || a > 14 || (a & 1) || b < 2 || b > 14 || (b & 1)) return 0.0f;
+  for (int ic = 0; ic < kDividerCount; ++ic)
+    if (kDivider[ic] == c) return Candidates().r[a / 2 - 1][b / 2 - 1][ic];
+  return 0.0f;
+}
+
+void SampleRate_FloattoCommand_MAX_FMOD(int rate, char* command) {
+  std::snprintf(command, kRateCommandSize, "%s", kSlowestCommand);
+  if (rate <= 20) return;
+  const CandidateTable& t = Candidates();
+  const float want = static_cast<float>(rate);
+  float up = 128000.0f, down = 0.0f;
+  for (int ia = 0; ia < kFactorCount; ++ia)
+    for (int ib = 0; ib < kFactorCount; ++ib)
+      for (int ic = 0; ic < kDividerCount; ++ic) {
+        const float r = t.r[ia][ib][ic];
+        if (r >= want && r <= up) up = r;
+        if (r < want && r > down) down = r;
+      }
+  const float chosen = UpWins(want, up, down) ? up : down;
+  // The top candidate unless the second pass names an exact match (it always does: the
+  // chosen value is one of the table's).
+  PrintRate(command, 0, 0, 0);
+  for (int ia = 0; ia < kFactorCount; ++ia)
+    for (int ib = 0; ib < kFactorCount; ++ib)
+      for (int ic = 0; ic < kDividerCount; ++ic)
+        if (t.r[ia][ib][ic] == chosen) {
+          PrintRate(command, ia, ib, ic);
+          return;
+        }
+}
+
+int SampleRate_FloattoCommand_MIN_FMOD(int rate, char* command) {
+  if (rate <= 20) {
+    std::snprintf(command, kRateCommandSize, "%s", kSlowestCommand);
+    return 20;
+  }
+  const CandidateTable& t = Candidates();
+  const float want = static_cast<float>(rate);
+  float up = 128000.0f, down = 0.0f;
+  // Seeded with the top and the bottom candidate, so that every rate names a real triple.
+  int upA = 0, upB = 0, upC = 0;
+  int downA = kFactorCount - 1, downB = kFactorCount - 1, downC = kDividerCount - 1;
+  for (int ic = 0; ic < kDividerCount; ++ic)
+    for (int ib = 0; ib < kFactorCount; ++ib)
+      for (int ia = 0; ia < kFactorCount; ++ia) {
+        const float r = t.r[ia][ib][ic];
+        if (r >= want && r <= up) {
+          up = r;
+          upA = ia, upB = ib, upC = ic;
+        }
+        if (r < want && r > down) {
+          down = r;
+          downA = ia, downB = ib, downC = ic;
+        }
+      }
+  const bool useUp = UpWins(want, up, down);
+  const int ia = useUp ? upA : downA, ib = useUp ? upB : downB, ic = useUp ? upC : downC;
+  PrintRate(command, ia, ib, ic);
+  return static_cast<int>(t.r[ia][ib][ic]);
+}
+
+// ------------------------------------------------------------------ exchange helpers
+
+int HighSpeedModel::SetCommand(const char* format, ...) {
+  char command[kReplySize];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(command, sizeof(command), format, args);
+  va_end(args);
+  if (n < 0 || n > static_cast<int>(kReplySize) - 2) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return 0;
+  }
+  char reply[kReplySize];
+  if (!Exchange(reply, 1000, "%s", command)) return 0;
+  if (reply[0] != '!') {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  return 1;
+}
+
+int HighSpeedModel::Query(char* reply, const char* command) {
+  if (!Exchange(reply, 1000, "%s", command)) return 0;
+  if (reply[0] != '!') {
+    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
+    return 0;
+  }
+  return 1;
+}
+
+bool HighSpeedModel::DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
+                              uint32_t* value) {
+  if (strnlen(reply, pos) < pos) return false;
+  uint64_t v = 0;
+  size_t i = 0;
+  for (; i <= maxDigits && reply[pos + i] >= '0' && reply[pos + i] <= '9'; ++i) {
+    if (i == maxDigits) return false;  // more digits than the field holds
+    v = v * 10 + static_cast<uint64_t>(reply[pos + i] - '0');
+  }
+  if (i == 0 || v > max) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+int HighSpeedModel::SendTargetAndAck(unsigned int target, short ack) {
+  if (!SetCommand("~01T%010lu", static_cast<unsigned long>(target))) return 0;
+  targetCount = target;
+  msleep(1);
+  if (!SetCommand("~01A%d", ack & 3)) return 0;
+  paramsSet = true;
+  ackMode = static_cast<unsigned short>(ack);
+  return 1;
+}
+
+int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* target,
+                                      short* ack) {
+  char reply[kReplySize];
+  msleep(1);
+  if (!Query(reply, "~01R")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  int r = 0;
+  if (factors) {
+    uint32_t a = 0, b = 0, c = 0;
+    // Exactly two, two and four digits, none of them 0.
+    if (strnlen(reply, 12) != 11) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    char field[5] = {};
+    std::memcpy(field, reply + 3, 2);
+    const bool okA = DecField(field, 0, 2, 99, &a);
+    std::memcpy(field, reply + 5, 2);
+    const bool okB = DecField(field, 0, 2, 99, &b);
+    std::memcpy(field, reply + 7, 4);
+    const bool okC = DecField(field, 0, 4, 9999, &c);
+    if (!okA || !okB || !okC || a == 0 || b == 0 || c == 0) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    const float byA = F(16384000.0f / static_cast<float>(a));
+    const float byB = F(byA / static_cast<float>(b));
+    r = static_cast<int>(F(byB / static_cast<float>(c)));
+  } else {
+    uint32_t v = 0;
+    if (!DecField(reply, 3, 6, 200000, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    r = static_cast<int>(v);
+  }
+  if (r < 1) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  sampleRate = r;
+  *rate = r;
+
+  msleep(1);
+  uint32_t t = 0;
+  if (!Query(reply, "~01T") || !DecField(reply, 3, 10, 0xFFFFFFFFu, &t))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  targetCount = t;
+  *target = t;
+
+  uint32_t a = 0;
+  if (!Query(reply, "~01A") || !DecField(reply, 3, 5, 0xFFFF, &a))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ackMode = static_cast<unsigned short>(a);
+  *ack = static_cast<short>(a);
+
+  // A target that is not a whole number of channel rows is raised to the next one.
+  const unsigned int ch = channelCount;
+  if (ch != 0 && targetCount % ch != 0) {
+    const uint64_t up = static_cast<uint64_t>(targetCount) + ch - targetCount % ch;
+    if (up > 0xFFFFFFFFu) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    if (!SetCommand("~01T%010lu", static_cast<unsigned long>(up))) return 0;
+    targetCount = static_cast<unsigned int>(up);
+    *target = targetCount;
+  }
+  return 1;
+}
+
+// ------------------------------------------------------------------ triggers
+
+int HighSpeedModel::GetAIAnalogTriggerIdx() {
+  char reply[kReplySize];
+  if (!Exchange(reply, 1000, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
+  uint32_t index = 0;
+  if (reply[0] != '!' || !DecField(reply, 3, 10, 0xFFFFFFFFu, &index)) index = 0;
+  triggerIndex = index;
+  return 1;
+}
+
+int HighSpeedModel::SetTriggerLevels(int type, const char* enable, const float* high,
+                                     const float* low, int n, unsigned int pre,
+                                     unsigned int post, float limit, int bits, LevelConverter toRaw,
+                                     int32_t* rawHigh, int32_t* rawLow,
+                                     unsigned int* triggerType) {
+  if (type < 0 || type > 3) return Fail(QZ_ERR_TRIGGER_TYPE);
+  const int ai = Channels();
+  if (n > module.AI || n > ai) return Fail(QZ_ERR_INVALID_VALUE);
+  if (n > 0 && (enable == nullptr || high == nullptr || low == nullptr))
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+
+  const int32_t maxCode = (1 << (bits - 1)) - 1;
+  const int32_t minCode = -maxCode - 1;
+  // The disabled pattern of this type: (max, min), swapped for type 3.
+  const int32_t offHigh = type == 3 ? minCode : maxCode;
+  const int32_t offLow = type == 3 ? maxCode : minCode;
+
+  // Every level is checked and converted before anything is kept or sent.
+  int32_t newHigh[HighSpeedCalibration::kMaxChannels];
+  int32_t newLow[HighSpeedCalibration::kMaxChannels];
+  bool newSet[HighSpeedCalibration::kMaxChannels];
+  for (int i = 0; i < ai; ++i) {
+    newSet[i] = i < n ? enable[i] == 1 : triggerLevelSet[i];
+    newHigh[i] = newSet[i] ? rawHigh[i] : offHigh;
+    newLow[i] = newSet[i] ? rawLow[i] : offLow;
+  }
+  for (int i = 0; i < n; ++i) {
+    if (enable[i] != 1) continue;
+    // NaN fails both comparisons and is refused with the out-of-range levels.
+    if (!(high[i] >= -limit && high[i] <= limit) || !(low[i] >= -limit && low[i] <= limit))
+      return Fail(QZ_ERR_TRIGGER_LEVEL);
+    if (!toRaw(*this, i, high[i], &newHigh[i]) || !toRaw(*this, i, low[i], &newLow[i]))
+      return Fail(QZ_ERR_TRIGGER_LEVEL);
+  }
+  if (static_cast<uint64_t>(pre) + post != targetCount) return Fail(QZ_ERR_TRIGGER_COUNT);
+
+  for (int i = 0; i < ai; ++i) {
+    rawHigh[i] = newHigh[i];
+    rawLow[i] = newLow[i];
+    triggerLevelSet[i] = newSet[i];
+  }
+  if (!SetCommand("~01XM%01dL%08luR%08lu", type, static_cast<unsigned long>(pre),
+                  static_cast<unsigned long>(post)))
+    return Fail(QZ_ERR_INVALID_HANDLE);
+  msleep(1);
+  *triggerType = static_cast<unsigned int>(type);
+  preCount = pre;
+  postCount = post;
+  for (int i = 0; i < ai; ++i) {
+    const int ok = bits == 16
+                       ? SetCommand("~01XC%01dH%04XL%04X", i, rawHigh[i] & 0xFFFFu,
+                                    rawLow[i] & 0xFFFFu)
+                       : SetCommand("~01XC%01dH%06XL%06X", i, rawHigh[i] & 0xFFFFFFu,
+                                    rawLow[i] & 0xFFFFFFu);
+    if (!ok) return Fail(QZ_ERR_INVALID_HANDLE);
+    msleep(1);
+  }
+  return 1;
+}
+
+int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float* low, int n,
+                                     unsigned int* pre, unsigned int* post, int bits,
+                                     int32_t* rawHigh, int32_t* rawLow,
+                                     unsigned int* triggerType) {
+  if (type == nullptr || pre == nullptr || post == nullptr ||
+      (n > 0 && (enable == nullptr || high == nullptr || low == nullptr)))
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  const int ai = Channels();
+  if (n > module.AI || n > ai) {
+    *type = 0;
+    *pre = 0;
+    *post = 0;
+    for (int i = 0; i < n; ++i) {
+      enable[i] = 0;
+      high[i] = 0.0f;
+      low[i] = 0.0f;
+    }
+    return Fail(QZ_ERR_INVALID_VALUE);
+  }
+
+  char reply[kReplySize];
+  uint32_t t = 0, p = 0, q = 0;
+  // "!01XM%uL%08uR%08u": type at 5, pre at 7, post at 16.
+  if (!Query(reply, "~01XM") || strnlen(reply, 24) < 24 || !DecField(reply, 5, 1, 3, &t) ||
+      reply[6] != 'L' ||
+      !DecField(reply, 7, 8, 99999999, &p) || reply[15] != 'R' ||
+      !DecField(reply, 16, 8, 99999999, &q))
+    return Fail(QZ_ERR_INVALID_VALUE);
+  msleep(1);
+  *triggerType = t;
+  preCount = p;
+  postCount = q;
+  *type = static_cast<int>(t);
+  *pre = p;
+  *post = q;
+
+  const int digits = bits / 4;
+  const size_t highPos = 6;  // behind "!01", two filler characters and 'H'
+  const size_t lowPos = highPos + static_cast<size_t>(digits) + 1;
+  for (int i = 0; i < ai; ++i) {
+    uint32_t h = 0, l = 0;
+    char command[16];
+    std::snprintf(command, sizeof(command), "~01XC%01d", i);
+    if (!Query(reply, command) || !HexField(reply, highPos, static_cast<size_t>(digits), &h) ||
+        !HexField(reply, lowPos, static_cast<size_t>(digits), &l) ||
+        reply[highPos - 1] != 'H' || reply[lowPos - 1] != 'L')
+      return Fail(QZ_ERR_INVALID_VALUE);
+    rawHigh[i] = SignExtend(h, bits);
+    rawLow[i] = SignExtend(l, bits);
+    msleep(1);
+  }
+
+  const int32_t maxCode = (1 << (bits - 1)) - 1;
+  const int32_t minCode = -maxCode - 1;
+  // The disabled pattern of the type just read. An enabled channel whose levels are exactly
+  // this pattern cannot be told apart and reads back as disabled.
+  const int32_t offHigh = t == 3 ? minCode : maxCode;
+  const int32_t offLow = t == 3 ? maxCode : minCode;
+  const uint32_t mask = bits == 16 ? 0xFFFFu : 0xFFFFFFu;
+  for (int i = 0; i < n; ++i) {
+    if (rawHigh[i] == offHigh && rawLow[i] == offLow) {
+      enable[i] = 0;
+      high[i] = 0.0f;
+      low[i] = 0.0f;
+      triggerLevelSet[i] = false;
+      continue;
+    }
+    // RX5K10 converts the sign-extended 16-bit code, the 24-bit types the 24-bit code.
+    const int hc = bits == 16 ? rawHigh[i] : static_cast<int>(static_cast<uint32_t>(rawHigh[i]) & mask);
+    const int lc = bits == 16 ? rawLow[i] : static_cast<int>(static_cast<uint32_t>(rawLow[i]) & mask);
+    enable[i] = 1;
+    triggerLevelSet[i] = true;
+    if (Calibrate_Hex2Float(hc, i, gainCode, &high[i]) != 1 ||
+        Calibrate_Hex2Float(lc, i, gainCode, &low[i]) != 1)
+      return 0;
+  }
+  return 1;
+}
+
+}  // namespace nivex

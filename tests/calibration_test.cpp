@@ -1,0 +1,257 @@
+// The calibration arithmetic: the 16-bit, RX5K30 and RXBN500 conversions, their saturation
+// cases, and the equality of the driver's and the stored-log handle's conversions.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "api/ModelLog.h"
+#include "drivers/highspeed/RX5K10_Class.h"
+#include "drivers/highspeed/RX5K30_Class.h"
+#include "drivers/highspeed/RXBN500_Class.h"
+#include "framework/Calibration.h"
+#include "nivex.h"
+
+namespace {
+
+// A stored-log handle released as the stored-log close releases it.
+struct LogRelease {
+  void operator()(nivex::ModelLog* log) const { nivex::ReleaseModelLog(log); }
+};
+using OwnedLog = std::unique_ptr<nivex::ModelLog, LogRelease>;
+OwnedLog MakeLog(const nivex::WRXmodule& row, int kind) {
+  return OwnedLog(new nivex::ModelLog(row, kind));
+}
+
+using namespace nivex;
+using namespace nivex::calib;
+
+TEST(Calibration16, ClampsAndScales) {
+  struct Case {
+    int code;
+    uint16_t gain;
+    int16_t offset;
+    int32_t want;
+  } cases[] = {
+      {0x7FFF, 32768, 0, 32767},     {0x8000, 32768, 0, -32768}, {0x7FFF, 32768, 100, 32767},
+      {0x8000, 32768, -100, -32768}, {1000, 16384, 0, 500},      {-1000, 16384, 0, -500},
+      {1000, 32768, -100, 900},      {0x12340000 | 0x0010, 32768, 0, 16},  // upper bits ignored
+      {-3, 16384, 0, -2},  // the shift rounds toward minus infinity
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Calibrate16(c.code, c.gain, c.offset), c.want) << c.code;
+  }
+  float v = 1.0f;
+  EXPECT_TRUE(Volts16(32767, 0, &v));
+  EXPECT_NEAR(v, 5.0f, 1e-3);
+  EXPECT_TRUE(Volts16(32767, 1, &v));
+  EXPECT_NEAR(v, 10.0f, 1e-3);
+  EXPECT_FALSE(Volts16(32767, 2, &v));
+  EXPECT_EQ(v, 0.0f);
+}
+
+// The RX5K30 result computed directly in 64-bit arithmetic, with the low byte of a negative
+// code entering sign-extended (the 256-code step below zero that stored results keep).
+int64_t Reference5K30(int code, uint16_t g, int16_t o) {
+  const int32_t v = SignExtend24(code);
+  const int64_t hi = v >> 8;            // floor
+  const int64_t lo = v >= 0 ? (v & 0xFF) : (v & 0xFF) - 256;
+  return hi * g * 2 + (g * lo) / 128 + o;
+}
+
+TEST(Calibration5K30, SpecialCodesAndSaturation) {
+  int32_t out = 7;
+  ASSERT_TRUE(Calibrate24(0x7FFFFF, 0, 0, 0.0f, 10.0f, &out));
+  EXPECT_EQ(out, INT32_MAX);
+  ASSERT_TRUE(Calibrate24(0x800000, 0, 0, 0.0f, 10.0f, &out));
+  EXPECT_EQ(out, INT32_MIN);
+  // Near full scale with a gain above unity the product leaves the int32 range.
+  ASSERT_TRUE(Calibrate24(0x7FFFFE, 40000, 0, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, INT32_MAX);
+  ASSERT_TRUE(Calibrate24(0x800001, 40000, 0, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, INT32_MIN);
+  // Unity, just below full scale: 511 codes of headroom are left. An offset of 300 fits
+  // (float rounding of the product aside), 600 saturates by the headroom test.
+  ASSERT_TRUE(Calibrate24(0x7FFFFE, 32768, 300, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, 2147483392);
+  ASSERT_TRUE(Calibrate24(0x7FFFFE, 32768, 600, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, INT32_MAX);
+  // Outside 24 bits: out unchanged, still 1.
+  out = 1234;
+  EXPECT_FALSE(Calibrate24(0x1000000, 32768, 0, 10.0f, 10.0f, &out));
+  EXPECT_FALSE(Calibrate24(-5, 32768, 0, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, 1234);
+}
+
+TEST(Calibration5K30, SmallCodeWithNegativeOffsetStaysSmall) {
+  // A 32-bit sum wrapped to about 4.29e9 here and read as +full scale.
+  int32_t out = 0;
+  ASSERT_TRUE(Calibrate24(0, 32768, -100, 10.0f, 10.0f, &out));
+  EXPECT_EQ(out, -100);
+  ASSERT_TRUE(Calibrate24(0, 32768, -100, 5.0f, 5.0f, &out));
+  EXPECT_EQ(out, -100);
+}
+
+TEST(Calibration5K30, NegativeCodesKeepTheir256CodeStep) {
+  int32_t out = 0;
+  ASSERT_TRUE(Calibrate24(0xFFFFFF, 32768, 0, 10.0f, 10.0f, &out));  // -1
+  EXPECT_EQ(out, -65792);
+  ASSERT_TRUE(Calibrate24(0xFFFF00, 32768, 0, 10.0f, 10.0f, &out));  // -256
+  EXPECT_EQ(out, -65536 - 65536);
+}
+
+TEST(Calibration5K30, MatchesA64BitReferenceAwayFromFullScale) {
+  const uint16_t gains[] = {32768, 30000, 36000, 16384};
+  const int16_t offsets[] = {0, 100, -100, 3000, -3000};
+  const int codes[] = {0, 1, 0xFF, 0x100, 0x1234, 0x12345, 0x3FFFFF, 0x600000,
+                       0xFFFFFF, 0xFFFF00, 0xF00000, 0xA00001, 0xC00000};
+  for (uint16_t g : gains)
+    for (int16_t o : offsets)
+      for (int code : codes) {
+        int32_t out = 0;
+        ASSERT_TRUE(Calibrate24(code, g, o, 10.0f, 10.0f, &out));
+        const int64_t want = Reference5K30(code, g, o);
+        // Only the float rounding of the final product separates them.
+        EXPECT_NEAR(static_cast<double>(out), static_cast<double>(want),
+                    std::fabs(static_cast<double>(want)) * 1e-7 + 1)
+            << std::hex << code << " g " << std::dec << g << " o " << o;
+      }
+}
+
+TEST(Calibration5K30, VoltsClampToTheRange) {
+  EXPECT_FLOAT_EQ(Volts24(INT32_MAX, 10.0f), 10.0f);
+  EXPECT_FLOAT_EQ(Volts24(INT32_MIN, 10.0f), -10.0f);
+  EXPECT_FLOAT_EQ(Volts24(INT32_MAX, kRx5k30FullScale[9]), 0.02f);
+  EXPECT_FLOAT_EQ(Volts24(INT32_MIN, kRx5k30FullScale[9]), -0.02f);
+  EXPECT_NEAR(Volts24(1 << 30, 10.0f), 5.0f, 1e-6);
+}
+
+TEST(CalibrationBN500, ScalesAndSaturatesAtBothEnds) {
+  EXPECT_EQ(CalibrateBN(0x7FFFFF, 0, 10000), 0x7FFFFF00);
+  EXPECT_EQ(CalibrateBN(0x800000, 0, 10000), INT32_MIN);
+  // 0x7FFFFF + 1 is exactly 2^23: formerly shifted into the sign bit (full negative).
+  EXPECT_EQ(CalibrateBN(0x7FFFFF, 1, 10000), 0x7FFFFF00);
+  EXPECT_EQ(CalibrateBN(0x7FFFFF, 5000, 20000), 0x7FFFFF00);
+  EXPECT_EQ(CalibrateBN(0x800000, -1, 10000), INT32_MIN);
+  EXPECT_EQ(CalibrateBN(256, 0, 1000), 25 * 256);
+  EXPECT_EQ(CalibrateBN(0xFFFF00, 0, 1000), -6400);
+  EXPECT_NEAR(VoltsBN(256, 0, 1000), 256.0 / 8388607.0, 1e-9);
+  EXPECT_NEAR(VoltsBN(0x7FFFFF, 0, 10000), 10.0, 1e-5);
+  EXPECT_NEAR(VoltsBN(0x800000, 0, 10000), -10.0, 1e-5);
+}
+
+TEST(CalibrationHelpers, FloatToIntBehavesLikeX86) {
+  EXPECT_EQ(FloatToInt(1.9f), 1);
+  EXPECT_EQ(FloatToInt(-1.9f), -1);
+  EXPECT_EQ(FloatToInt(3e9f), INT32_MIN);
+  EXPECT_EQ(FloatToInt(-3e9f), INT32_MIN);
+  EXPECT_EQ(FloatToInt(NAN), INT32_MIN);
+  EXPECT_EQ(FloatToInt(-2147483648.0f), INT32_MIN);
+  EXPECT_EQ(SignExtend24(0xFFFFFF), -1);
+  EXPECT_EQ(SignExtend24(0x7FFFFF), 0x7FFFFF);
+}
+
+// ------------------------------------------------------------------ driver == stored log
+
+WRXmodule Row(unsigned short id) {
+  for (const WRXmodule& r : WRXMODULE)
+    if (r.id == id) return r;
+  return WRXMODULE[0];
+}
+
+TEST(CalibrationPaths, DriverAndStoredLogAgree) {
+  const int codes[] = {0, 1, 0x100, 0x7FFE, 0x8000, 0xFFFF, 0x123456, 0x7FFFFE, 0x7FFFFF,
+                       0x800000, 0x800001, 0xABCDEF, 0xFFFF00, 0xFFFFFF};
+  {
+    RX5K10 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K10));
+    OwnedLog log_owner = MakeLog(Row(kIdRX5K10), ModelLog::kKind16);
+    ModelLog& log = *log_owner;
+    for (int ch = 0; ch < 8; ++ch) {
+      dev.cal.gain[ch][1] = static_cast<uint16_t>(30000 + 1000 * ch);
+      dev.cal.offset[ch][1] = static_cast<int16_t>(-400 + 100 * ch);
+      log.gainTable[ch] = dev.cal.gain[ch][1];
+      log.offsetTable[ch] = dev.cal.offset[ch][1];
+    }
+    for (int ch = 0; ch < 8; ++ch)
+      for (int code : codes) {
+        int a = 1, b = 2;
+        float va = 1, vb = 2;
+        ASSERT_EQ(dev.Calibrate_HEX(code, ch, 1, &a), 1);
+        ASSERT_EQ(log.Calibrate_HEX(code, ch, 1, &b), 1);
+        EXPECT_EQ(a, b);
+        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, 1, &va), 1);
+        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, 1, &vb), 1);
+        EXPECT_EQ(va, vb);
+      }
+  }
+  {
+    RX5K30 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K30));
+    OwnedLog log_owner = MakeLog(Row(kIdRX5K30), ModelLog::kKind24);
+    ModelLog& log = *log_owner;
+    const int gain = 3;
+    const uint32_t rangeMv = 1262;  // a calibrated range near the nominal 1.25 V
+    dev.cal.range[gain] = RangeVolts(rangeMv);
+    for (int ch = 0; ch < 4; ++ch) {
+      dev.cal.gain[ch][gain] = static_cast<uint16_t>(31000 + 900 * ch);
+      dev.cal.offset[ch][gain] = static_cast<int16_t>(ch % 2 ? -250 : 250);
+      log.gainTable[ch] = dev.cal.gain[ch][gain];
+      log.offsetTable[ch] = dev.cal.offset[ch][gain];
+      log.rangeTable[ch] = rangeMv;
+    }
+    for (int ch = 0; ch < 4; ++ch)
+      for (int code : codes) {
+        int a = 1, b = 1;
+        float va = 1, vb = 2;
+        ASSERT_EQ(dev.Calibrate_HEX(code, ch, gain, &a), 1);
+        ASSERT_EQ(log.Calibrate_HEX(code, ch, gain, &b), 1);
+        EXPECT_EQ(a, b) << std::hex << code;
+        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, gain, &va), 1);
+        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, gain, &vb), 1);
+        EXPECT_EQ(va, vb);
+      }
+  }
+  {
+    RXBN500 dev("127.0.0.1", 9999, 10010, Row(kIdRXBN500));
+    OwnedLog log_owner = MakeLog(Row(kIdRXBN500), ModelLog::kKind24);
+    ModelLog& log = *log_owner;
+    for (int ch = 0; ch < 4; ++ch) {
+      dev.cal.bnGainMilli[ch] = static_cast<uint32_t>(9000 + 700 * ch);
+      dev.cal.bnOffset[ch] = ch * 37 - 60;
+      log.rangeTable[ch] = dev.cal.bnGainMilli[ch];
+      log.offsetTable[ch] = dev.cal.bnOffset[ch];
+    }
+    for (int ch = 0; ch < 4; ++ch)
+      for (int code : codes) {
+        int a = 1, b = 2;
+        float va = 1, vb = 2;
+        ASSERT_EQ(dev.Calibrate_HEX(code, ch, 0, &a), 1);
+        ASSERT_EQ(log.Calibrate_HEX(code, ch, 0, &b), 1);
+        EXPECT_EQ(a, b);
+        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, 0, &va), 1);
+        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, 0, &vb), 1);
+        EXPECT_EQ(va, vb);
+      }
+  }
+}
+
+TEST(CalibrationPaths, DriverChecksChannelAndGainBeforeTheTables) {
+  RX5K30 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K30));
+  int out = 42;
+  QZ_ClearLastError();
+  EXPECT_EQ(dev.Calibrate_HEX(5, 4, 0, &out), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_EQ(dev.Calibrate_HEX(5, -1, 0, &out), 0);
+  EXPECT_EQ(dev.Calibrate_HEX(5, 0, 10, &out), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_EQ(out, 42);
+  RXBN500 bn("127.0.0.1", 9999, 10010, Row(kIdRXBN500));
+  float v = 3.0f;
+  EXPECT_EQ(bn.Calibrate_Hex2Float(5, 0, 1, &v), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_EQ(v, 3.0f);
+}
+
+}  // namespace

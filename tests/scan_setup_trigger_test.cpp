@@ -1,0 +1,461 @@
+// Analog and delay triggers and the sync-in frame layout on emulated modules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "drivers/highspeed/HighSpeedModel.h"
+#include "emulator/Engine.h"
+#include "emulator/HighSpeedModule.h"
+#include "nivex.h"
+#include "tests/common/TestSupport.h"
+
+namespace {
+
+using nivex::emu::Emulator;
+using nivex::emu::Fault;
+using nivex::emu::FaultKind;
+using nivex::emu::HighSpeedScan;
+using nivex::emu::Model;
+using Strings = std::vector<std::string>;
+
+class Device {
+ public:
+  explicit Device(Model m) : emu_(nivex::test::StartEmulator(m)) {
+    if (emu_) handle_ = QZ_Device_Create(emu_->ConnectionText().c_str());
+    if (emu_) emu_->ClearCommands();
+  }
+  ~Device() {
+    if (handle_ != nullptr) QZ_Device_Release(handle_);
+  }
+  bool ok() const { return handle_ != nullptr; }
+  void* h() const { return handle_; }
+  nivex::HighSpeedModel& model() { return *static_cast<nivex::HighSpeedModel*>(handle_); }
+  Emulator& emu() { return *emu_; }
+  void WithScan(const std::function<void(HighSpeedScan&)>& f) {
+    std::lock_guard<std::recursive_mutex> lock(emu_->engine().mutex());
+    f(dynamic_cast<nivex::emu::HighSpeedModule&>(emu_->engine().handler()).scan());
+  }
+  Strings Take() {
+    Strings s = emu_->Commands();
+    emu_->ClearCommands();
+    return s;
+  }
+  void Fault(const char* command, FaultKind kind, const char* text = "") {
+    nivex::emu::Fault f;
+    f.command = command;
+    f.kind = kind;
+    f.text = text;
+    emu_->AddFault(f);
+  }
+
+ private:
+  std::unique_ptr<Emulator> emu_;
+  void* handle_ = nullptr;
+};
+
+// A scan with this gain code, trigger mode 6 and target (pre + post must add up to it).
+void PrepareScan(Device& d, int channels, int gain, unsigned target) {
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), channels, gain, 6, 1000, target, 0, 0), 1);
+  d.Take();
+}
+
+// ------------------------------------------------------------------ analog trigger
+
+TEST(AnalogTrigger, Rx5k10LevelsLimitsAndCommands) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  PrepareScan(d, 8, 0, 1000);
+  char en[2] = {1, 0};
+  float hi[2] = {5.0f, 0.0f}, lo[2] = {-5.0f, 0.0f};
+  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 2, 100, 900), 1);
+  Strings s = d.Take();
+  ASSERT_EQ(s.size(), 9u);  // the mode and all eight channels
+  EXPECT_EQ(s[0], "~01XM0L00000100R00000900");
+  EXPECT_EQ(s[1], "~01XC0H7FFFL8001");
+  for (int i = 2; i <= 8; ++i) EXPECT_EQ(s[i], "~01XC" + std::to_string(i - 1) + "H7FFFL8000");
+
+  // Type 3: the disabled pattern is swapped, also for channels never enabled.
+  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 3, en, hi, lo, 1, 100, 900), 1);
+  s = d.Take();
+  ASSERT_EQ(s.size(), 9u);
+  EXPECT_EQ(s[1], "~01XC0H7FFFL8001");
+  EXPECT_EQ(s[2], "~01XC1H8000L7FFF");
+
+  // Beyond 5 V on gain code 0; NaN; then gain code 1 admits 10 V.
+  hi[0] = 5.01f;
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
+  hi[0] = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
+  EXPECT_TRUE(d.Take().empty());
+  PrepareScan(d, 8, 1, 1000);
+  hi[0] = 10.0f;
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 1);
+}
+
+TEST(AnalogTrigger, ArgumentChecksInOrderSendNothing) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  PrepareScan(d, 8, 0, 1000);
+  char en[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+  float hi[9] = {}, lo[9] = {};
+  struct Case {
+    int type, n;
+    unsigned pre, post;
+    int code;
+  };
+  const Case cases[] = {
+      {4, 9, 0, 0, QZ_ERR_TRIGGER_TYPE},
+      {-1, 1, 100, 900, QZ_ERR_TRIGGER_TYPE},
+      {0, 9, 100, 900, QZ_ERR_INVALID_VALUE},
+      {0, 1, 100, 899, QZ_ERR_TRIGGER_COUNT},
+      {0, 1, 0xFFFFFFFFu, 1001, QZ_ERR_TRIGGER_COUNT},  // no 32-bit wrap to 1000
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), c.type, en, hi, lo, c.n, c.pre, c.post), 0);
+    EXPECT_EQ(QZ_GetLastError(), c.code) << c.type << " " << c.n << " " << c.pre;
+  }
+  // Target 999: pre 100 + post 900 no longer fits.
+  PrepareScan(d, 8, 0, 999);
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_COUNT);
+  EXPECT_TRUE(d.Take().empty());
+
+  // A zero calibration gain cannot convert a level.
+  d.model().cal.gain[0][0] = 0;
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 899), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
+
+  // A module that refuses the mode command: 0x1300A.
+  d.model().cal.gain[0][0] = 0x8000;
+  d.Fault("~01XM0L00000100R00000899", FaultKind::Refuse);
+  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 899), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+}
+
+TEST(AnalogTrigger, LevelsSaturateAtTheCodeRange) {
+  {
+    Device d(Model::RX5K10);
+    ASSERT_TRUE(d.ok());
+    PrepareScan(d, 1, 0, 10);
+    d.model().cal.offset[0][0] = -100;  // +5 V would give 32866
+    char en[1] = {1};
+    float hi[1] = {5.0f}, lo[1] = {-5.0f};
+    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 5, 5), 1);
+    d.WithScan([](HighSpeedScan& s) { EXPECT_EQ(s.levelHigh[0], 0x7FFFu); });
+  }
+  {
+    Device d(Model::RX5K30);
+    ASSERT_TRUE(d.ok());
+    PrepareScan(d, 1, 0, 10);
+    char en[1] = {1};
+    float hi[1] = {10.0f}, lo[1] = {-10.0f};  // exactly full scale
+    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 1);
+    d.WithScan([](HighSpeedScan& s) {
+      EXPECT_EQ(s.levelHigh[0], 0x7FFFFFu);
+      EXPECT_EQ(s.levelLow[0], 0x800000u);
+    });
+    // Gain code 9: 0.02 V passes, 0.03 V is refused.
+    PrepareScan(d, 1, 9, 10);
+    hi[0] = 0.02f;
+    lo[0] = -0.02f;
+    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 1);
+    hi[0] = 0.03f;
+    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 0);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
+  }
+  {
+    Device d(Model::RXBN500);
+    ASSERT_TRUE(d.ok());
+    PrepareScan(d, 1, 0, 10);
+    d.model().cal.bnOffset[0] = -100;  // -10 V would wrap to 0x7FFF39
+    char en[1] = {1};
+    float hi[1] = {10.0f}, lo[1] = {-10.0f};
+    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 2, en, hi, lo, 1, 5, 5), 1);
+    d.WithScan([](HighSpeedScan& s) {
+      EXPECT_EQ(s.levelHigh[0], 0x7FFFFFu);
+      EXPECT_EQ(s.levelLow[0], 0x800000u);
+    });
+  }
+}
+
+TEST(AnalogTrigger, RoundTripPerType) {
+  struct Case {
+    Model model;
+    int gain;
+    float level;
+    float step;  // one code in volts
+  };
+  const Case cases[] = {
+      {Model::RX5K10, 0, 2.5f, 5.0f / 32768},
+      {Model::RX5K10, 1, -7.0f, 10.0f / 32768},
+      {Model::RX5K30, 2, 1.2f, 2.5f / 8388608 * 2},
+      {Model::RXBN500, 0, -3.3f, 10.0f / 8388608 * 2},
+  };
+  for (const Case& c : cases) {
+    for (int type : {1, 3}) {
+      Device d(c.model);
+      ASSERT_TRUE(d.ok());
+      PrepareScan(d, 1, c.gain, 100);
+      char en[2] = {1, 0};
+      float hi[2] = {c.level, 9.0f}, lo[2] = {c.level / 2, 9.0f};
+      ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), type, en, hi, lo, 2, 40, 60), 1);
+      int t = -1;
+      char gotEn[2] = {9, 9};
+      float gotHi[2] = {-1, -1}, gotLo[2] = {-1, -1};
+      unsigned pre = 0, post = 0, reserved = 5;
+      ASSERT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, gotEn, gotHi, gotLo, 2, &pre, &post,
+                                           &reserved),
+                1);
+      EXPECT_EQ(t, type);
+      EXPECT_EQ(pre, 40u);
+      EXPECT_EQ(post, 60u);
+      EXPECT_EQ(reserved, 0u);
+      EXPECT_EQ(gotEn[0], 1);
+      EXPECT_NEAR(gotHi[0], c.level, c.step * 2) << "type " << type;
+      EXPECT_NEAR(gotLo[0], c.level / 2, c.step * 2) << "type " << type;
+      EXPECT_EQ(gotEn[1], 0) << "type " << type;  // disabled also under type 3
+      EXPECT_EQ(gotHi[1], 0.0f);
+      EXPECT_EQ(gotLo[1], 0.0f);
+    }
+  }
+}
+
+TEST(AnalogTrigger, ReadBackRefusals) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  int t = 7;
+  char en[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+  float hi[9], lo[9];
+  unsigned pre = 7, post = 7, reserved = 7;
+  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 9, &pre, &post, &reserved), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+  EXPECT_EQ(t + static_cast<int>(pre + post + reserved) + en[8], 0);
+
+  for (const char* reply : {"!01XM4L00000001R00000002", "!01XM0L0000000", "?01"}) {
+    d.Fault("~01XM", FaultKind::Reply, reply);
+    EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved), 0)
+        << reply;
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+  }
+  d.Fault("~01XC3", FaultKind::Reply, "!0103H7FFFL80");
+  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+
+  int junk = 0;
+  t = 3;
+  pre = post = reserved = 3;
+  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(&junk, &t, nullptr, nullptr, nullptr, 0, &pre, &post,
+                                       &reserved),
+            0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_EQ(t + static_cast<int>(pre + post + reserved), 0);
+}
+
+TEST(AnalogTrigger, TriggerIndex) {
+  Device d(Model::RXBN500);
+  ASSERT_TRUE(d.ok());
+  d.WithScan([](HighSpeedScan& s) { s.triggerIndex = 123; });
+  EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
+  EXPECT_EQ(d.model().triggerIndex.load(), 123u);
+  d.Fault("~01XN", FaultKind::Refuse);
+  EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
+  EXPECT_EQ(d.model().triggerIndex.load(), 0u);
+  d.Fault("~01XN", FaultKind::NoReply);
+  EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+}
+
+// ------------------------------------------------------------------ delay trigger
+
+TEST(DelayTrigger, RangeAndRoundTrip) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  EXPECT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 4, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DELAY_TRIGGER_RANGE);
+  EXPECT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 10000001, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DELAY_TRIGGER_RANGE);
+  EXPECT_TRUE(d.Take().empty());
+  ASSERT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 5, 0), 1);
+  ASSERT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 10000000, 0), 1);
+  EXPECT_EQ(d.Take(), (Strings{"~01Y00000005", "~01Y10000000"}));
+  unsigned delay = 0, reserved = 9;
+  ASSERT_EQ(QZ_GetAIDelayTriggerParam(d.h(), &delay, &reserved), 1);
+  EXPECT_EQ(delay, 10000000u);
+  EXPECT_EQ(reserved, 0u);
+
+  Device other(Model::RX5K30);
+  ASSERT_TRUE(other.ok());
+  EXPECT_EQ(QZ_SetAIDelayTriggerParam(other.h(), 5, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_NOT_IMPLEMENTED);
+}
+
+// ------------------------------------------------------------------ sync-in layout
+
+TEST(SyncIn, SetSendsOneLineAndKeepsTheLayout) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  unsigned short types[2] = {0, 4}, counts[2] = {8, 1};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 2, 1, 0), 1);
+  // No empty line: the emulator would answer one and leave a stray reply.
+  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T0200080401"}));
+  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  EXPECT_EQ(def.itemCount, 2u);
+  EXPECT_EQ(def.GetTotalSize(), 4u + 16u + 4u);
+  EXPECT_EQ(d.model().channelCount, 8);
+  EXPECT_EQ(d.model().syncMode, 1);
+
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, nullptr, nullptr, 0, 1, 0), 1);
+  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T00"}));
+  EXPECT_EQ(def.GetTotalSize(), 4u);
+
+  unsigned header = 0, option = 0, reserved = 0;
+  unsigned short n = 0, gotTypes[7] = {}, gotCounts[7] = {};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts, types, 2, 0, 0), 1);
+  ASSERT_EQ(QZ_GetSyncInScanParam(d.h(), &header, gotCounts, gotTypes, 7, &n, &option, &reserved),
+            1);
+  EXPECT_EQ(header, 2u);
+  EXPECT_EQ(option, 0u);
+  ASSERT_EQ(n, 2);
+  EXPECT_EQ(gotTypes[1], 4);
+  EXPECT_EQ(gotCounts[0], 8);
+}
+
+TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  unsigned short types[2] = {1, 5}, counts[2] = {4, 2};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts, types, 2, 0, 0), 1);
+  d.Take();
+  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const unsigned size = def.GetTotalSize();
+  ASSERT_EQ(size, 4u + 8u + 8u);
+
+  struct Case {
+    unsigned header;
+    unsigned short t0, c0, n, option;
+  };
+  const Case cases[] = {
+      {1, 6, 1, 1, 1},     // type 6
+      {0x10, 0, 1, 1, 1},  // header wider than one hex digit
+      {1, 0, 0, 1, 1},     // an analog item without channels
+      {1, 2, 0x100, 1, 1},  // count wider than two hex digits
+      {1, 2, 1, 1, 0x100},  // option wider than two hex digits
+  };
+  for (const Case& c : cases) {
+    unsigned short t[1] = {c.t0}, k[1] = {c.c0};
+    EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), c.header, k, t, c.n, c.option, 0), 0);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  }
+  EXPECT_TRUE(d.Take().empty());
+  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 8, 1, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+
+  // Refused by the module.
+  d.Fault("~01SIH1O01T0200010202", FaultKind::Refuse);
+  unsigned short t[2] = {0, 2}, k[2] = {1, 2};
+  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, k, t, 2, 1, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
+
+  EXPECT_EQ(def.headerKind, 2u);
+  EXPECT_EQ(def.option, 0u);
+  EXPECT_EQ(def.itemCount, 2u);
+  EXPECT_EQ(def.types[0], 1);
+  EXPECT_EQ(def.GetTotalSize(), size);
+  EXPECT_EQ(d.model().channelCount, 4);
+  EXPECT_EQ(d.model().syncMode, 0);
+
+  int junk = 0;
+  EXPECT_EQ(QZ_SetSyncInScanParam(&junk, 1, k, t, 8, 1, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);  // the count before the handle
+}
+
+TEST(SyncIn, EnableForcesAContinuousSoftwareScan) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 8, 0, 6, 20000, 1000, 0, 0), 1);
+  d.Take();
+  unsigned short types[1] = {0}, counts[1] = {8};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 1);
+  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008", "~01PG0C8T0M0", "~01R010000",
+                               "~01T0000000000", "~01A0"}));
+  EXPECT_EQ(d.model().triggerMode, 0);
+  EXPECT_EQ(d.model().sampleRate, 10000);
+  EXPECT_EQ(d.model().targetCount, 0u);
+
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 8, 0, 0, 5000, 0, 0, 0), 1);
+  d.Take();
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 1);
+  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008"}));
+}
+
+TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 4, 0, 6, 20000, 1000, 0, 0), 1);
+  unsigned short types0[1] = {1}, counts0[1] = {4};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts0, types0, 1, 0, 0), 1);
+  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const unsigned size = def.GetTotalSize();
+  d.Take();
+
+  // The module takes the layout but refuses the forced scan parameters.
+  d.Fault("~01PG0C8T0M0", FaultKind::Refuse);
+  unsigned short types[1] = {0}, counts[1] = {8};
+  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 0);
+  EXPECT_NE(QZ_GetLastError(), 0);
+  EXPECT_EQ(def.headerKind, 2u);
+  EXPECT_EQ(def.option, 0u);
+  EXPECT_EQ(def.itemCount, 1u);
+  EXPECT_EQ(def.types[0], 1);
+  EXPECT_EQ(def.counts[0], 4);
+  EXPECT_EQ(def.GetTotalSize(), size);
+  EXPECT_EQ(d.model().channelCount, 4);
+  EXPECT_EQ(d.model().triggerMode, 6);
+  EXPECT_EQ(d.model().sampleRate, 20000);
+  EXPECT_EQ(d.model().targetCount, 1000u);
+}
+
+TEST(SyncIn, ReadBackChecks) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  unsigned short types[3] = {0, 2, 5}, counts[3] = {2, 1, 9};
+  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 3, counts, types, 3, 0, 0), 1);
+  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  unsigned header = 0, option = 0, reserved = 0;
+  unsigned short n = 0, t[7] = {}, c[7] = {};
+  EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 2, &n, &option, &reserved), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_BUFFER_OVERFLOW);
+  EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 8, &n, &option, &reserved), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+
+  const char* bad[] = {
+      "!01H1O00T09000100010001000100010001000100010001",  // 9 items
+      "!01H1O00T020001",                                   // items missing
+      "!01H1O00T01000003",                                 // analog item without channels
+      "!01H1O00T010701",                                   // type 7
+  };
+  for (const char* reply : bad) {
+    d.Fault("~01SI", FaultKind::Reply, reply);
+    EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 0)
+        << reply;
+    EXPECT_NE(QZ_GetLastError(), 0) << reply;
+    EXPECT_EQ(def.itemCount, 3u) << reply;
+    EXPECT_EQ(def.headerKind, 3u) << reply;
+  }
+  // A good reply is stored and sizes the frame.
+  d.Fault("~01SI", FaultKind::Reply, "!01H2O01T0200040401");
+  ASSERT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 1);
+  EXPECT_EQ(def.itemCount, 2u);
+  EXPECT_EQ(def.GetTotalSize(), 4u + 8u + 4u);
+  EXPECT_EQ(option, 1u);
+}
+
+}  // namespace
