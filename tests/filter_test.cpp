@@ -1,5 +1,5 @@
 #include "framework/filter.h"
-#include "framework/spectrum.h"
+#include "framework/fft.h"
 
 #include <gtest/gtest.h>
 
@@ -191,12 +191,12 @@ TEST(Spectrum, KnownSignals) {
   // A cosine at bin 3 lands in bins 3 and N-3; Parseval holds for a mixed signal.
   const int n = 64;
   auto h = std::make_unique<FFT_cls>(n);
-  std::vector<float> cosine(n), spec(n);
+  std::vector<float> cosine(n), amplitude(n);
   for (int i = 0; i < n; ++i) cosine[i] = static_cast<float>(std::cos(2 * kPi * 3 * i / n));
   h->Input_Data_Arr(cosine.data());
   h->fft();
-  h->output(spec.data());
-  for (int k = 0; k < n; ++k) EXPECT_NEAR(spec[k], (k == 3 || k == n - 3) ? n / 2.0 : 0.0, 1e-4) << k;
+  h->output(amplitude.data());
+  for (int k = 0; k < n; ++k) EXPECT_NEAR(amplitude[k], (k == 3 || k == n - 3) ? n / 2.0 : 0.0, 1e-4) << k;
 
   const int big = 4096;
   auto p = std::make_unique<FFT_cls>(big);

@@ -1,4 +1,4 @@
-#include "framework/spectrum.h"
+#include "framework/fft.h"
 
 #include <cmath>
 
