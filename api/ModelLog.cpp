@@ -26,11 +26,6 @@ Registry& Logs() {
   return *r;
 }
 
-int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
 bool NameIs(const char* name, const char* prefix) {
   return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
 }

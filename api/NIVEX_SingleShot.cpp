@@ -13,10 +13,7 @@
 namespace nivex::api {
 namespace {
 
-int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
+using nivex::Fail;
 
 // Channel in 0..limit-1.
 bool InRange(int v, int limit) { return v >= 0 && v < limit; }
@@ -32,13 +29,36 @@ void Clear(T* p) {
   if (p != nullptr) *p = T();
 }
 
-// The code conversions take a device handle or a stored-log handle.
+// The code conversions take a device handle or a stored-log handle; out is the converted
+// code (T = int) or volts (T = float).
+template <class T>
 struct ConvertArgs {
   int code;
   int channel;
   int gain;
-  void* out;
+  T* out;
+  int (ModelLog::*convert)(int code, int channel, int gain, T* out) const;
 };
+
+template <class T>
+int Convert(void* handle, int channel, int gain, int code, T* out,
+            int (MODEL::*onDevice)(int code, int channel, int gain, T* out),
+            int (ModelLog::*onLog)(int code, int channel, int gain, T* out) const) {
+  if (handle == nullptr) return InvalidHandle();
+  if (MODEL* d = DeviceOf(handle)) {
+    if (out == nullptr) return BadArgument();
+    return (d->*onDevice)(code, channel, gain, out);
+  }
+  if (out == nullptr) return IsModelLog(handle) ? BadArgument() : InvalidHandle();
+  ConvertArgs<T> args{code, channel, gain, out, onLog};
+  return WithModelLog(
+      handle,
+      [](const ModelLog& log, void* context) {
+        auto* a = static_cast<ConvertArgs<T>*>(context);
+        return (log.*(a->convert))(a->code, a->channel, a->gain, a->out);
+      },
+      &args);
+}
 
 }  // namespace
 }  // namespace nivex::api
@@ -269,37 +289,13 @@ QZ_API int QZ_GetCounterAll(void* handle, unsigned int* values, int n) {
 // ------------------------------------------------------------------ code conversions
 
 QZ_API int QZ_Calibrate_Data_HEX(void* handle, int channel, int gain, int code, int* out) {
-  if (handle == nullptr) return api::InvalidHandle();
-  if (MODEL* d = api::DeviceOf(handle)) {
-    if (out == nullptr) return api::BadArgument();
-    return d->Calibrate_HEX(code, channel, gain, out);
-  }
-  if (out == nullptr) return nivex::IsModelLog(handle) ? api::BadArgument() : api::InvalidHandle();
-  api::ConvertArgs args{code, channel, gain, out};
-  return nivex::WithModelLog(
-      handle,
-      [](const nivex::ModelLog& log, void* context) {
-        auto* a = static_cast<api::ConvertArgs*>(context);
-        return log.Calibrate_HEX(a->code, a->channel, a->gain, static_cast<int*>(a->out));
-      },
-      &args);
+  return api::Convert(handle, channel, gain, code, out, &MODEL::Calibrate_HEX,
+                      &nivex::ModelLog::Calibrate_HEX);
 }
 
 QZ_API int QZ_Calibrate_Data_Float(void* handle, int channel, int gain, int code, float* out) {
-  if (handle == nullptr) return api::InvalidHandle();
-  if (MODEL* d = api::DeviceOf(handle)) {
-    if (out == nullptr) return api::BadArgument();
-    return d->Calibrate_Hex2Float(code, channel, gain, out);
-  }
-  if (out == nullptr) return nivex::IsModelLog(handle) ? api::BadArgument() : api::InvalidHandle();
-  api::ConvertArgs args{code, channel, gain, out};
-  return nivex::WithModelLog(
-      handle,
-      [](const nivex::ModelLog& log, void* context) {
-        auto* a = static_cast<api::ConvertArgs*>(context);
-        return log.Calibrate_Hex2Float(a->code, a->channel, a->gain, static_cast<float*>(a->out));
-      },
-      &args);
+  return api::Convert(handle, channel, gain, code, out, &MODEL::Calibrate_Hex2Float,
+                      &nivex::ModelLog::Calibrate_Hex2Float);
 }
 
 }  // extern "C"

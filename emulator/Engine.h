@@ -40,6 +40,15 @@ struct Answer {
   static Answer None() { return Answer{Silent, {}}; }
   static Answer NotACommand() { return Answer{Unknown, {}}; }
   static Answer Disconnect() { return Answer{Drop, {}}; }
+  // The answer to the reboot command, as the options set it.
+  static Answer Reboot(RebootBehaviour b) {
+    switch (b) {
+      case RebootBehaviour::Acknowledge: return Ack();
+      case RebootBehaviour::Silent: return None();
+      case RebootBehaviour::Drop: return Disconnect();
+    }
+    return None();
+  }
 };
 
 // printf into a std::string.

@@ -89,12 +89,7 @@ void HighSpeedModule::BuildCommon() {
   });
   // Reboot.
   table_.Add(R"(Q)", [this](const std::smatch&) {
-    switch (engine_.options().reboot) {
-      case RebootBehaviour::Acknowledge: return Answer::Ack();
-      case RebootBehaviour::Silent: return Answer::None();
-      case RebootBehaviour::Drop: return Answer::Disconnect();
-    }
-    return Answer::None();
+    return Answer::Reboot(engine_.options().reboot);
   });
 }
 

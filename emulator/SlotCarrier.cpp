@@ -137,12 +137,7 @@ Answer SlotCarrierModule::Handle(const std::string& line) { return table_.Dispat
 void SlotCarrierModule::Build() {
   // Reboot.
   table_.Add(R"(\$01Q)", [this](const std::smatch&) {
-    switch (engine_.options().reboot) {
-      case RebootBehaviour::Acknowledge: return Answer::Ack();
-      case RebootBehaviour::Silent: return Answer::None();
-      case RebootBehaviour::Drop: return Answer::Disconnect();
-    }
-    return Answer::None();
+    return Answer::Reboot(engine_.options().reboot);
   });
   // Data window size: "~01WS8032768".
   table_.Add(R"(~01WS(\d)(\d{6,}))", [this](const std::smatch& m) {

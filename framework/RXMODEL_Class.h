@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -277,6 +278,16 @@ class MODEL {
  protected:
   // What every default ends with: error 0xFFFFF, result 0.
   static int NotImplemented();
+
+  // The size of a reply buffer for Exchange.
+  static constexpr size_t kExchangeReplySize = 256;
+  // Formats a command as printf does and exchanges it on sock with SendRec (timeoutMs): 1 with
+  // the reply (kExchangeReplySize bytes; "" when the exchange fails) or 0 with the exchange's
+  // error. A command that does not fit 254 characters is refused with 0x1300C and not sent.
+  int Exchange(int sock, char* reply, int timeoutMs, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
+  int VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args)
+      __attribute__((format(printf, 5, 0)));
 };
 
 // ================================================================== registries

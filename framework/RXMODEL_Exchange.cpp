@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "framework/RXMODEL_Class.h"
@@ -121,6 +123,26 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   std::memcpy(reply, buf, n);
   reply[n] = '\0';
   return 1;
+}
+
+int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VExchange(sock, reply, timeoutMs, format, args);
+  va_end(args);
+  return ok;
+}
+
+int MODEL::VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args) {
+  static_assert(kExchangeReplySize == kLineSize, "a SendRec reply fills one line");
+  reply[0] = '\0';  // SendRec leaves the reply alone when it fails
+  char command[kLineSize];
+  const int n = std::vsnprintf(command, sizeof(command), format, args);
+  if (n < 0 || n > static_cast<int>(kMaxCommand)) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return 0;
+  }
+  return SendRec(sock, command, reply, timeoutMs);
 }
 
 int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {

@@ -89,7 +89,7 @@ class NameConnection {
   int fd_;
 };
 
-MODEL* Fail(unsigned int code) {
+MODEL* NoDevice(unsigned int code) {
   _SetLastError(code);
   return nullptr;
 }
@@ -97,18 +97,18 @@ MODEL* Fail(unsigned int code) {
 }  // namespace
 
 MODEL* RX5K10_AddClient(const char* ip, int cmdPort, int dataPort) {
-  if (ip == nullptr) return Fail(QZ_ERR_OPEN_DEVICE);
+  if (ip == nullptr) return NoDevice(QZ_ERR_OPEN_DEVICE);
   OpeningClaim claim;
-  if (!claim.Claim(ip)) return Fail(QZ_ERR_OPEN_DEVICE);
+  if (!claim.Claim(ip)) return NoDevice(QZ_ERR_OPEN_DEVICE);
 
   const int fd = OpenTcp(ip, ModuleNameService, 1);
-  if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
+  if (fd < 0) return NoDevice(QZ_ERR_OPEN_DEVICE);
   NameConnection names(fd);
 
   char name[kModuleNameSize] = {};
   GetModuleNameTCP(names.fd(), name);  // no reply leaves the name empty: no match below
   const Kind* kind = MatchName(name);
-  if (kind == nullptr) return Fail(QZ_ERR_MODULE_NOT_EXIST);
+  if (kind == nullptr) return NoDevice(QZ_ERR_MODULE_NOT_EXIST);
 
   MODEL* dev = kind->create(ip, cmdPort, dataPort, WRXMODULE[kind->row]);
 
@@ -123,11 +123,11 @@ MODEL* RX5K10_AddClient(const char* ip, int cmdPort, int dataPort) {
 
   if (dev->ConnectServer() != 1) {
     delete dev;
-    return Fail(QZ_ERR_OPEN_DEVICE);
+    return NoDevice(QZ_ERR_OPEN_DEVICE);
   }
   if (QZList->add_Socket_Obj(dev) == 0) {  // cannot happen while the address is claimed
     delete dev;
-    return Fail(QZ_ERR_OPEN_DEVICE);
+    return NoDevice(QZ_ERR_OPEN_DEVICE);
   }
   return dev;
 }

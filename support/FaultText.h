@@ -15,4 +15,10 @@ void _GetFaultText(unsigned int code, char* text);
 // The message text of code; "Unknow error code!" for a code without a text.
 const char* FaultText(unsigned int code);
 
+// Sets code as the calling thread's last error and gives 0: how a failing operation ends.
+inline int Fail(unsigned int code) {
+  _SetLastError(code);
+  return 0;
+}
+
 }  // namespace nivex

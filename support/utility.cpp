@@ -157,6 +157,27 @@ void Log(const char* where, const char* what) {
   (void)what;
 }
 
+bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
+  if (digits == 0 || digits > 8 || strnlen(reply, pos + digits) < pos + digits) return false;
+  uint32_t v = 0;
+  for (size_t i = pos; i < pos + digits; ++i) {
+    const char c = reply[i];
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else if (c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else {
+      return false;
+    }
+    v = (v << 4) | static_cast<uint32_t>(d);
+  }
+  *value = v;
+  return true;
+}
+
 // The hexadecimal number at the start of hex: 1 parsed, 0 no number, -1 null or empty text.
 static int ParseHex(const char* hex, unsigned long* value) {
   if (hex == nullptr || hex[0] == '\0') return -1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cwchar>
 
 namespace nivex {
@@ -61,6 +62,11 @@ int __Snprintf_Log(char* dst, size_t size, const char* format, ...)
 
 // Trace hook: does nothing.
 void Log(const char* where, const char* what);
+
+// Reads `digits` (1-8) hexadecimal characters at position pos of a module reply into *value.
+// False (value untouched) when the reply ends before them or one of them is not a
+// hexadecimal digit; never reads past the reply's NUL.
+bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
 
 // ------------------------------------------------------------------ carried for applications
 

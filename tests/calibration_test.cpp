@@ -1,19 +1,22 @@
 // The calibration arithmetic: the 16-bit, RX5K30 and RXBN500 conversions, their saturation
-// cases, and the equality of the driver's and the stored-log handle's conversions.
+// cases, the equality of the driver's and the stored-log handle's conversions, and what only
+// the stored-log handle does (its tables, its registry, its range checks).
+#include "framework/Calibration.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "api/ModelLog.h"
 #include "drivers/highspeed/RX5K10_Class.h"
 #include "drivers/highspeed/RX5K30_Class.h"
 #include "drivers/highspeed/RXBN500_Class.h"
-#include "framework/Calibration.h"
 #include "nivex.h"
+#include "tests/common/DeviceFixture.h"
 
 namespace {
 
@@ -36,9 +39,10 @@ TEST(Calibration16, ClampsAndScales) {
     int16_t offset;
     int32_t want;
   } cases[] = {
-      {0x7FFF, 32768, 0, 32767},     {0x8000, 32768, 0, -32768}, {0x7FFF, 32768, 100, 32767},
-      {0x8000, 32768, -100, -32768}, {1000, 16384, 0, 500},      {-1000, 16384, 0, -500},
-      {1000, 32768, -100, 900},      {0x12340000 | 0x0010, 32768, 0, 16},  // upper bits ignored
+      {0x7FFF, 32768, 0, 32767},   {0x8000, 32768, 0, -32768},
+      {0x7FFF, 32768, 100, 32767}, {0x8000, 32768, -100, -32768},
+      {1000, 16384, 0, 500},       {-1000, 16384, 0, -500},
+      {1000, 32768, -100, 900},    {0x12340000 | 0x0010, 32768, 0, 16},  // upper bits ignored
       {-3, 16384, 0, -2},  // the shift rounds toward minus infinity
   };
   for (const Case& c : cases) {
@@ -57,7 +61,7 @@ TEST(Calibration16, ClampsAndScales) {
 // code entering sign-extended (the 256-code step below zero that stored results keep).
 int64_t Reference5K30(int code, uint16_t g, int16_t o) {
   const int32_t v = SignExtend24(code);
-  const int64_t hi = v >> 8;            // floor
+  const int64_t hi = v >> 8;  // floor
   const int64_t lo = v >= 0 ? (v & 0xFF) : (v & 0xFF) - 256;
   return hi * g * 2 + (g * lo) / 128 + o;
 }
@@ -106,8 +110,8 @@ TEST(Calibration5K30, NegativeCodesKeepTheir256CodeStep) {
 TEST(Calibration5K30, MatchesA64BitReferenceAwayFromFullScale) {
   const uint16_t gains[] = {32768, 30000, 36000, 16384};
   const int16_t offsets[] = {0, 100, -100, 3000, -3000};
-  const int codes[] = {0, 1, 0xFF, 0x100, 0x1234, 0x12345, 0x3FFFFF, 0x600000,
-                       0xFFFFFF, 0xFFFF00, 0xF00000, 0xA00001, 0xC00000};
+  const int codes[] = {0,        1,        0xFF,     0x100,    0x1234,   0x12345, 0x3FFFFF,
+                       0x600000, 0xFFFFFF, 0xFFFF00, 0xF00000, 0xA00001, 0xC00000};
   for (uint16_t g : gains)
     for (int16_t o : offsets)
       for (int code : codes) {
@@ -162,78 +166,54 @@ WRXmodule Row(unsigned short id) {
   return WRXMODULE[0];
 }
 
+// Every code through the driver and the stored log, on every channel, with one gain code.
+template <class Driver>
+void ExpectAgree(Driver& dev, const ModelLog& log, int channels, int gain) {
+  const int codes[] = {0,        1,        0x100,    0x7FFE,   0x8000,   0xFFFF,   0x123456,
+                       0x7FFFFE, 0x7FFFFF, 0x800000, 0x800001, 0xABCDEF, 0xFFFF00, 0xFFFFFF};
+  for (int ch = 0; ch < channels; ++ch)
+    for (int code : codes) {
+      int a = 1, b = 2;
+      float va = 1, vb = 2;
+      ASSERT_EQ(dev.Calibrate_HEX(code, ch, gain, &a), 1);
+      ASSERT_EQ(log.Calibrate_HEX(code, ch, gain, &b), 1);
+      EXPECT_EQ(a, b) << std::hex << code << " channel " << ch;
+      ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, gain, &va), 1);
+      ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, gain, &vb), 1);
+      EXPECT_EQ(va, vb) << std::hex << code << " channel " << ch;
+    }
+}
+
 TEST(CalibrationPaths, DriverAndStoredLogAgree) {
-  const int codes[] = {0, 1, 0x100, 0x7FFE, 0x8000, 0xFFFF, 0x123456, 0x7FFFFE, 0x7FFFFF,
-                       0x800000, 0x800001, 0xABCDEF, 0xFFFF00, 0xFFFFFF};
   {
     RX5K10 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K10));
-    OwnedLog log_owner = MakeLog(Row(kIdRX5K10), ModelLog::kKind16);
-    ModelLog& log = *log_owner;
+    OwnedLog log = MakeLog(Row(kIdRX5K10), ModelLog::kKind16);
     for (int ch = 0; ch < 8; ++ch) {
-      dev.cal.gain[ch][1] = static_cast<uint16_t>(30000 + 1000 * ch);
-      dev.cal.offset[ch][1] = static_cast<int16_t>(-400 + 100 * ch);
-      log.gainTable[ch] = dev.cal.gain[ch][1];
-      log.offsetTable[ch] = dev.cal.offset[ch][1];
+      log->gainTable[ch] = dev.cal.gain[ch][1] = static_cast<uint16_t>(30000 + 1000 * ch);
+      log->offsetTable[ch] = dev.cal.offset[ch][1] = static_cast<int16_t>(-400 + 100 * ch);
     }
-    for (int ch = 0; ch < 8; ++ch)
-      for (int code : codes) {
-        int a = 1, b = 2;
-        float va = 1, vb = 2;
-        ASSERT_EQ(dev.Calibrate_HEX(code, ch, 1, &a), 1);
-        ASSERT_EQ(log.Calibrate_HEX(code, ch, 1, &b), 1);
-        EXPECT_EQ(a, b);
-        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, 1, &va), 1);
-        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, 1, &vb), 1);
-        EXPECT_EQ(va, vb);
-      }
+    ExpectAgree(dev, *log, 8, 1);
   }
   {
     RX5K30 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K30));
-    OwnedLog log_owner = MakeLog(Row(kIdRX5K30), ModelLog::kKind24);
-    ModelLog& log = *log_owner;
-    const int gain = 3;
-    const uint32_t rangeMv = 1262;  // a calibrated range near the nominal 1.25 V
-    dev.cal.range[gain] = RangeVolts(rangeMv);
+    OwnedLog log = MakeLog(Row(kIdRX5K30), ModelLog::kKind24);
+    const uint32_t rangeMv = 1262;  // a calibrated range near the nominal 1.25 V of gain code 3
+    dev.cal.range[3] = RangeVolts(rangeMv);
     for (int ch = 0; ch < 4; ++ch) {
-      dev.cal.gain[ch][gain] = static_cast<uint16_t>(31000 + 900 * ch);
-      dev.cal.offset[ch][gain] = static_cast<int16_t>(ch % 2 ? -250 : 250);
-      log.gainTable[ch] = dev.cal.gain[ch][gain];
-      log.offsetTable[ch] = dev.cal.offset[ch][gain];
-      log.rangeTable[ch] = rangeMv;
+      log->gainTable[ch] = dev.cal.gain[ch][3] = static_cast<uint16_t>(31000 + 900 * ch);
+      log->offsetTable[ch] = dev.cal.offset[ch][3] = static_cast<int16_t>(ch % 2 ? -250 : 250);
+      log->rangeTable[ch] = rangeMv;
     }
-    for (int ch = 0; ch < 4; ++ch)
-      for (int code : codes) {
-        int a = 1, b = 1;
-        float va = 1, vb = 2;
-        ASSERT_EQ(dev.Calibrate_HEX(code, ch, gain, &a), 1);
-        ASSERT_EQ(log.Calibrate_HEX(code, ch, gain, &b), 1);
-        EXPECT_EQ(a, b) << std::hex << code;
-        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, gain, &va), 1);
-        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, gain, &vb), 1);
-        EXPECT_EQ(va, vb);
-      }
+    ExpectAgree(dev, *log, 4, 3);
   }
   {
     RXBN500 dev("127.0.0.1", 9999, 10010, Row(kIdRXBN500));
-    OwnedLog log_owner = MakeLog(Row(kIdRXBN500), ModelLog::kKind24);
-    ModelLog& log = *log_owner;
+    OwnedLog log = MakeLog(Row(kIdRXBN500), ModelLog::kKind24);
     for (int ch = 0; ch < 4; ++ch) {
-      dev.cal.bnGainMilli[ch] = static_cast<uint32_t>(9000 + 700 * ch);
-      dev.cal.bnOffset[ch] = ch * 37 - 60;
-      log.rangeTable[ch] = dev.cal.bnGainMilli[ch];
-      log.offsetTable[ch] = dev.cal.bnOffset[ch];
+      log->rangeTable[ch] = dev.cal.bnGainMilli[ch] = static_cast<uint32_t>(9000 + 700 * ch);
+      log->offsetTable[ch] = dev.cal.bnOffset[ch] = ch * 37 - 60;
     }
-    for (int ch = 0; ch < 4; ++ch)
-      for (int code : codes) {
-        int a = 1, b = 2;
-        float va = 1, vb = 2;
-        ASSERT_EQ(dev.Calibrate_HEX(code, ch, 0, &a), 1);
-        ASSERT_EQ(log.Calibrate_HEX(code, ch, 0, &b), 1);
-        EXPECT_EQ(a, b);
-        ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, 0, &va), 1);
-        ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, 0, &vb), 1);
-        EXPECT_EQ(va, vb);
-      }
+    ExpectAgree(dev, *log, 4, 0);
   }
 }
 
@@ -252,6 +232,57 @@ TEST(CalibrationPaths, DriverChecksChannelAndGainBeforeTheTables) {
   EXPECT_EQ(bn.Calibrate_Hex2Float(5, 0, 1, &v), 0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
   EXPECT_EQ(v, 3.0f);
+}
+
+// ------------------------------------------------------------------ the stored-log handle
+
+// Rows of the module table: 0 RX-5K10, 1 RX-5K30, 2 D4071s, 3 RX-BN500, 4 D3054Ws, 5 end.
+
+TEST(ModelLog, StartsZeroedAndRegistered) {
+  ModelLog* log = new ModelLog(WRXMODULE[2], ModelLog::kKind16);
+  EXPECT_STREQ(log->name, "D4071s");
+  for (int ch = 0; ch < 64; ++ch) {
+    EXPECT_EQ(log->gainTable[ch], 0);
+    EXPECT_EQ(log->offsetTable[ch], 0);
+    EXPECT_EQ(log->rangeTable[ch], 0u);
+  }
+  EXPECT_TRUE(IsModelLog(log));
+  ReleaseModelLog(log);
+  EXPECT_FALSE(IsModelLog(log));
+
+  OwnedLog none = MakeLog(WRXMODULE[5], ModelLog::kKind16);  // no inputs: no tables
+  EXPECT_EQ(none->gainTable, nullptr);
+  int out = 3;
+  EXPECT_TRUE(test::FailsWith(none->Calibrate_HEX(1, 0, 0, &out), QZ_ERR_CHANNEL_RANGE));
+  EXPECT_EQ(out, 3);
+  // A type the stored log cannot convert (D3054Ws).
+  float v = 6.0f;
+  EXPECT_EQ(MakeLog(WRXMODULE[4], ModelLog::kKind16)->Calibrate_Hex2Float(1, 0, 0, &v), 0);
+  EXPECT_EQ(v, 6.0f);
+}
+
+TEST(ModelLog, ChecksChannelAndGainPerType) {
+  OwnedLog k10 = MakeLog(WRXMODULE[0], ModelLog::kKind16);
+  int out = 0;
+  float v = 4.0f;
+  EXPECT_TRUE(test::FailsWith(k10->Calibrate_HEX(1, 8, 0, &out), QZ_ERR_CHANNEL_RANGE));
+  EXPECT_EQ(k10->Calibrate_Hex2Float(1, -1, 0, &v), 0);
+  ASSERT_EQ(k10->Calibrate_Hex2Float(0x7FFF, 0, 2, &v), 1);  // no such range: 0 V
+  EXPECT_EQ(v, 0.0f);
+
+  OwnedLog k30 = MakeLog(WRXMODULE[1], ModelLog::kKind24);
+  k30->gainTable[0] = 32768;
+  k30->rangeTable[0] = 20;  // gain code 9: 0.02 V
+  ASSERT_EQ(k30->Calibrate_Hex2Float(0x7FFFFF, 0, 9, &v), 1);
+  EXPECT_FLOAT_EQ(v, 0.02f);
+  ASSERT_EQ(k30->Calibrate_Hex2Float(0x400000, 0, 9, &v), 1);
+  EXPECT_NEAR(v, 0.01, 1e-6);
+  out = 5;
+  ASSERT_EQ(k30->Calibrate_HEX(0x1000000, 0, 9, &out), 1);  // outside 24 bits: left as it was
+  EXPECT_EQ(out, 5);
+  EXPECT_TRUE(test::FailsWith(k30->Calibrate_HEX(1, 0, 10, &out), QZ_ERR_GAIN_RANGE));
+  EXPECT_TRUE(test::FailsWith(k30->Calibrate_Hex2Float(1, 0, -1, &v), QZ_ERR_GAIN_RANGE));
+  EXPECT_TRUE(test::FailsWith(k30->Calibrate_HEX(1, 4, 0, &out), QZ_ERR_CHANNEL_RANGE));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
+// The serial-port registry: the linked list, its entries, and concurrent use.
 #include "serial/Chainset.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,13 +30,9 @@ void ExpectConsistent(const Chainset& l, const std::vector<Node*>& want) {
   for (Node* n = l.last; n; n = n->prev) back.insert(back.begin(), n);
   EXPECT_EQ(fwd, want);
   EXPECT_EQ(back, want);
-  if (want.empty()) {
-    EXPECT_EQ(l.first, nullptr);
-    EXPECT_EQ(l.last, nullptr);
-  }
+  EXPECT_EQ(l.first == nullptr, want.empty());
+  EXPECT_EQ(l.last == nullptr, want.empty());
 }
-
-}  // namespace
 
 TEST(Chainset, InsertDeleteKeepsLinksConsistent) {
   {
@@ -49,7 +45,6 @@ TEST(Chainset, InsertDeleteKeepsLinksConsistent) {
     }
     ExpectConsistent(l, n);
     EXPECT_EQ(l.IndexOf(n[2]), 2);
-
     l.Delete(n[2]);  // middle
     ExpectConsistent(l, {n[0], n[1], n[3], n[4]});
     l.Delete(n[0]);  // first
@@ -69,13 +64,9 @@ TEST(Chainset, InsertDeleteKeepsLinksConsistent) {
     ExpectConsistent(l, {});
     Node* again = new CountedNode;
     l.Insert(again);
-    EXPECT_EQ(l.first, again);
-    EXPECT_EQ(l.last, again);
-    EXPECT_EQ(again->prev, nullptr);
-    EXPECT_EQ(again->next, nullptr);
+    ExpectConsistent(l, {again});
   }
-  // The remaining node is freed with the list.
-  EXPECT_EQ(CountedNode::alive, 0);
+  EXPECT_EQ(CountedNode::alive, 0);  // the remaining node is freed with the list
 }
 
 TEST(ComPortList, EntriesAndLookups) {
@@ -94,8 +85,7 @@ TEST(ComPortList, EntriesAndLookups) {
   EXPECT_EQ(reg.GetComPortHANDLE("ttyS3"), a);
   EXPECT_EQ(reg.GetComPortHANDLE("ttyS"), nullptr);
 
-  // Duplicates: configuration reaches the first entry only; deletion goes in
-  // insertion order.
+  // Duplicates: configuration reaches the first entry only; deletion goes in insertion order.
   EXPECT_TRUE(reg.AddComPort(3, "second"));
   EXPECT_TRUE(reg.AddComPort(4, "ttyS4"));
   ComPortNode* b = reg.GetComPortHANDLE("second");
@@ -107,7 +97,6 @@ TEST(ComPortList, EntriesAndLookups) {
   EXPECT_FALSE(b->checkSum);
   EXPECT_STREQ(b->terminator, "\r");
   EXPECT_EQ(reg.IndexOf(reg.GetComPortNode(4)), 2);
-
   EXPECT_TRUE(reg.DeleteComPort(3));
   EXPECT_EQ(reg.GetComPortNode(3), b);
   EXPECT_TRUE(reg.DeleteComPort(3));
@@ -117,6 +106,7 @@ TEST(ComPortList, EntriesAndLookups) {
   // Overlong texts are cut to their fields; null counts as empty.
   reg.AddComPort(7, std::string(40, 'n').c_str());
   ComPortNode* c = reg.GetComPortNode(7);
+  ASSERT_NE(c, nullptr);
   EXPECT_EQ(std::string(c->name), std::string(22, 'n'));
   EXPECT_TRUE(reg.SetTerminator(7, std::string(600, 't').c_str()));
   EXPECT_EQ(std::string(c->terminator), std::string(255, 't'));
@@ -126,20 +116,17 @@ TEST(ComPortList, EntriesAndLookups) {
 
 TEST(ComPortList, ConcurrentAddConfigureRemove) {
   ComPortList reg;
-  constexpr int kThreads = 6;
-  constexpr int kRounds = 400;
   std::atomic<int> failures{0};
   std::vector<std::thread> ts;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 6; ++t) {
     ts.emplace_back([&, t] {
-      unsigned long port = 100 + t;  // each thread owns one port number
-      char name[32];
-      snprintf(name, sizeof name, "ttyT%d", t);
-      for (int i = 0; i < kRounds; ++i) {
-        reg.AddComPort(port, name);
+      const unsigned long port = 100 + t;  // each thread owns one port number
+      const std::string name = "ttyT" + std::to_string(t);
+      for (int i = 0; i < 400; ++i) {
+        reg.AddComPort(port, name.c_str());
         if (!reg.EnableCheckSum(port, (i & 1) != 0)) ++failures;
         if (!reg.SetTerminator(port, (i & 1) ? "\n" : "\r")) ++failures;
-        if (reg.GetComPortHANDLE(name) == nullptr) ++failures;
+        if (reg.GetComPortHANDLE(name.c_str()) == nullptr) ++failures;
         reg.GetComPortNode(200);  // a miss walks the whole list
         if (!reg.DeleteComPort(port)) ++failures;
       }
@@ -150,3 +137,5 @@ TEST(ComPortList, ConcurrentAddConfigureRemove) {
   EXPECT_EQ(reg.first, nullptr);
   EXPECT_EQ(reg.last, nullptr);
 }
+
+}  // namespace

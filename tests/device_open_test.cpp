@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -15,18 +14,20 @@
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "framework/RXMODEL_Factory.h"
 #include "nivex.h"
+#include "tests/common/DeviceFixture.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
 
 using namespace nivex;
+using namespace nivex::test;
+using emu::FaultKind;
 using emu::Model;
 using emu::PortKind;
-using nivex::test::StartEmulator;
 
 // What each type sends at open: the window size, then its calibration reads in order.
-std::vector<std::string> ConnectSequence(Model m) {
-  std::vector<std::string> out = {"~01WS032768"};
+Strings ConnectSequence(Model m) {
+  Strings out = {"~01WS032768"};
   auto add = [&](const char* head, int n, int m2, const char* mid) {
     for (int a = 0; a < n; ++a)
       for (int b = 0; b < m2; ++b)
@@ -70,7 +71,7 @@ TEST_P(OpenEachType, ConnectsLoadsCalibrationAndReleases) {
   void* h = Open(e->ConnectionText());
   ASSERT_NE(h, nullptr) << std::hex << QZ_GetLastError();
   EXPECT_EQ(ModelName(h), tc.rowName);
-  EXPECT_EQ(e->NameRequests(), (std::vector<std::string>{"10", "01"}));
+  EXPECT_EQ(e->NameRequests(), (Strings{"10", "01"}));
   EXPECT_EQ(e->Commands(), ConnectSequence(tc.model));
   EXPECT_TRUE(e->WaitForEofs(PortKind::Name, 1, 2000));  // the name service is closed
   EXPECT_EQ(e->OpenConnections(PortKind::Command), 1);
@@ -94,10 +95,8 @@ TEST_P(OpenEachType, ConnectsLoadsCalibrationAndReleases) {
   EXPECT_TRUE(e->WaitForEofs(PortKind::Command, 1, 2000));
   EXPECT_TRUE(e->WaitForEofs(PortKind::Data, 1, 2000));
   char name[QZ_MODEL_NAME_SIZE] = "keep";
-  EXPECT_EQ(QZ_GetModelName(h, name), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_GetModelName(h, name), QZ_ERR_INVALID_HANDLE));
   EXPECT_STREQ(name, "keep");
-
   // The address can be opened again.
   void* again = Open(e->ConnectionText());
   ASSERT_NE(again, nullptr);
@@ -112,44 +111,30 @@ INSTANTIATE_TEST_SUITE_P(HighSpeed, OpenEachType,
                            return std::string(emu::ModelText(i.param.model));
                          });
 
-TEST(DeviceOpen, NamePrefixesChooseTheDriver) {
-  struct Case {
-    const char* name;
-    void* expected;  // non-null: opens; null: fails with code
-    unsigned code;
-  };
-  const Case cases[] = {
-      {"RX5K10-XYZ", reinterpret_cast<void*>(1), 0},  // any suffix
-      {"RX5K1", nullptr, QZ_ERR_MODULE_NOT_EXIST},    // a prefix cut short
-      {"", nullptr, QZ_ERR_MODULE_NOT_EXIST},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) { o.moduleName = c.name; });
+TEST(DeviceOpen, NameAndConnectionTextChooseTheDriverAndThePorts) {
+  // Any suffix opens; a prefix cut short or no name is no known module, found before the
+  // command port is touched.
+  for (const auto& [name, opens] : {std::pair{"RX5K10-XYZ", true}, {"RX5K1", false}, {"", false}}) {
+    SCOPED_TRACE(name);
+    auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) { o.moduleName = name; });
     ASSERT_TRUE(e);
     void* h = Open(e->ConnectionText());
-    if (c.expected != nullptr) {
-      ASSERT_NE(h, nullptr);
+    if (opens) {
       EXPECT_EQ(ModelName(h), "RX-5K10");
       QZ_Device_Release(h);
       continue;
     }
-    EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(QZ_GetLastError(), (int)c.code);
+    EXPECT_TRUE(FailsWith(h != nullptr, QZ_ERR_MODULE_NOT_EXIST));
     EXPECT_TRUE(e->WaitForEofs(PortKind::Name, 1, 2000));
     EXPECT_EQ(e->Connections(PortKind::Command), 0);
   }
-}
 
-TEST(DeviceOpen, ConnectionTextChoosesThePorts) {
   struct Case {
     const char* suffix;  // behind the address
-    int cmdPort;
-    int dataPort;
+    int cmdPort, dataPort;
   };
-  const Case cases[] = {{",5000,6000", 5000, 6000}, {",,6000", 6000, 10010},
-                       {",5000x", 5000, 10010}, {", 5001,,", 5001, 10010}};
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{",5000,6000", 5000, 6000}, Case{",,6000", 6000, 10010},
+                        Case{",5000x", 5000, 10010}, Case{", 5001,,", 5001, 10010}}) {
     SCOPED_TRACE(c.suffix);
     auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) {
       o.cmdPort = c.cmdPort;
@@ -168,23 +153,18 @@ TEST(DeviceOpen, RefusedConnectionTextsCauseNoTraffic) {
   auto e = StartEmulator(Model::RX5K10);
   ASSERT_TRUE(e);
   const std::string ip = e->options().ip;
-  const std::vector<std::string> refused = {
+  const Strings refused = {
       ip + ",0",         ip + ",abc",       ip + ",1,2,3",     ip + ",1,2,3,4,5,6", ip + ",9999,0",
       ip + ",-5",        ip + ",70000",     "127.0.0.256",     "localhost",         "",
       ",,,",             " " + ip,          ip + ",000000000000000009999",  // a field over 19
       ip + std::string(78 - ip.size(), ','),                                // a text over 77
   };
   for (const std::string& text : refused) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(Open(text), nullptr);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+    EXPECT_TRUE(FailsWith(Open(text) != nullptr, QZ_ERR_INVALID_ARGUMENT)) << text;
   }
-  EXPECT_EQ(Open(std::string()), nullptr);
   QZ_ClearLastError();
-  EXPECT_EQ(QZ_Device_Create(nullptr), nullptr);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_TRUE(FailsWith(QZ_Device_Create(nullptr) != nullptr, QZ_ERR_INVALID_ARGUMENT));
   EXPECT_EQ(e->Connections(PortKind::Name), 0);
-
   // 77 characters are still accepted.
   void* h = Open(ip + std::string(77 - ip.size(), ','));
   ASSERT_NE(h, nullptr);
@@ -192,92 +172,64 @@ TEST(DeviceOpen, RefusedConnectionTextsCauseNoTraffic) {
 }
 
 TEST(DeviceOpen, FailuresReportTheirCodesAndLeaveNothingOpen) {
-  const int fdsBefore = nivex::test::CountOpenFds();
-
-  // No name service.
-  {
-    auto e = StartEmulator(Model::RX5K10, [](emu::Options& o) { o.nameService = false; });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
-  }
-  // The command port or the data port refused: the other connection is closed again.
-  for (PortKind refused : {PortKind::Command, PortKind::Data}) {
+  const int fdsBefore = CountOpenFds();
+  // No name service, no command port or no data port: the other connections close again.
+  for (int refused : {0, 1, 2}) {
+    SCOPED_TRACE(refused);
     auto e = StartEmulator(Model::RX5K30, [&](emu::Options& o) {
-      (refused == PortKind::Command ? o.listenCommand : o.listenData) = false;
+      (refused == 0 ? o.nameService : refused == 1 ? o.listenCommand : o.listenData) = false;
     });
     ASSERT_TRUE(e);
-    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
-    EXPECT_TRUE(nivex::test::WaitUntil(
-        [&] { return e->OpenConnections(PortKind::Command) == 0; }, 2000));
+    EXPECT_TRUE(FailsWith(Open(e->ConnectionText()) != nullptr, QZ_ERR_OPEN_DEVICE));
+    EXPECT_TRUE(WaitUntil([&] { return e->OpenConnections(PortKind::Command) == 0; }, 2000));
     EXPECT_TRUE(e->Commands().empty());
   }
-  EXPECT_EQ(nivex::test::CountOpenFds(), fdsBefore);
+  EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
 
 TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
-  const int fdsBefore = nivex::test::CountOpenFds();
-  auto zeroPairs = [](emu::Emulator& e, int n) {
-    for (int i = 0; i < n; ++i) e.SetCalibration(i / 2, i % 2, emu::CalEntry{0, 0, 0});
-  };
+  const int fdsBefore = CountOpenFds();
   {
     auto e = StartEmulator(Model::RX5K10);
     ASSERT_TRUE(e);
-    zeroPairs(*e, 4);  // four zero pairs of 16 are accepted
+    auto zeroPairs = [&](int n) {
+      for (int i = 0; i < n; ++i) e->SetCalibration(i / 2, i % 2, emu::CalEntry{0, 0, 0});
+    };
+    zeroPairs(4);  // four zero pairs of 16 are accepted
     void* h = Open(e->ConnectionText());
     ASSERT_NE(h, nullptr);
     QZ_Device_Release(h);
-    zeroPairs(*e, 5);  // five are not
-    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
-    EXPECT_TRUE(nivex::test::WaitUntil(
-        [&] {
-          return e->OpenConnections(PortKind::Command) == 0 &&
-                 e->OpenConnections(PortKind::Data) == 0;
-        },
-        2000));
+    zeroPairs(5);  // five are not
+    EXPECT_TRUE(FailsWith(Open(e->ConnectionText()) != nullptr, QZ_ERR_OPEN_DEVICE));
+    EXPECT_TRUE(WaitUntil([&] {
+      return e->OpenConnections(PortKind::Command) == 0 && e->OpenConnections(PortKind::Data) == 0;
+    }, 2000));
   }
   // A last read that is refused, short or not hexadecimal is a failed read: never loaded.
   struct Case {
     Model model;
     const char* last;
-    emu::FaultKind kind;
+    FaultKind kind;
     const char* text;
   };
-  const Case cases[] = {
-      {Model::RX5K10, "$01R0C7G1", emu::FaultKind::Refuse, ""},
-      {Model::RX5K10, "$01R0C7G1", emu::FaultKind::Reply, "!8000000G"},
-      {Model::RX5K30, "$01RO1C1G3", emu::FaultKind::Reply, "!80000"},
-      {Model::RXBN500, "$01R1C3", emu::FaultKind::Reply, "!271000000"},
-  };
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{Model::RX5K10, "$01R0C7G1", FaultKind::Refuse, ""},
+                        Case{Model::RX5K10, "$01R0C7G1", FaultKind::Reply, "!8000000G"},
+                        Case{Model::RX5K30, "$01RO1C1G3", FaultKind::Reply, "!80000"},
+                        Case{Model::RXBN500, "$01R1C3", FaultKind::Reply, "!271000000"}}) {
     SCOPED_TRACE(std::string(c.last) + " " + c.text);
     auto e = StartEmulator(c.model);
     ASSERT_TRUE(e);
-    emu::Fault f;
-    f.command = c.last;
-    f.kind = c.kind;
-    f.text = c.text;
-    e->AddFault(f);
-    EXPECT_EQ(Open(e->ConnectionText()), nullptr);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+    e->AddFault(MakeFault(c.last, c.kind, c.text));
+    EXPECT_TRUE(FailsWith(Open(e->ConnectionText()) != nullptr, QZ_ERR_OPEN_DEVICE));
   }
   // A failed read before the last one leaves its entry as it was (zero).
   {
-    auto e = StartEmulator(Model::RX5K10);
-    ASSERT_TRUE(e);
-    emu::Fault f;
-    f.command = "$01R0C2G0";
-    f.kind = emu::FaultKind::Reply;
-    f.text = "!12x40000";
-    e->AddFault(f);
-    void* h = Open(e->ConnectionText());
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(static_cast<RX5K10*>(static_cast<MODEL*>(h))->cal.gain[2][0], 0);
-    QZ_Device_Release(h);
+    Device d(Model::RX5K10, nullptr,
+             [](emu::Emulator& e) { e.AddFault(MakeFault("$01R0C2G0", FaultKind::Reply, "!12x40000")); });
+    ASSERT_TRUE(d.ok());
+    EXPECT_EQ(d.As<RX5K10>().cal.gain[2][0], 0);
   }
-  EXPECT_EQ(nivex::test::CountOpenFds(), fdsBefore);
+  EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
 
 TEST(DeviceOpen, AnOpenAddressIsRefusedWithoutTraffic) {
@@ -285,8 +237,7 @@ TEST(DeviceOpen, AnOpenAddressIsRefusedWithoutTraffic) {
   ASSERT_TRUE(e);
   void* h = Open(e->ConnectionText());
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(Open(e->ConnectionText()), nullptr);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_OPEN_DEVICE);
+  EXPECT_TRUE(FailsWith(Open(e->ConnectionText()) != nullptr, QZ_ERR_OPEN_DEVICE));
   EXPECT_EQ(e->Connections(PortKind::Name), 1);
   EXPECT_EQ(e->Connections(PortKind::Command), 1);
   QZ_Device_Release(h);
@@ -320,17 +271,15 @@ TEST(DeviceHandles, UnknownHandlesFailTheCheckWithoutBeingRead) {
 
   char junk[64];
   std::memset(junk, 0x5A, sizeof(junk));
-  void* const unknown[] = {nullptr, reinterpret_cast<void*>(0x10), junk, released,
-                           reinterpret_cast<char*>(current) + 1};
-  for (void* h : unknown) {
+  for (void* h : std::initializer_list<void*>{nullptr, reinterpret_cast<void*>(0x10), static_cast<void*>(junk), released,
+                  static_cast<void*>(static_cast<char*>(current) + 1)}) {
     if (h == current) continue;  // the allocator may give the new device the old address
     QZ_ClearLastError();
     char text[QZ_HW_VERSION_SIZE] = "keep";
-    EXPECT_EQ(QZ_GetHWFirmwareVersion(h, text), 0);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+    EXPECT_TRUE(FailsWith(QZ_GetHWFirmwareVersion(h, text), QZ_ERR_INVALID_HANDLE));
     EXPECT_STREQ(text, "");
-    EXPECT_EQ(QZ_Device_Release(h), 0);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+    QZ_ClearLastError();
+    EXPECT_TRUE(FailsWith(QZ_Device_Release(h), QZ_ERR_INVALID_HANDLE));
   }
   EXPECT_TRUE(GetDeviceHandle(current));
   EXPECT_EQ(QZ_Device_Release(current), 1);

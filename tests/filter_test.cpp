@@ -1,10 +1,10 @@
+// Software filters (designs, tone response, refused designs) and the spectrum transform.
 #include "framework/filter.h"
 #include "framework/fft.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,31 +16,31 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 using FilterRun = float (Filter_cls::*)(float);
 
-// Output after feeding a constant 1.0 for n samples.
-double Settle(Filter_cls& f, FilterRun run, int n = 4000) {
+// Output after feeding a constant 1.0 for 4000 samples.
+double Settle(Filter_cls& f, FilterRun run) {
   float y = 0;
-  for (int i = 0; i < n; ++i) y = (f.*run)(1.0f);
+  for (int i = 0; i < 4000; ++i) y = (f.*run)(1.0f);
   return y;
 }
 
-// Gain of the filter for a tone of frequency hz, measured by a least-squares
-// fit of sine and cosine over the samples after the filter has settled.
+// Gain of the filter for a tone of frequency hz, measured by a least-squares fit of sine and
+// cosine over the samples after the filter has settled.
 double Gain(Filter_cls& f, FilterRun run, double hz, double fs = 1000.0) {
   const int settle = 3000, measure = 4000;
   double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
   for (int i = 0; i < settle + measure; ++i) {
-    double ph = 2 * kPi * hz * i / fs;
-    double y = (f.*run)(static_cast<float>(std::sin(ph)));
+    const double ph = 2 * kPi * hz * i / fs;
+    const double y = (f.*run)(static_cast<float>(std::sin(ph)));
     if (i < settle) continue;
-    double sn = std::sin(ph), cs = std::cos(ph);
+    const double sn = std::sin(ph), cs = std::cos(ph);
     ss += sn * sn;
     sc += sn * cs;
     cc += cs * cs;
     ys += y * sn;
     yc += y * cs;
   }
-  double det = ss * cc - sc * sc;
-  double p = (ys * cc - yc * sc) / det, q = (yc * ss - ys * sc) / det;
+  const double det = ss * cc - sc * sc;
+  const double p = (ys * cc - yc * sc) / det, q = (yc * ss - ys * sc) / det;
   return std::sqrt(p * p + q * q);
 }
 
@@ -50,97 +50,82 @@ std::vector<float> Impulse(Filter_cls& f, FilterRun run, int n = 64) {
   return out;
 }
 
-}  // namespace
-
-TEST(Filter, DesignNeedsAnOrderThatIsAPositiveMultipleOfFour) {
-  Filter_cls six(6, 1000);
+TEST(Filter, RefusedDesignsAndUndesignedFiltersPassSamplesThrough) {
+  Filter_cls six(6, 1000);  // not a multiple of four
   six.SetLowPassFilter(100);
   six.SetBandPassFilter(200, 100);
   EXPECT_EQ(six.type, -1);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(six.A[i], 0.0);
 
-  // Order 0 (the owner's filters before it sets an order): no design, and the
-  // samples pass through instead of being replaced by 0.
-  Filter_cls none(0, 0);
+  // Order 0 (the owner's filters before it sets an order): no design, and the samples pass
+  // through instead of being replaced by 0. A negative order is taken as 0.
+  Filter_cls none(0, 0), neg(-8, 1000);
   none.SetLowPassFilter(100);
   none.SetBandStopFilter(100, 200);
   EXPECT_EQ(none.type, -1);
   EXPECT_FLOAT_EQ(none.GetLowPassFilter(0.75f), 0.75f);
   EXPECT_FLOAT_EQ(none.GetBandStopFilter(-2.5f), -2.5f);
-
-  Filter_cls neg(-8, 1000);  // taken as order 0
   EXPECT_EQ(neg.order, 0);
   EXPECT_FLOAT_EQ(neg.GetHighPassFilter(1.5f), 1.5f);
 
   // Edges outside (0, fs/2), equal band edges and a zero rate are refused.
-  Filter_cls f(4, 1000);
+  Filter_cls f(4, 1000), zeroRate(4, 0);
   f.SetLowPassFilter(500);
   f.SetLowPassFilter(0);
   f.SetBandPassFilter(100, 100);
   f.SetBandStopFilter(100, 600);
-  EXPECT_EQ(f.type, -1);
-  Filter_cls zeroRate(4, 0);
   zeroRate.SetLowPassFilter(10);
-  EXPECT_EQ(zeroRate.type, -1);
+  EXPECT_EQ(f.type + zeroRate.type, -2);
 }
 
-TEST(Filter, DcGainOfEachDesign) {
-  Filter_cls lp(4, 1000), hp(4, 1000), bp(4, 1000), bs(4, 1000);
-  lp.SetLowPassFilter(100);
-  hp.SetHighPassFilter(100);
-  bp.SetBandPassFilter(200, 100);
-  bs.SetBandStopFilter(200, 100);
-  EXPECT_EQ(lp.type, 0);
-  EXPECT_EQ(hp.type, 1);
-  EXPECT_EQ(bp.type, 2);
-  EXPECT_EQ(bs.type, 3);
-  EXPECT_NEAR(Settle(lp, &Filter_cls::GetLowPassFilter), 1.0, 1e-5);
-  EXPECT_NEAR(Settle(hp, &Filter_cls::GetHighPassFilter), 0.0, 1e-5);
-  EXPECT_NEAR(Settle(bp, &Filter_cls::GetBandPassFilter), 0.0, 1e-5);
-  EXPECT_NEAR(Settle(bs, &Filter_cls::GetBandStopFilter), 1.0, 1e-5);
-}
-
-TEST(Filter, ToneResponse) {
-  const double half = std::sqrt(0.5);
-  for (int order : {4, 8}) {
-    SCOPED_TRACE(order);
-    Filter_cls lp(order, 1000), hp(order, 1000);
-    lp.SetLowPassFilter(100);
-    hp.SetHighPassFilter(100);
-    EXPECT_NEAR(Gain(lp, &Filter_cls::GetLowPassFilter, 100), half, 1e-3);  // -3 dB at fc
-    EXPECT_NEAR(Gain(hp, &Filter_cls::GetHighPassFilter, 100), half, 1e-3);
-    EXPECT_GT(Gain(lp, &Filter_cls::GetLowPassFilter, 20), 0.99);
-    EXPECT_LT(Gain(lp, &Filter_cls::GetLowPassFilter, 300), 0.05);
-    EXPECT_GT(Gain(hp, &Filter_cls::GetHighPassFilter, 300), 0.99);
-    EXPECT_LT(Gain(hp, &Filter_cls::GetHighPassFilter, 20), 0.05);
-
-    Filter_cls bp(order, 1000), bs(order, 1000);
-    bp.SetBandPassFilter(200, 100);
-    bs.SetBandStopFilter(200, 100);
-    EXPECT_GT(Gain(bp, &Filter_cls::GetBandPassFilter, 150), 0.95);
-    EXPECT_LT(Gain(bp, &Filter_cls::GetBandPassFilter, 20), 0.1);
-    EXPECT_LT(Gain(bp, &Filter_cls::GetBandPassFilter, 400), 0.1);
-    EXPECT_LT(Gain(bs, &Filter_cls::GetBandStopFilter, 150), 0.05);
-    EXPECT_GT(Gain(bs, &Filter_cls::GetBandStopFilter, 20), 0.95);
-    EXPECT_GT(Gain(bs, &Filter_cls::GetBandStopFilter, 400), 0.95);
+TEST(Filter, DcGainAndToneResponseOfEachDesign) {
+  const struct {
+    const char* name;
+    void (*design)(Filter_cls&);
+    FilterRun run;
+    double dc;
+    std::vector<double> passHz;
+    double passMin;
+    std::vector<double> stopHz;
+    double stopMax;
+    bool corner100;  // -3 dB at 100 Hz
+  } designs[] = {
+      {"low-pass", [](Filter_cls& f) { f.SetLowPassFilter(100); }, &Filter_cls::GetLowPassFilter, 1.0,
+       {20}, 0.99, {300}, 0.05, true},
+      {"high-pass", [](Filter_cls& f) { f.SetHighPassFilter(100); }, &Filter_cls::GetHighPassFilter, 0.0,
+       {300}, 0.99, {20}, 0.05, true},
+      {"band-pass", [](Filter_cls& f) { f.SetBandPassFilter(200, 100); }, &Filter_cls::GetBandPassFilter,
+       0.0, {150}, 0.95, {20, 400}, 0.1, false},
+      {"band-stop", [](Filter_cls& f) { f.SetBandStopFilter(200, 100); }, &Filter_cls::GetBandStopFilter,
+       1.0, {20, 400}, 0.95, {150}, 0.05, false},
+  };
+  for (const auto& d : designs) {
+    for (int order : {4, 8}) {
+      SCOPED_TRACE(std::string(d.name) + " order " + std::to_string(order));
+      auto fresh = [&] {
+        auto f = std::make_unique<Filter_cls>(order, 1000);
+        d.design(*f);
+        return f;
+      };
+      EXPECT_NEAR(Settle(*fresh(), d.run), d.dc, 1e-5);
+      for (double hz : d.passHz) EXPECT_GT(Gain(*fresh(), d.run, hz), d.passMin) << hz;
+      for (double hz : d.stopHz) EXPECT_LT(Gain(*fresh(), d.run, hz), d.stopMax) << hz;
+      if (d.corner100) {
+        EXPECT_NEAR(Gain(*fresh(), d.run, 100), std::sqrt(0.5), 1e-3);
+      }
+    }
   }
 }
 
 TEST(Filter, BandEdgesInEitherOrderGiveTheSameStableFilter) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "band-stop" : "band-pass");
-    FilterRun run = stop ? &Filter_cls::GetBandStopFilter : &Filter_cls::GetBandPassFilter;
+    const FilterRun run = stop ? &Filter_cls::GetBandStopFilter : &Filter_cls::GetBandPassFilter;
+    const auto design = stop ? &Filter_cls::SetBandStopFilter : &Filter_cls::SetBandPassFilter;
     Filter_cls hiLo(4, 1000), loHi(4, 1000);
-    if (stop) {
-      hiLo.SetBandStopFilter(200, 100);
-      loHi.SetBandStopFilter(100, 200);
-    } else {
-      hiLo.SetBandPassFilter(200, 100);
-      loHi.SetBandPassFilter(100, 200);
-    }
-    EXPECT_EQ(loHi.f1, 200);
-    EXPECT_GT(loHi.b, 0);
-    std::vector<float> a = Impulse(hiLo, run, 5000), b = Impulse(loHi, run, 5000);
+    (hiLo.*design)(200, 100);
+    (loHi.*design)(100, 200);
+    const std::vector<float> a = Impulse(hiLo, run, 5000), b = Impulse(loHi, run, 5000);
     EXPECT_EQ(a, b);
     EXPECT_TRUE(std::isfinite(b.back()));
     EXPECT_LT(std::fabs(b.back()), 1e-6);
@@ -148,22 +133,19 @@ TEST(Filter, BandEdgesInEitherOrderGiveTheSameStableFilter) {
 }
 
 TEST(Filter, RedesignAndResize) {
-  // A band design clears the delay lines: a second design gives the same
-  // impulse response as the first.
+  // A band design clears the delay lines: a second design gives the same impulse response.
   Filter_cls bp(8, 1000);
   bp.SetBandPassFilter(200, 100);
-  std::vector<float> first = Impulse(bp, &Filter_cls::GetBandPassFilter);
+  const std::vector<float> first = Impulse(bp, &Filter_cls::GetBandPassFilter);
   for (int i = 0; i < 10; ++i) bp.GetBandPassFilter(3.0f);
   bp.SetBandPassFilter(200, 100);
   EXPECT_EQ(Impulse(bp, &Filter_cls::GetBandPassFilter), first);
 
-  // After a resize the old type stays, but samples pass through until the
-  // filter is designed for its new order.
+  // After a resize samples pass through until the filter is designed for its new order.
   Filter_cls lp(4, 1000);
   lp.SetLowPassFilter(100);
   lp.Resize(8, 2000);
   EXPECT_EQ(lp.type, 0);
-  EXPECT_EQ(lp.order, 8);
   EXPECT_FLOAT_EQ(lp.GetLowPassFilter(0.5f), 0.5f);
   lp.SetLowPassFilter(200);
   EXPECT_NEAR(Gain(lp, &Filter_cls::GetLowPassFilter, 200, 2000), std::sqrt(0.5), 1e-3);
@@ -171,33 +153,30 @@ TEST(Filter, RedesignAndResize) {
 
 // ---------------------------------------------------------------- transform
 
-TEST(Spectrum, KnownSignals) {
-  auto f = std::make_unique<FFT_cls>(8);
-  float ones[8] = {1, 1, 1, 1, 1, 1, 1, 1}, out[8];
-  EXPECT_EQ(f->Input_Data_Arr(ones), 8);
+// Amplitudes of the transform of in (a power-of-two size).
+std::vector<float> Amplitudes(const std::vector<float>& in) {
+  auto f = std::make_unique<FFT_cls>(static_cast<int>(in.size()));
+  std::vector<float> out(in.size());
+  EXPECT_EQ(f->Input_Data_Arr(in.data()), static_cast<int>(in.size()));
   f->fft();
-  EXPECT_EQ(f->output(out), 8);
-  EXPECT_FLOAT_EQ(out[0], 8.0f);
-  for (int k = 1; k < 8; ++k) EXPECT_NEAR(out[k], 0.0f, 1e-6);
+  EXPECT_EQ(f->output(out.data()), static_cast<int>(in.size()));
+  return out;
+}
 
-  auto g = std::make_unique<FFT_cls>(4);
-  float in4[4] = {1, 0, -1, 0}, out4[4];
-  g->Input_Data_Arr(in4);
-  g->fft();
-  g->output(out4);
-  const float want4[4] = {0, 2, 0, 2};
-  for (int k = 0; k < 4; ++k) EXPECT_NEAR(out4[k], want4[k], 1e-6);
+TEST(Spectrum, KnownSignals) {
+  const std::vector<float> ones = Amplitudes(std::vector<float>(8, 1.0f));
+  for (int k = 0; k < 8; ++k) EXPECT_NEAR(ones[k], k == 0 ? 8.0f : 0.0f, 1e-6) << k;
+  const std::vector<float> alt = Amplitudes({1, 0, -1, 0});
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(alt[k], k % 2 == 1 ? 2.0f : 0.0f, 1e-6) << k;
 
-  // A cosine at bin 3 lands in bins 3 and N-3; Parseval holds for a mixed signal.
+  // A cosine at bin 3 lands in bins 3 and N-3.
   const int n = 64;
-  auto h = std::make_unique<FFT_cls>(n);
-  std::vector<float> cosine(n), amplitude(n);
+  std::vector<float> cosine(n);
   for (int i = 0; i < n; ++i) cosine[i] = static_cast<float>(std::cos(2 * kPi * 3 * i / n));
-  h->Input_Data_Arr(cosine.data());
-  h->fft();
-  h->output(amplitude.data());
+  const std::vector<float> amplitude = Amplitudes(cosine);
   for (int k = 0; k < n; ++k) EXPECT_NEAR(amplitude[k], (k == 3 || k == n - 3) ? n / 2.0 : 0.0, 1e-4) << k;
 
+  // Parseval holds for a mixed signal.
   const int big = 4096;
   auto p = std::make_unique<FFT_cls>(big);
   std::vector<float> sig(big);
@@ -225,3 +204,5 @@ TEST(Spectrum, InvalidSizesAreRefused) {
     EXPECT_EQ(out[0], -7.0f);
   }
 }
+
+}  // namespace

@@ -2,54 +2,21 @@
 // the command sequences, the read-back with its rounding, and replies the driver refuses.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "emulator/Engine.h"
 #include "emulator/HighSpeedModule.h"
 #include "framework/RXMODEL_Class.h"
 #include "nivex.h"
-#include "tests/common/TestSupport.h"
+#include "tests/common/DeviceFixture.h"
 
 namespace {
 
-using nivex::emu::Emulator;
-using nivex::emu::Fault;
 using nivex::emu::FaultKind;
+using nivex::emu::HighSpeedModule;
 using nivex::emu::Model;
-using Strings = std::vector<std::string>;
-
-class Device {
- public:
-  explicit Device(Model m) : emu_(nivex::test::StartEmulator(m)) {
-    if (emu_) handle_ = QZ_Device_Create(emu_->ConnectionText().c_str());
-    if (emu_) emu_->ClearCommands();
-  }
-  ~Device() {
-    if (handle_ != nullptr) QZ_Device_Release(handle_);
-  }
-  bool ok() const { return handle_ != nullptr; }
-  void* h() const { return handle_; }
-  nivex::MODEL& model() { return *static_cast<nivex::MODEL*>(handle_); }
-  Emulator& emu() { return *emu_; }
-  // Runs f on the module's scan state under the emulator's lock.
-  void WithScan(const std::function<void(nivex::emu::HighSpeedScan&)>& f) {
-    std::lock_guard<std::recursive_mutex> lock(emu_->engine().mutex());
-    f(dynamic_cast<nivex::emu::HighSpeedModule&>(emu_->engine().handler()).scan());
-  }
-  Strings Take() {
-    Strings s = emu_->Commands();
-    emu_->ClearCommands();
-    return s;
-  }
-
- private:
-  std::unique_ptr<Emulator> emu_;
-  void* handle_ = nullptr;
-};
+using nivex::test::Device;
+using nivex::test::Strings;
 
 struct Args {
   int ch, gain, trig, rate;
@@ -72,11 +39,8 @@ void ExpectRefusals(Model m, const std::vector<Refusal>& rows, unsigned divider 
   d.model().rateDivider = divider;
   for (const Refusal& r : rows) {
     const Args& a = r.args;
-    QZ_ClearLastError();
-    EXPECT_EQ(Set(d, a), 0) << a.ch << "," << a.gain << "," << a.trig << "," << a.rate << ","
-                            << a.target << "," << a.M;
-    EXPECT_EQ(QZ_GetLastError(), r.code) << a.ch << "," << a.gain << "," << a.trig << ","
-                                         << a.rate << "," << a.target << "," << a.M;
+    EXPECT_TRUE(nivex::test::FailsWith(Set(d, a), r.code))
+        << a.ch << "," << a.gain << "," << a.trig << "," << a.rate << "," << a.target << "," << a.M;
   }
   EXPECT_TRUE(d.Take().empty()) << "a refused call sent commands";
   EXPECT_FALSE(d.model().paramsSet);
@@ -85,22 +49,24 @@ void ExpectRefusals(Model m, const std::vector<Refusal>& rows, unsigned divider 
 // ------------------------------------------------------------------ check order
 
 TEST(ScanParamChecks, Rx5k10InOrder) {
-  ExpectRefusals(Model::RX5K10, {
-      {{0, 9, 4, 0, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},          // trig 4 before everything
-      {{0, 9, 7, 0, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},
-      {{0, 9, 9, 0, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},   // trig 9 needs a target
-      {{0, 9, 2, 0, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
-      {{0, 9, 0, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},           // rate 0
-      {{0, 9, 0, 200001, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{8, 0, 0, 30001, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},  // 8 x 30001 > 240000
-      {{32767, 0, 0, 200000, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},  // no int overflow
-      {{9, 9, 0, 1000, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
-      {{0, 9, 0, 1000, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
-      {{8, 2, 0, 1000, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
-      {{8, 0, 0, 1000, 30000001, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{8, 0, 0, 1000, 0, 10, 0}, QZ_ERR_VALUE_RANGE},       // M is one digit
-      {{70000, 0, 0, 1000, 1000, 0, 0}, QZ_ERR_CHANNEL_RANGE},  // not narrowed to 4464
-  });
+  ExpectRefusals(
+      Model::RX5K10,
+      {
+          {{0, 9, 4, 0, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},  // trig 4 before everything
+          {{0, 9, 7, 0, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},
+          {{0, 9, 9, 0, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},  // trig 9 needs a target
+          {{0, 9, 2, 0, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
+          {{0, 9, 0, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},  // rate 0
+          {{0, 9, 0, 200001, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
+          {{8, 0, 0, 30001, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},       // 8 x 30001 > 240000
+          {{32767, 0, 0, 200000, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},  // no int overflow
+          {{9, 9, 0, 1000, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
+          {{0, 9, 0, 1000, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
+          {{8, 2, 0, 1000, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
+          {{8, 0, 0, 1000, 30000001, 0, 0}, QZ_ERR_VALUE_RANGE},
+          {{8, 0, 0, 1000, 0, 10, 0}, QZ_ERR_VALUE_RANGE},          // M is one digit
+          {{70000, 0, 0, 1000, 1000, 0, 0}, QZ_ERR_CHANNEL_RANGE},  // not narrowed to 4464
+      });
 }
 
 TEST(ScanParamChecks, Rx5k10RateDivider) {
@@ -114,28 +80,29 @@ TEST(ScanParamChecks, Rx5k10RateDivider) {
 
 TEST(ScanParamChecks, Rx5k30InOrder) {
   ExpectRefusals(Model::RX5K30, {
-      {{0, 99, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
-      {{5, 99, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
-      {{4, 10, 99, 0, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
-      {{4, 9, 99, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{4, 9, 99, 128001, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{4, 0, 0, 64001, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
-      {{4, 0, 99, 1000, 30000001, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{4, 0, 1, 1000, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},
-      {{4, 0, 6, 1000, 100, 10, 0}, QZ_ERR_VALUE_RANGE},
-  });
+                                    {{0, 99, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
+                                    {{5, 99, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
+                                    {{4, 10, 99, 0, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
+                                    {{4, 9, 99, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
+                                    {{4, 9, 99, 128001, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
+                                    {{4, 0, 0, 64001, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
+                                    {{4, 0, 99, 1000, 30000001, 0, 0}, QZ_ERR_VALUE_RANGE},
+                                    {{4, 0, 1, 1000, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},
+                                    {{4, 0, 6, 1000, 100, 10, 0}, QZ_ERR_VALUE_RANGE},
+                                });
 }
 
 TEST(ScanParamChecks, Rxbn500InOrderAndNothingChangesOnRefusal) {
-  ExpectRefusals(Model::RXBN500, {
-      {{0, 1, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
-      {{4, 1, 99, 0, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
-      {{4, 0, 99, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
-      {{4, 0, 99, 1000, 15000001, 0, 0}, QZ_ERR_VALUE_RANGE},
-      // 100000 runs at 85333: 2 x 85333 = 170666 > 170664
-      {{2, 0, 0, 100000, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
-      {{4, 0, 1, 1000, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},       // before the rate command
-  });
+  ExpectRefusals(Model::RXBN500,
+                 {
+                     {{0, 1, 99, 0, 0, 0, 0}, QZ_ERR_CHANNEL_RANGE},
+                     {{4, 1, 99, 0, 0, 0, 0}, QZ_ERR_GAIN_RANGE},
+                     {{4, 0, 99, 0, 0, 0, 0}, QZ_ERR_VALUE_RANGE},
+                     {{4, 0, 99, 1000, 15000001, 0, 0}, QZ_ERR_VALUE_RANGE},
+                     // 100000 runs at 85333: 2 x 85333 = 170666 > 170664
+                     {{2, 0, 0, 100000, 0, 0, 0}, QZ_ERR_SCAN_PARAM_CONFLICT},
+                     {{4, 0, 1, 1000, 0, 0, 0}, QZ_ERR_TRIGGER_MODE},  // before the rate command
+                 });
   Device d(Model::RXBN500);
   ASSERT_TRUE(d.ok());
   ASSERT_EQ(Set(d, {1, 0, 0, 1000, 0, 0, 0}), 1);
@@ -206,10 +173,7 @@ TEST(ScanParamSequence, Rxbn500RateFirst) {
 TEST(ScanParamSequence, FailureEndsTheSequence) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  Fault f;
-  f.command = "~01T0000001000";
-  f.kind = FaultKind::Refuse;
-  d.emu().AddFault(f);
+  d.AddFault("~01T0000001000", FaultKind::Refuse);
   EXPECT_EQ(Set(d, {1, 0, 0, 1000, 1000, 0, 0}), 0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
   EXPECT_EQ(d.Take(), (Strings{"~01PG0C1T0M0", "~01R001000", "~01T0000001000"}));
@@ -220,8 +184,7 @@ TEST(ScanParamSequence, FailureEndsTheSequence) {
   Device b(Model::RXBN500);
   ASSERT_TRUE(b.ok());
   const int before = b.model().sampleRate;
-  f.command = "~01R02024096";
-  b.emu().AddFault(f);
+  b.AddFault("~01R02024096", FaultKind::Refuse);
   EXPECT_EQ(Set(b, {1, 0, 0, 1000, 0, 0, 0}), 0);
   EXPECT_EQ(b.model().sampleRate, before);
   EXPECT_EQ(b.Take(), (Strings{"~01R02024096"}));
@@ -235,8 +198,7 @@ struct Read {
 };
 
 int Get(Device& d, Read* r) {
-  return QZ_GetAIScanParam(d.h(), &r->ch, &r->gain, &r->trig, &r->rate, &r->target, &r->M,
-                           &r->A);
+  return QZ_GetAIScanParam(d.h(), &r->ch, &r->gain, &r->trig, &r->rate, &r->target, &r->M, &r->A);
 }
 
 TEST(ScanParamReadBack, RoundTripPerType) {
@@ -271,9 +233,9 @@ TEST(ScanParamReadBack, RoundTripPerType) {
 TEST(ScanParamReadBack, TargetRoundedToWholeRows) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  d.WithScan([](nivex::emu::HighSpeedScan& s) {
-    s.chCnt = 3;
-    s.target = 1000;
+  d.Locked<HighSpeedModule>([](HighSpeedModule& m) {
+    m.scan().chCnt = 3;
+    m.scan().target = 1000;
   });
   Read r;
   ASSERT_EQ(Get(d, &r), 1);
@@ -289,7 +251,7 @@ TEST(ScanParamReadBack, Rx5k30RateFromFactors) {
   ASSERT_TRUE(d.ok());
   for (const auto& [text, rate] : std::vector<std::pair<std::string, unsigned>>{
            {"02020032", 128000}, {"14144096", 20}, {"02024096", 1000}}) {
-    d.WithScan([&](nivex::emu::HighSpeedScan& s) { s.rateFactors = text; });
+    d.Locked<HighSpeedModule>([&](HighSpeedModule& m) { m.scan().rateFactors = text; });
     Read r;
     ASSERT_EQ(Get(d, &r), 1);
     EXPECT_EQ(r.rate, rate) << text;
@@ -303,14 +265,14 @@ TEST(ScanParamReadBack, BadRepliesAreRefused) {
     const char* reply;
   };
   const Case cases[] = {
-      {Model::RX5K10, "~01P", "!01GxC8T0M0"},   // not a digit
-      {Model::RX5K10, "~01P", "!01G0C9T0M0"},   // 9 channels
-      {Model::RX5K10, "~01P", "!01G5C8T0M0"},   // gain code 5 indexes no table
-      {Model::RX5K10, "~01P", "!01G0C8"},       // cut short
+      {Model::RX5K10, "~01P", "!01GxC8T0M0"},  // not a digit
+      {Model::RX5K10, "~01P", "!01G0C9T0M0"},  // 9 channels
+      {Model::RX5K10, "~01P", "!01G5C8T0M0"},  // gain code 5 indexes no table
+      {Model::RX5K10, "~01P", "!01G0C8"},      // cut short
       {Model::RX5K10, "~01P", "?01"},
       {Model::RX5K10, "~01R", "!01"},
       {Model::RX5K10, "~01R", "!01999999"},
-      {Model::RX5K30, "~01R", "!0100020032"},   // a = 0: no division by zero
+      {Model::RX5K30, "~01R", "!0100020032"},  // a = 0: no division by zero
       {Model::RX5K30, "~01R", "!0102020000"},
       {Model::RX5K30, "~01R", "!01020200"},
       {Model::RXBN500, "~01R", "!01AB020032"},
@@ -322,15 +284,10 @@ TEST(ScanParamReadBack, BadRepliesAreRefused) {
     Device d(c.model);
     ASSERT_TRUE(d.ok());
     const int rateBefore = d.model().sampleRate;
-    Fault f;
-    f.command = c.command;
-    f.kind = FaultKind::Reply;
-    f.text = c.reply;
-    d.emu().AddFault(f);
+    d.Reply(c.command, c.reply);
     Read r;
-    QZ_ClearLastError();
-    EXPECT_EQ(Get(d, &r), 0) << c.command << " " << c.reply;
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE) << c.command << " " << c.reply;
+    EXPECT_TRUE(nivex::test::FailsWith(Get(d, &r), QZ_ERR_DEVICE_RESPONSE))
+        << c.command << " " << c.reply;
     if (std::string(c.command) == "~01R") {
       EXPECT_EQ(d.model().sampleRate, rateBefore);
     }
@@ -338,13 +295,9 @@ TEST(ScanParamReadBack, BadRepliesAreRefused) {
   // A missing reply also fails.
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  Fault f;
-  f.command = "~01A";
-  f.kind = FaultKind::NoReply;
-  d.emu().AddFault(f);
+  d.AddFault("~01A", FaultKind::NoReply);
   Read r;
-  EXPECT_EQ(Get(d, &r), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
+  EXPECT_TRUE(nivex::test::FailsWith(Get(d, &r), QZ_ERR_DEVICE_RESPONSE));
 }
 
 TEST(ScanParamExport, HandleAndArguments) {

@@ -2,61 +2,35 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <limits>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "drivers/highspeed/HighSpeedModel.h"
-#include "emulator/Engine.h"
 #include "emulator/HighSpeedModule.h"
 #include "nivex.h"
-#include "tests/common/TestSupport.h"
+#include "tests/common/DeviceFixture.h"
 
 namespace {
 
-using nivex::emu::Emulator;
-using nivex::emu::Fault;
 using nivex::emu::FaultKind;
+using nivex::emu::HighSpeedModule;
 using nivex::emu::HighSpeedScan;
 using nivex::emu::Model;
-using Strings = std::vector<std::string>;
+using nivex::test::FailsWith;
+using nivex::test::Strings;
 
-class Device {
- public:
-  explicit Device(Model m) : emu_(nivex::test::StartEmulator(m)) {
-    if (emu_) handle_ = QZ_Device_Create(emu_->ConnectionText().c_str());
-    if (emu_) emu_->ClearCommands();
-  }
-  ~Device() {
-    if (handle_ != nullptr) QZ_Device_Release(handle_);
-  }
-  bool ok() const { return handle_ != nullptr; }
-  void* h() const { return handle_; }
-  nivex::HighSpeedModel& model() { return *static_cast<nivex::HighSpeedModel*>(handle_); }
-  Emulator& emu() { return *emu_; }
-  void WithScan(const std::function<void(HighSpeedScan&)>& f) {
-    std::lock_guard<std::recursive_mutex> lock(emu_->engine().mutex());
-    f(dynamic_cast<nivex::emu::HighSpeedModule&>(emu_->engine().handler()).scan());
-  }
-  Strings Take() {
-    Strings s = emu_->Commands();
-    emu_->ClearCommands();
-    return s;
+struct Device : nivex::test::Device {
+  explicit Device(Model m) : nivex::test::Device(m) {}
+  nivex::HighSpeedModel& model() { return As<nivex::HighSpeedModel>(); }
+  // Runs f on the module's scan state under the emulator's lock.
+  template <class F>
+  void WithScan(F&& f) {
+    Locked<HighSpeedModule>([&](HighSpeedModule& m) { f(m.scan()); });
   }
   void Fault(const char* command, FaultKind kind, const char* text = "") {
-    nivex::emu::Fault f;
-    f.command = command;
-    f.kind = kind;
-    f.text = text;
-    emu_->AddFault(f);
+    AddFault(command, kind, text);
   }
-
- private:
-  std::unique_ptr<Emulator> emu_;
-  void* handle_ = nullptr;
 };
 
 // A scan with this gain code, trigger mode 6 and target (pre + post must add up to it).
@@ -65,15 +39,26 @@ void PrepareScan(Device& d, int channels, int gain, unsigned target) {
   d.Take();
 }
 
+// The analog trigger levels of up to nine channels, set through the export.
+struct Levels {
+  char en[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+  float hi[9] = {}, lo[9] = {};
+  int Set(Device& d, int type, int n, unsigned pre, unsigned post) {
+    return QZ_SetAIAnalogTriggerParam(d.h(), type, en, hi, lo, n, pre, post);
+  }
+};
+
 // ------------------------------------------------------------------ analog trigger
 
 TEST(AnalogTrigger, Rx5k10LevelsLimitsAndCommands) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
   PrepareScan(d, 8, 0, 1000);
-  char en[2] = {1, 0};
-  float hi[2] = {5.0f, 0.0f}, lo[2] = {-5.0f, 0.0f};
-  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 2, 100, 900), 1);
+  Levels l;
+  l.en[1] = 0;
+  l.hi[0] = 5.0f;
+  l.lo[0] = -5.0f;
+  ASSERT_EQ(l.Set(d, 0, 2, 100, 900), 1);
   Strings s = d.Take();
   ASSERT_EQ(s.size(), 9u);  // the mode and all eight channels
   EXPECT_EQ(s[0], "~01XM0L00000100R00000900");
@@ -81,31 +66,28 @@ TEST(AnalogTrigger, Rx5k10LevelsLimitsAndCommands) {
   for (int i = 2; i <= 8; ++i) EXPECT_EQ(s[i], "~01XC" + std::to_string(i - 1) + "H7FFFL8000");
 
   // Type 3: the disabled pattern is swapped, also for channels never enabled.
-  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 3, en, hi, lo, 1, 100, 900), 1);
+  ASSERT_EQ(l.Set(d, 3, 1, 100, 900), 1);
   s = d.Take();
   ASSERT_EQ(s.size(), 9u);
   EXPECT_EQ(s[1], "~01XC0H7FFFL8001");
   EXPECT_EQ(s[2], "~01XC1H8000L7FFF");
 
   // Beyond 5 V on gain code 0; NaN; then gain code 1 admits 10 V.
-  hi[0] = 5.01f;
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
-  hi[0] = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
+  for (float bad : {5.01f, std::numeric_limits<float>::quiet_NaN()}) {
+    l.hi[0] = bad;
+    EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 900), QZ_ERR_TRIGGER_LEVEL)) << bad;
+  }
   EXPECT_TRUE(d.Take().empty());
   PrepareScan(d, 8, 1, 1000);
-  hi[0] = 10.0f;
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 1);
+  l.hi[0] = 10.0f;
+  EXPECT_EQ(l.Set(d, 0, 1, 100, 900), 1);
 }
 
 TEST(AnalogTrigger, ArgumentChecksInOrderSendNothing) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
   PrepareScan(d, 8, 0, 1000);
-  char en[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-  float hi[9] = {}, lo[9] = {};
+  Levels l;
   struct Case {
     int type, n;
     unsigned pre, post;
@@ -118,71 +100,58 @@ TEST(AnalogTrigger, ArgumentChecksInOrderSendNothing) {
       {0, 1, 100, 899, QZ_ERR_TRIGGER_COUNT},
       {0, 1, 0xFFFFFFFFu, 1001, QZ_ERR_TRIGGER_COUNT},  // no 32-bit wrap to 1000
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), c.type, en, hi, lo, c.n, c.pre, c.post), 0);
-    EXPECT_EQ(QZ_GetLastError(), c.code) << c.type << " " << c.n << " " << c.pre;
-  }
+  for (const Case& c : cases)
+    EXPECT_TRUE(FailsWith(l.Set(d, c.type, c.n, c.pre, c.post), c.code)) << c.type << " " << c.n;
   // Target 999: pre 100 + post 900 no longer fits.
   PrepareScan(d, 8, 0, 999);
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 900), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_COUNT);
+  EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 900), QZ_ERR_TRIGGER_COUNT));
   EXPECT_TRUE(d.Take().empty());
-
   // A zero calibration gain cannot convert a level.
   d.model().cal.gain[0][0] = 0;
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 899), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
-
+  EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 899), QZ_ERR_TRIGGER_LEVEL));
   // A module that refuses the mode command: 0x1300A.
   d.model().cal.gain[0][0] = 0x8000;
   d.Fault("~01XM0L00000100R00000899", FaultKind::Refuse);
-  EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 100, 899), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 899), QZ_ERR_INVALID_HANDLE));
 }
 
 TEST(AnalogTrigger, LevelsSaturateAtTheCodeRange) {
-  {
-    Device d(Model::RX5K10);
+  struct Case {
+    Model model;
+    int type;
+    float volts;  // +volts high, -volts low
+    int16_t offset;
+    unsigned wantHigh, wantLow;  // wantLow 0: not at a limit, not checked
+  };
+  const Case cases[] = {
+      {Model::RX5K10, 0, 5.0f, -100, 0x7FFF, 0},             // +5 V would give 32866
+      {Model::RX5K30, 1, 10.0f, 0, 0x7FFFFF, 0x800000},      // exactly full scale
+      {Model::RXBN500, 2, 10.0f, -100, 0x7FFFFF, 0x800000},  // -10 V would wrap to 0x7FFF39
+  };
+  for (const Case& c : cases) {
+    Device d(c.model);
     ASSERT_TRUE(d.ok());
     PrepareScan(d, 1, 0, 10);
-    d.model().cal.offset[0][0] = -100;  // +5 V would give 32866
-    char en[1] = {1};
-    float hi[1] = {5.0f}, lo[1] = {-5.0f};
-    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, en, hi, lo, 1, 5, 5), 1);
-    d.WithScan([](HighSpeedScan& s) { EXPECT_EQ(s.levelHigh[0], 0x7FFFu); });
-  }
-  {
-    Device d(Model::RX5K30);
-    ASSERT_TRUE(d.ok());
-    PrepareScan(d, 1, 0, 10);
-    char en[1] = {1};
-    float hi[1] = {10.0f}, lo[1] = {-10.0f};  // exactly full scale
-    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 1);
-    d.WithScan([](HighSpeedScan& s) {
-      EXPECT_EQ(s.levelHigh[0], 0x7FFFFFu);
-      EXPECT_EQ(s.levelLow[0], 0x800000u);
+    d.model().cal.offset[0][0] = c.offset;
+    d.model().cal.bnOffset[0] = c.offset;
+    Levels l;
+    l.hi[0] = c.volts;
+    l.lo[0] = -c.volts;
+    ASSERT_EQ(l.Set(d, c.type, 1, 5, 5), 1);
+    d.WithScan([&](HighSpeedScan& s) {
+      EXPECT_EQ(s.levelHigh[0], c.wantHigh) << static_cast<int>(c.model);
+      if (c.wantLow != 0) {
+        EXPECT_EQ(s.levelLow[0], c.wantLow) << static_cast<int>(c.model);
+      }
     });
+    if (c.model != Model::RX5K30) continue;
     // Gain code 9: 0.02 V passes, 0.03 V is refused.
     PrepareScan(d, 1, 9, 10);
-    hi[0] = 0.02f;
-    lo[0] = -0.02f;
-    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 1);
-    hi[0] = 0.03f;
-    EXPECT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 1, en, hi, lo, 1, 5, 5), 0);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_TRIGGER_LEVEL);
-  }
-  {
-    Device d(Model::RXBN500);
-    ASSERT_TRUE(d.ok());
-    PrepareScan(d, 1, 0, 10);
-    d.model().cal.bnOffset[0] = -100;  // -10 V would wrap to 0x7FFF39
-    char en[1] = {1};
-    float hi[1] = {10.0f}, lo[1] = {-10.0f};
-    ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 2, en, hi, lo, 1, 5, 5), 1);
-    d.WithScan([](HighSpeedScan& s) {
-      EXPECT_EQ(s.levelHigh[0], 0x7FFFFFu);
-      EXPECT_EQ(s.levelLow[0], 0x800000u);
-    });
+    l.hi[0] = 0.02f;
+    l.lo[0] = -0.02f;
+    EXPECT_EQ(l.Set(d, 1, 1, 5, 5), 1);
+    l.hi[0] = 0.03f;
+    EXPECT_TRUE(FailsWith(l.Set(d, 1, 1, 5, 5), QZ_ERR_TRIGGER_LEVEL));
   }
 }
 
@@ -211,9 +180,8 @@ TEST(AnalogTrigger, RoundTripPerType) {
       char gotEn[2] = {9, 9};
       float gotHi[2] = {-1, -1}, gotLo[2] = {-1, -1};
       unsigned pre = 0, post = 0, reserved = 5;
-      ASSERT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, gotEn, gotHi, gotLo, 2, &pre, &post,
-                                           &reserved),
-                1);
+      ASSERT_EQ(
+          QZ_GetAIAnalogTriggerParam(d.h(), &t, gotEn, gotHi, gotLo, 2, &pre, &post, &reserved), 1);
       EXPECT_EQ(t, type);
       EXPECT_EQ(pre, 40u);
       EXPECT_EQ(post, 60u);
@@ -235,8 +203,9 @@ TEST(AnalogTrigger, ReadBackRefusals) {
   char en[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
   float hi[9], lo[9];
   unsigned pre = 7, post = 7, reserved = 7;
-  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 9, &pre, &post, &reserved), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+  EXPECT_TRUE(
+      FailsWith(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 9, &pre, &post, &reserved),
+                QZ_ERR_INVALID_VALUE));
   EXPECT_EQ(t + static_cast<int>(pre + post + reserved) + en[8], 0);
 
   for (const char* reply : {"!01XM4L00000001R00000002", "!01XM0L0000000", "?01"}) {
@@ -246,15 +215,16 @@ TEST(AnalogTrigger, ReadBackRefusals) {
     EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
   }
   d.Fault("~01XC3", FaultKind::Reply, "!0103H7FFFL80");
-  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
+  EXPECT_TRUE(
+      FailsWith(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved),
+                QZ_ERR_INVALID_VALUE));
 
   int junk = 0;
   t = 3;
   pre = post = reserved = 3;
-  EXPECT_EQ(QZ_GetAIAnalogTriggerParam(&junk, &t, nullptr, nullptr, nullptr, 0, &pre, &post,
-                                       &reserved),
-            0);
+  EXPECT_EQ(
+      QZ_GetAIAnalogTriggerParam(&junk, &t, nullptr, nullptr, nullptr, 0, &pre, &post, &reserved),
+      0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
   EXPECT_EQ(t + static_cast<int>(pre + post + reserved), 0);
 }
@@ -278,10 +248,8 @@ TEST(AnalogTrigger, TriggerIndex) {
 TEST(DelayTrigger, RangeAndRoundTrip) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  EXPECT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 4, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DELAY_TRIGGER_RANGE);
-  EXPECT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 10000001, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DELAY_TRIGGER_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_SetAIDelayTriggerParam(d.h(), 4, 0), QZ_ERR_DELAY_TRIGGER_RANGE));
+  EXPECT_TRUE(FailsWith(QZ_SetAIDelayTriggerParam(d.h(), 10000001, 0), QZ_ERR_DELAY_TRIGGER_RANGE));
   EXPECT_TRUE(d.Take().empty());
   ASSERT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 5, 0), 1);
   ASSERT_EQ(QZ_SetAIDelayTriggerParam(d.h(), 10000000, 0), 1);
@@ -293,8 +261,7 @@ TEST(DelayTrigger, RangeAndRoundTrip) {
 
   Device other(Model::RX5K30);
   ASSERT_TRUE(other.ok());
-  EXPECT_EQ(QZ_SetAIDelayTriggerParam(other.h(), 5, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_NOT_IMPLEMENTED);
+  EXPECT_TRUE(FailsWith(QZ_SetAIDelayTriggerParam(other.h(), 5, 0), QZ_ERR_NOT_IMPLEMENTED));
 }
 
 // ------------------------------------------------------------------ sync-in layout
@@ -343,26 +310,25 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
     unsigned short t0, c0, n, option;
   };
   const Case cases[] = {
-      {1, 6, 1, 1, 1},     // type 6
-      {0x10, 0, 1, 1, 1},  // header wider than one hex digit
-      {1, 0, 0, 1, 1},     // an analog item without channels
+      {1, 6, 1, 1, 1},      // type 6
+      {0x10, 0, 1, 1, 1},   // header wider than one hex digit
+      {1, 0, 0, 1, 1},      // an analog item without channels
       {1, 2, 0x100, 1, 1},  // count wider than two hex digits
       {1, 2, 1, 1, 0x100},  // option wider than two hex digits
   };
   for (const Case& c : cases) {
     unsigned short t[1] = {c.t0}, k[1] = {c.c0};
-    EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), c.header, k, t, c.n, c.option, 0), 0);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+    EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(d.h(), c.header, k, t, c.n, c.option, 0),
+                          QZ_ERR_INVALID_ARGUMENT));
   }
   EXPECT_TRUE(d.Take().empty());
-  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 8, 1, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_TRUE(
+      FailsWith(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 8, 1, 0), QZ_ERR_INVALID_ARGUMENT));
 
   // Refused by the module.
   d.Fault("~01SIH1O01T0200010202", FaultKind::Refuse);
   unsigned short t[2] = {0, 2}, k[2] = {1, 2};
-  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, k, t, 2, 1, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
+  EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(d.h(), 1, k, t, 2, 1, 0), QZ_ERR_DEVICE_RESPONSE));
 
   EXPECT_EQ(def.headerKind, 2u);
   EXPECT_EQ(def.option, 0u);
@@ -373,8 +339,8 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
   EXPECT_EQ(d.model().syncMode, 0);
 
   int junk = 0;
-  EXPECT_EQ(QZ_SetSyncInScanParam(&junk, 1, k, t, 8, 1, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);  // the count before the handle
+  EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(&junk, 1, k, t, 8, 1, 0),
+                        QZ_ERR_INVALID_ARGUMENT));  // the count before the handle
 }
 
 TEST(SyncIn, EnableForcesAContinuousSoftwareScan) {
@@ -384,8 +350,8 @@ TEST(SyncIn, EnableForcesAContinuousSoftwareScan) {
   d.Take();
   unsigned short types[1] = {0}, counts[1] = {8};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 1);
-  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008", "~01PG0C8T0M0", "~01R010000",
-                               "~01T0000000000", "~01A0"}));
+  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008", "~01PG0C8T0M0", "~01R010000", "~01T0000000000",
+                               "~01A0"}));
   EXPECT_EQ(d.model().triggerMode, 0);
   EXPECT_EQ(d.model().sampleRate, 10000);
   EXPECT_EQ(d.model().targetCount, 0u);
@@ -431,21 +397,20 @@ TEST(SyncIn, ReadBackChecks) {
   const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
   unsigned header = 0, option = 0, reserved = 0;
   unsigned short n = 0, t[7] = {}, c[7] = {};
-  EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 2, &n, &option, &reserved), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_BUFFER_OVERFLOW);
-  EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 8, &n, &option, &reserved), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_TRUE(FailsWith(QZ_GetSyncInScanParam(d.h(), &header, c, t, 2, &n, &option, &reserved),
+                        QZ_ERR_BUFFER_OVERFLOW));
+  EXPECT_TRUE(FailsWith(QZ_GetSyncInScanParam(d.h(), &header, c, t, 8, &n, &option, &reserved),
+                        QZ_ERR_INVALID_ARGUMENT));
 
   const char* bad[] = {
       "!01H1O00T09000100010001000100010001000100010001",  // 9 items
-      "!01H1O00T020001",                                   // items missing
-      "!01H1O00T01000003",                                 // analog item without channels
-      "!01H1O00T010701",                                   // type 7
+      "!01H1O00T020001",                                  // items missing
+      "!01H1O00T01000003",                                // analog item without channels
+      "!01H1O00T010701",                                  // type 7
   };
   for (const char* reply : bad) {
     d.Fault("~01SI", FaultKind::Reply, reply);
-    EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 0)
-        << reply;
+    EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 0) << reply;
     EXPECT_NE(QZ_GetLastError(), 0) << reply;
     EXPECT_EQ(def.itemCount, 3u) << reply;
     EXPECT_EQ(def.headerKind, 3u) << reply;

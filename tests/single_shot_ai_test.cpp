@@ -4,84 +4,53 @@
 // kinds of handle of the code conversions.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "api/ModelLog.h"
 #include "drivers/highspeed/HighSpeedModel.h"
-#include "emulator/Engine.h"
 #include "emulator/HighSpeedModule.h"
 #include "framework/Calibration.h"
 #include "nivex.h"
-#include "tests/common/TestSupport.h"
+#include "tests/common/DeviceFixture.h"
 
 namespace {
 
+using nivex::HighSpeedModel;
 using nivex::emu::CalEntry;
 using nivex::emu::Emulator;
-using nivex::emu::Fault;
-using nivex::emu::FaultKind;
+using nivex::emu::HighSpeedModule;
 using nivex::emu::Model;
-using nivex::test::StartEmulator;
+using nivex::test::Device;
+using nivex::test::FailsWith;
+using nivex::test::Strings;
 
-class Device {
- public:
-  explicit Device(Model m, const std::function<void(Emulator&)>& before = nullptr)
-      : emu_(StartEmulator(m)) {
-    if (!emu_) return;
-    if (before) before(*emu_);
-    handle_ = QZ_Device_Create(emu_->ConnectionText().c_str());
-    emu_->ClearCommands();
-  }
-  ~Device() {
-    if (handle_ != nullptr) QZ_Device_Release(handle_);
-  }
-  bool ok() const { return handle_ != nullptr; }
-  void* h() const { return handle_; }
-  Emulator& emu() { return *emu_; }
-  nivex::HighSpeedModel& driver() { return *static_cast<nivex::HighSpeedModel*>(handle_); }
+// A device whose emulator is set up by `before` ahead of the connection.
+struct Prepared : Device {
+  explicit Prepared(Model m, const std::function<void(Emulator&)>& before = nullptr)
+      : Device(m, nullptr, before) {}
+  HighSpeedModel& driver() { return As<HighSpeedModel>(); }
   int32_t RawCode(int ch, int gain) {
-    std::lock_guard<std::recursive_mutex> lock(emu_->engine().mutex());
-    return static_cast<nivex::emu::HighSpeedModule&>(emu_->engine().handler()).RawCode(ch, gain);
+    int32_t raw = 0;
+    Locked<HighSpeedModule>([&](HighSpeedModule& m) { raw = m.RawCode(ch, gain); });
+    return raw;
   }
-  void Release() {
-    QZ_Device_Release(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  std::unique_ptr<Emulator> emu_;
-  void* handle_ = nullptr;
 };
-
-Fault MakeFault(const char* command, FaultKind kind, const char* text = "") {
-  Fault f;
-  f.command = command;
-  f.kind = kind;
-  f.text = text;
-  return f;
-}
 
 // The calibrated code the driver must give for a raw code with the emulator's entry.
 int Expected(Model m, int32_t raw, const CalEntry& e, int gain) {
+  namespace calib = nivex::calib;
   int32_t v = 0;
   switch (m) {
     case Model::RX5K10:
-      return nivex::calib::Calibrate16(raw, static_cast<uint16_t>(e.gain),
-                                       static_cast<int16_t>(e.offset));
+      return calib::Calibrate16(raw, static_cast<uint16_t>(e.gain), static_cast<int16_t>(e.offset));
     case Model::RX5K30:
-      nivex::calib::Calibrate24(raw & 0xFFFFFF, static_cast<uint16_t>(e.gain),
-                                static_cast<int16_t>(e.offset),
-                                nivex::calib::RangeVolts(e.rangeMv),
-                                nivex::calib::kRx5k30FullScale[gain], &v);
+      calib::Calibrate24(raw & 0xFFFFFF, static_cast<uint16_t>(e.gain),
+                         static_cast<int16_t>(e.offset), calib::RangeVolts(e.rangeMv),
+                         calib::kRx5k30FullScale[gain], &v);
       return v;
     default:
-      return nivex::calib::CalibrateBN(raw, e.offset, e.gain);
+      return calib::CalibrateBN(raw, e.offset, e.gain);
   }
 }
 
@@ -98,19 +67,16 @@ class SignalThroughCalibration : public ::testing::TestWithParam<std::tuple<Type
 TEST_P(SignalThroughCalibration, VoltsAndCodesFollowTheEmulatorsSignal) {
   const TypeCase tc = std::get<0>(GetParam());
   const bool skewed = std::get<1>(GetParam());
-  Device d(tc.model, [&](Emulator& e) {
+  Prepared d(tc.model, [&](Emulator& e) {
     for (int ch = 0; ch < tc.channels; ++ch) {
       e.SetSignal(ch, tc.fullScale * (-0.8 + 0.21 * ch));
-      if (skewed) {
-        CalEntry c = tc.skewed;
-        c.offset += ch * 3;
-        e.SetCalibration(ch, tc.gain, c);
-      }
+      if (skewed)
+        e.SetCalibration(ch, tc.gain,
+                         {tc.skewed.gain, tc.skewed.offset + ch * 3, tc.skewed.rangeMv});
     }
   });
   ASSERT_TRUE(d.ok());
   const double tol = tc.fullScale * 2e-4;
-
   float volts[8] = {};
   int codes[8] = {};
   ASSERT_EQ(QZ_ReadAIALL(d.h(), tc.gain, volts, tc.channels), 1);
@@ -121,8 +87,8 @@ TEST_P(SignalThroughCalibration, VoltsAndCodesFollowTheEmulatorsSignal) {
     float one = 99.0f;
     ASSERT_EQ(QZ_ReadAI(d.h(), ch, tc.gain, &one), 1);
     EXPECT_NEAR(one, signal, tol);
-    const int want = Expected(tc.model, d.RawCode(ch, tc.gain), d.emu().Calibration(ch, tc.gain),
-                              tc.gain);
+    const int want =
+        Expected(tc.model, d.RawCode(ch, tc.gain), d.emu().Calibration(ch, tc.gain), tc.gain);
     EXPECT_EQ(codes[ch], want) << ch;
     int code = 0;
     ASSERT_EQ(QZ_ReadAIHEX(d.h(), ch, tc.gain, &code), 1);
@@ -147,71 +113,52 @@ TEST(SingleShotChecks, BoundsFailWithTheirCodesAndClearWhatTheTableSays) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
   float v = 7.5f;
-  EXPECT_EQ(QZ_ReadAI(d.h(), 8, 0, &v), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
-  EXPECT_EQ(QZ_ReadAI(d.h(), 0, 2, &v), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAI(d.h(), 8, 0, &v), QZ_ERR_CHANNEL_RANGE));
+  EXPECT_TRUE(FailsWith(QZ_ReadAI(d.h(), 0, 2, &v), QZ_ERR_GAIN_RANGE));
   EXPECT_EQ(v, 7.5f);  // never cleared
 
   float vs[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-  EXPECT_EQ(QZ_ReadAIALL(d.h(), 0, vs, 0), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIALL(d.h(), 0, vs, 0), QZ_ERR_CHANNEL_RANGE));
   EXPECT_EQ(vs[0], 1.0f);
-  EXPECT_EQ(QZ_ReadAIALL(d.h(), -1, vs, 3), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIALL(d.h(), -1, vs, 3), QZ_ERR_GAIN_RANGE));
   EXPECT_EQ(vs[2], 0.0f);
   EXPECT_EQ(vs[3], 1.0f);
 
   int code = 5;
-  EXPECT_EQ(QZ_ReadAIHEX(d.h(), -1, 0, &code), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIHEX(d.h(), -1, 0, &code), QZ_ERR_CHANNEL_RANGE));
   EXPECT_EQ(code, 0);
   code = 5;
-  EXPECT_EQ(QZ_ReadAIHEX(d.h(), 0, 2, &code), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIHEX(d.h(), 0, 2, &code), QZ_ERR_GAIN_RANGE));
   EXPECT_EQ(code, 0);
-
   int codes[9] = {4, 4, 4, 4, 4, 4, 4, 4, 4};
-  EXPECT_EQ(QZ_ReadAIALLHEX(d.h(), 0, codes, 9), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIALLHEX(d.h(), 0, codes, 9), QZ_ERR_CHANNEL_RANGE));
   EXPECT_EQ(codes[8], 0);
   codes[0] = codes[1] = 4;
-  EXPECT_EQ(QZ_ReadAIALLHEX(d.h(), 3, codes, 2), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_ReadAIALLHEX(d.h(), 3, codes, 2), QZ_ERR_GAIN_RANGE));
   EXPECT_EQ(codes[1], 0);
 
   // A type without the operation: the default, not a channel check (no outputs here).
-  EXPECT_EQ(QZ_WriteAO(d.h(), 7, 0, 1.0f), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_NOT_IMPLEMENTED);
+  EXPECT_TRUE(FailsWith(QZ_WriteAO(d.h(), 7, 0, 1.0f), QZ_ERR_NOT_IMPLEMENTED));
   int a = 1, b = 2, c = 3;
-  EXPECT_EQ(QZ_GetEncoderMode(d.h(), 0, &a, &b, &c), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_NOT_IMPLEMENTED);
+  EXPECT_TRUE(FailsWith(QZ_GetEncoderMode(d.h(), 0, &a, &b, &c), QZ_ERR_NOT_IMPLEMENTED));
   EXPECT_EQ(a + b + c, 0);
   unsigned int reserved = 9, m = 0, val = 0;
-  EXPECT_EQ(QZ_GetDICNTConfig(d.h(), 9, &m, &val, &reserved), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_GetDICNTConfig(d.h(), 9, &m, &val, &reserved), QZ_ERR_CHANNEL_RANGE));
   EXPECT_EQ(reserved, 0u);
   EXPECT_TRUE(d.emu().Commands().empty());  // no check sent anything
 
-  Device bn(Model::RXBN500);
-  ASSERT_TRUE(bn.ok());
-  EXPECT_EQ(QZ_ReadAI(bn.h(), 0, 1, &v), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_GAIN_RANGE);
-  EXPECT_EQ(QZ_ReadDIO(bn.h(), &m, &val), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_NOT_IMPLEMENTED);
-
-  Device k30(Model::RX5K30);
-  ASSERT_TRUE(k30.ok());
-  EXPECT_EQ(QZ_WriteAO(k30.h(), 2, 0, 1.0f), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  Device bn(Model::RXBN500), k30(Model::RX5K30);
+  ASSERT_TRUE(bn.ok() && k30.ok());
+  EXPECT_TRUE(FailsWith(QZ_ReadAI(bn.h(), 0, 1, &v), QZ_ERR_GAIN_RANGE));
+  EXPECT_TRUE(FailsWith(QZ_ReadDIO(bn.h(), &m, &val), QZ_ERR_NOT_IMPLEMENTED));
+  EXPECT_TRUE(FailsWith(QZ_WriteAO(k30.h(), 2, 0, 1.0f), QZ_ERR_CHANNEL_RANGE));
 }
 
 TEST(SingleShotChecks, AnInvalidHandleClearsOnlyTheListedOutputs) {
   int bogus = 0;
   void* h = &bogus;
   unsigned int di = 1, dout = 1, value = 1, mode = 1, reserved = 1;
-  EXPECT_EQ(QZ_ReadDIO(h, &di, &dout), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_ReadDIO(h, &di, &dout), QZ_ERR_INVALID_HANDLE));
   EXPECT_EQ(di + dout, 0u);
   EXPECT_EQ(QZ_GetDICNTConfig(h, 0, &mode, &value, &reserved), 0);
   EXPECT_EQ(mode + value + reserved, 0u);
@@ -242,24 +189,22 @@ TEST(SingleShotChecks, AnInvalidHandleClearsOnlyTheListedOutputs) {
   EXPECT_EQ(v, 2.0f);
   unsigned short g = 1;
   short o = 1;
-  EXPECT_EQ(QZ_ReadGainOffset(h, 0, 0, &g, &o), 0);
+  EXPECT_TRUE(FailsWith(QZ_ReadGainOffset(h, 0, 0, &g, &o), QZ_ERR_INVALID_HANDLE));
   EXPECT_EQ(g + o, 2);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
 }
 
 TEST(SingleShotReads, WhileAReceiveRunsTheCacheAnswersWithExactlyTheCount) {
-  Device d(Model::RX5K10, [](Emulator& e) {
+  Prepared d(Model::RX5K10, [](Emulator& e) {
     for (int ch = 0; ch < 8; ++ch) e.SetSignal(ch, 0.5 * ch - 2.0);
   });
-  Device other(Model::RX5K10, [](Emulator& e) {
+  Prepared other(Model::RX5K10, [](Emulator& e) {
     for (int ch = 0; ch < 8; ++ch) e.SetSignal(ch, 1.0);
   });
   ASSERT_TRUE(d.ok() && other.ok());
-  int first[8] = {};
+  int first[8] = {}, otherCodes[8] = {};
   ASSERT_EQ(QZ_ReadAIALLHEX(d.h(), 1, first, 8), 1);
-  int otherCodes[8] = {};
   ASSERT_EQ(QZ_ReadAIALLHEX(other.h(), 1, otherCodes, 8), 1);
-  d.emu().ClearCommands();
+  d.Take();
   d.emu().SetSignal(0, 4.0);  // the cache keeps the old value
 
   d.driver().receiveInProgress = true;
@@ -271,57 +216,49 @@ TEST(SingleShotReads, WhileAReceiveRunsTheCacheAnswersWithExactlyTheCount) {
   float v = 0.0f;
   ASSERT_EQ(QZ_ReadAI(d.h(), 5, 1, &v), 1);
   EXPECT_NEAR(v, 0.5, 2e-3);
-  EXPECT_TRUE(d.emu().Commands().empty());
   unsigned int di = 0, dout = 0;
-  EXPECT_EQ(QZ_ReadDIO(d.h(), &di, &dout), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_BUSY);
-  EXPECT_EQ(QZ_WriteDO(d.h(), 3), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_BUSY);
-  EXPECT_EQ(QZ_WriteDO(d.h(), 16), 0);  // the range check comes first
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
-  EXPECT_TRUE(d.emu().Commands().empty());
+  EXPECT_TRUE(FailsWith(QZ_ReadDIO(d.h(), &di, &dout), QZ_ERR_DEVICE_BUSY));
+  EXPECT_TRUE(FailsWith(QZ_WriteDO(d.h(), 3), QZ_ERR_DEVICE_BUSY));
+  EXPECT_TRUE(FailsWith(QZ_WriteDO(d.h(), 16), QZ_ERR_INVALID_ARGUMENT));  // range first
+  EXPECT_TRUE(d.Take().empty());
   d.driver().receiveInProgress = false;
   EXPECT_NE(codes[1], otherCodes[1]);  // separate caches per device
 
-  Device bn(Model::RXBN500);
+  Prepared bn(Model::RXBN500);
   ASSERT_TRUE(bn.ok());
   bn.driver().receiveInProgress = true;
-  EXPECT_EQ(QZ_ReadAI(bn.h(), 0, 0, &v), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_BUSY);
-  EXPECT_TRUE(bn.emu().Commands().empty());
+  EXPECT_TRUE(FailsWith(QZ_ReadAI(bn.h(), 0, 0, &v), QZ_ERR_DEVICE_BUSY));
+  EXPECT_TRUE(bn.Take().empty());
   bn.driver().receiveInProgress = false;
 }
 
 TEST(SingleShotReads, RefusedShortOrGarbledRepliesFailWithoutGarbage) {
   Device d(Model::RX5K30);
   ASSERT_TRUE(d.ok());
-  const char* bad[] = {"?01", ">0000", ">00000001000000020000000300000", ">0000000G000000000000000000000000"};
-  for (const char* reply : bad) {
-    d.emu().AddFault(MakeFault("#01H0", FaultKind::Reply, reply));
+  for (const char* reply :
+       {"?01", ">0000", ">00000001000000020000000300000", ">0000000G000000000000000000000000"}) {
+    d.Reply("#01H0", reply, 2);
     int codes[4] = {9, 9, 9, 9};
     QZ_ClearLastError();
-    EXPECT_EQ(QZ_ReadAIALLHEX(d.h(), 0, codes, 4), 0) << reply;
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
+    EXPECT_TRUE(FailsWith(QZ_ReadAIALLHEX(d.h(), 0, codes, 4), QZ_ERR_DEVICE_RESPONSE)) << reply;
     EXPECT_EQ(codes[3], 0);
-    d.emu().AddFault(MakeFault("#01H0", FaultKind::Reply, reply));
     float v = 3.0f;
-    EXPECT_EQ(QZ_ReadAI(d.h(), 0, 0, &v), 0);
-    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
+    EXPECT_TRUE(FailsWith(QZ_ReadAI(d.h(), 0, 0, &v), QZ_ERR_DEVICE_RESPONSE)) << reply;
   }
   // RX5K10 reads count 0 by sending the command and writing nothing.
-  Device k10(Model::RX5K10);
+  Prepared k10(Model::RX5K10);
   ASSERT_TRUE(k10.ok());
   int none[1] = {77};
   EXPECT_EQ(k10.driver().ReadAIALLHEX(0, none, 0), 1);
   EXPECT_EQ(none[0], 77);
-  EXPECT_EQ(k10.emu().Commands(), std::vector<std::string>{"#01H0"});
+  EXPECT_EQ(k10.Take(), Strings{"#01H0"});
 }
 
 TEST(SingleShotCalibration, DeviceAndStoredLogHandlesAndEverythingElse) {
-  Device d(Model::RX5K10, [](Emulator& e) { e.SetCalibration(3, 1, CalEntry{16384, 10, 0}); });
+  Prepared d(Model::RX5K10, [](Emulator& e) { e.SetCalibration(3, 1, CalEntry{16384, 10, 0}); });
   ASSERT_TRUE(d.ok());
-  int out = 0;
   // (handle, channel, gain, code, out): channel 3, gain 1, code 1000 -> 1000 / 2 + 10.
+  int out = 0;
   ASSERT_EQ(QZ_Calibrate_Data_HEX(d.h(), 3, 1, 1000, &out), 1);
   EXPECT_EQ(out, 510);
   float v = 0.0f;
@@ -334,7 +271,7 @@ TEST(SingleShotCalibration, DeviceAndStoredLogHandlesAndEverythingElse) {
   EXPECT_EQ(o, 10);
   EXPECT_EQ(QZ_ReadGainOffset(d.h(), 8, 0, &g, &o), 0);
   EXPECT_EQ(g + o, 0);
-  EXPECT_TRUE(d.emu().Commands().empty());
+  EXPECT_TRUE(d.Take().empty());
 
   // A stored-log handle with the same values converts the same way, without traffic.
   nivex::ModelLog* log = new nivex::ModelLog(nivex::WRXMODULE[0], nivex::ModelLog::kKind16);
@@ -346,22 +283,17 @@ TEST(SingleShotCalibration, DeviceAndStoredLogHandlesAndEverythingElse) {
   float lv = 0.0f;
   ASSERT_EQ(QZ_Calibrate_Data_Float(log, 3, 1, 1000, &lv), 1);
   EXPECT_EQ(lv, v);
-  EXPECT_EQ(QZ_Calibrate_Data_HEX(log, 8, 1, 1000, &out), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_CHANNEL_RANGE);
+  EXPECT_TRUE(FailsWith(QZ_Calibrate_Data_HEX(log, 8, 1, 1000, &out), QZ_ERR_CHANNEL_RANGE));
   nivex::ReleaseModelLog(log);
-  EXPECT_EQ(QZ_Calibrate_Data_HEX(log, 3, 1, 1000, &out), 0);  // released
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_Calibrate_Data_HEX(log, 3, 1, 1000, &out), QZ_ERR_INVALID_HANDLE));
 
-  EXPECT_EQ(QZ_Calibrate_Data_HEX(nullptr, 0, 0, 1, &out), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_Calibrate_Data_HEX(nullptr, 0, 0, 1, &out), QZ_ERR_INVALID_HANDLE));
   int garbage[64] = {};
-  EXPECT_EQ(QZ_Calibrate_Data_Float(garbage, 0, 0, 1, &v), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_Calibrate_Data_Float(garbage, 0, 0, 1, &v), QZ_ERR_INVALID_HANDLE));
   void* released = d.h();
   d.Release();
   out = 99;
-  EXPECT_EQ(QZ_Calibrate_Data_HEX(released, 0, 0, 1, &out), 0);
-  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_HANDLE);
+  EXPECT_TRUE(FailsWith(QZ_Calibrate_Data_HEX(released, 0, 0, 1, &out), QZ_ERR_INVALID_HANDLE));
   EXPECT_EQ(out, 99);
 }
 

@@ -2,17 +2,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,35 +21,31 @@ namespace {
 using namespace nivex;
 using namespace nivex::test;
 
-// A listener of the test's own on ip (port 0 = any), with the given backlog.
+// A listener of the test's own on ip (any port), with the given backlog.
 struct Listener {
-  int fd = -1;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int port = 0;
   Listener(const std::string& ip, int backlog) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    listen(fd, backlog);
     socklen_t len = sizeof(a);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    listen(fd, backlog);
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     port = ntohs(a.sin_port);
   }
-  int Accept() { return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
   ~Listener() { close(fd); }
 };
 
-// A connected pair: the kit's socket from OpenTcp and the peer's accepted end.
+// A connected pair: the kit's socket from OpenTcp (or OpenTcp_DataPort) and the peer's end.
 struct Pair {
   std::string ip = FreshLoopbackAddress();
   Listener l{ip, 8};
-  int kit = -1;
-  int peer = -1;
-  explicit Pair(bool dataPort = false) {
-    kit = dataPort ? OpenTcp_DataPort(ip.c_str(), l.port, 1) : OpenTcp(ip.c_str(), l.port, 1);
-    peer = l.Accept();
-  }
+  int kit, peer;
+  explicit Pair(bool dataPort = false)
+      : kit(dataPort ? OpenTcp_DataPort(ip.c_str(), l.port, 1) : OpenTcp(ip.c_str(), l.port, 1)),
+        peer(accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC)) {}
   ~Pair() {
     CloseTcp(kit);
     if (peer >= 0) close(peer);
@@ -66,18 +58,15 @@ TEST(Tcp, ConnectsNonBlockingAndPollsReadability) {
   ASSERT_GE(p.peer, 0);
   EXPECT_TRUE(fcntl(p.kit, F_GETFL) & O_NONBLOCK);
   EXPECT_TRUE(fcntl(p.kit, F_GETFD) & FD_CLOEXEC);
-  char c;
-  EXPECT_EQ(recv(p.kit, &c, 1, 0), -1);
-  EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
-
   const long long t0 = NowMs();
   EXPECT_EQ(IsDataAvailable(p.kit, 0), 0);
   EXPECT_LT(NowMs() - t0, 50);
   ASSERT_EQ(send(p.peer, "x", 1, 0), 1);
   EXPECT_EQ(IsDataAvailable(p.kit, 1), 1);
-  EXPECT_EQ(IsConnected(p.kit), 1);
-  EXPECT_EQ(IsConnected(0), 1);
-  EXPECT_EQ(IsConnected(-1), 0);
+  errno = 0;
+  EXPECT_EQ(IsDataAvailable(-1, 0), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(IsDataAvailable(p.kit, -1), -1);
 
   Pair d(true);
   ASSERT_GE(d.kit, 0);
@@ -133,7 +122,7 @@ TEST(Tcp, AConnectionThatStaysInProgressEndsAfterItsWaits) {
   EXPECT_EQ(CountOpenFds(), fds);
 }
 
-TEST(Tcp, PollsWorkOnHighDescriptorsAndRefuseBadOnes) {
+TEST(Tcp, PollsWorkOnHighDescriptors) {
   rlimit rl{};
   getrlimit(RLIMIT_NOFILE, &rl);
   if (rl.rlim_cur <= 1600) {
@@ -148,19 +137,11 @@ TEST(Tcp, PollsWorkOnHighDescriptorsAndRefuseBadOnes) {
   ASSERT_EQ(send(p.peer, "abc", 3, 0), 3);
   EXPECT_EQ(IsDataAvailable(1500, 1), 1);
   close(1500);
-
-  errno = 0;
-  EXPECT_EQ(IsDataAvailable(-1, 0), -1);
-  EXPECT_EQ(errno, EBADF);
-  EXPECT_EQ(IsDataAvailable(p.kit, -1), -1);
 }
 
-void NoOp(int) {}
-
 TEST(Tcp, ASignalDuringAWaitDoesNotEndIt) {
-  struct sigaction sa{};
-  sa.sa_handler = NoOp;  // no SA_RESTART: poll() returns EINTR
-  struct sigaction old{};
+  struct sigaction sa{}, old{};
+  sa.sa_handler = [](int) {};  // no SA_RESTART: poll() returns EINTR
   sigaction(SIGUSR1, &sa, &old);
   Pair p;
   ASSERT_GE(p.kit, 0);
@@ -191,8 +172,7 @@ TEST(Tcp, TypedReadsTakeWholeItemsOnly) {
   EXPECT_EQ(ReadLong(p.kit, v, 4), 1);
   EXPECT_EQ(v[0], 1);
   EXPECT_EQ(ReadLong(p.kit, v, 4), 0);  // half an item stays in the socket
-  const unsigned char two[2] = {0, 0};
-  ASSERT_EQ(send(p.peer, two, 2, 0), 2);
+  ASSERT_EQ(send(p.peer, "\0\0", 2, 0), 2);
   ASSERT_TRUE(WaitUntil([&] { return ReadLong(p.kit, v, 4) == 1; }, 1000));
   EXPECT_EQ(v[0], 2);
 
@@ -206,7 +186,7 @@ TEST(Tcp, TypedReadsTakeWholeItemsOnly) {
   EXPECT_EQ(std::string(c, 3), "abc");
   EXPECT_EQ(ReadShort(p.kit, reinterpret_cast<short*>(c), 2), 0);  // one byte left
 
-  // A peer that closed: reads report the end as an error-free 0 or -1, never data.
+  // A peer that closed: reads report the end as 0 or -1, never data.
   close(p.peer);
   p.peer = -1;
   EXPECT_EQ(ReadChar(p.kit, c, 4), 1);  // the last byte 'd'
@@ -238,15 +218,14 @@ TEST(Tcp, WritesToAClosedPeerFailWithoutKillingTheProcess) {
   EXPECT_GT(failures, 0);
 }
 
-TEST(Tcp, SendAllAndDrain) {
+TEST(Tcp, SendAllWaitsForRoomAndDrainEmptiesTheSocket) {
   Pair p;
   ASSERT_GE(p.kit, 0);
   const std::string big(200000, 'z');
   // The peer reads slowly: the non-blocking socket fills up and tcp_send_all waits.
   std::thread reader([&] {
-    size_t got = 0;
     char buf[4096];
-    while (got < big.size()) {
+    for (size_t got = 0; got < big.size();) {
       const ssize_t r = recv(p.peer, buf, sizeof(buf), 0);
       if (r <= 0) break;
       got += static_cast<size_t>(r);

@@ -24,17 +24,14 @@ TEST(Sleep, ZeroNegativeAndInterrupted) {
   int64_t t0 = GetNowMillisecond();
   EXPECT_EQ(msleep(0), 0);
   EXPECT_LT(GetNowMillisecond() - t0, 20);
-
   errno = 0;
   EXPECT_EQ(msleep(-1), -1);
   EXPECT_EQ(errno, EINVAL);
 
   // A signal midway (handler without SA_RESTART) must not shorten the sleep.
-  struct sigaction sa {};
+  struct sigaction sa {}, old {};
   sa.sa_handler = OnAlarm;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;
-  struct sigaction old {};
   ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
   g_alarms = 0;
   struct itimerval timer {};
@@ -50,80 +47,58 @@ TEST(Sleep, ZeroNegativeAndInterrupted) {
 }
 
 TEST(Address, IPv4AndPort) {
-  EXPECT_EQ(isValidIPv4("192.168.0.10"), 1);
-  EXPECT_EQ(isValidIPv4("0.0.0.0"), 1);
-  for (const char* bad : {"192.168.0", "192.168.0.256", "host", "", "192.168.0.10 ",
-                          "192.168.0.10.1"})
+  for (const char* good : {"192.168.0.10", "0.0.0.0"}) EXPECT_EQ(isValidIPv4(good), 1) << good;
+  for (const char* bad : {"192.168.0", "192.168.0.256", "host", "", "192.168.0.10 ", "192.168.0.10.1"})
     EXPECT_EQ(isValidIPv4(bad), 0) << bad;
   EXPECT_EQ(isValidIPv4(nullptr), 0);
-  EXPECT_EQ(isValidTCPPort(0), 1);
-  EXPECT_EQ(isValidTCPPort(65535), 1);
-  EXPECT_EQ(isValidTCPPort(-1), 0);
-  EXPECT_EQ(isValidTCPPort(65536), 0);
+  for (int port : {0, 65535}) EXPECT_EQ(isValidTCPPort(port), 1) << port;
+  for (int port : {-1, 65536}) EXPECT_EQ(isValidTCPPort(port), 0) << port;
 }
 
 TEST(WideText, NarrowingBoundsAndFailures) {
-  struct {
-    char buf[8];
-    char guard[8];
-  } b;
-  memset(&b, 0x5A, sizeof(b));
-  // 7 characters and the NUL fill the buffer exactly.
-  EXPECT_EQ(WideToChar(L"abcdefg", b.buf, 8), 28);
-  EXPECT_STREQ(b.buf, "abcdefg");
-  // 8 characters do not fit: refused, buffer untouched.
-  memset(&b, 0x5A, sizeof(b));
-  EXPECT_EQ(WideToChar(L"abcdefgh", b.buf, 8), 0);
-  EXPECT_EQ(b.buf[0], 0x5A);
-  for (char g : b.guard) EXPECT_EQ(g, 0x5A);
-  EXPECT_EQ(WideToChar(nullptr, b.buf, 8), 0);
+  char b[16];  // capacity 8, the rest guards
+  memset(b, 0x5A, sizeof(b));
+  EXPECT_EQ(WideToChar(L"abcdefg", b, 8), 28);  // 7 characters and the NUL fit exactly
+  EXPECT_STREQ(b, "abcdefg");
+  memset(b, 0x5A, sizeof(b));
+  EXPECT_EQ(WideToChar(L"abcdefgh", b, 8), 0);  // 8 do not: refused, buffer untouched
+  EXPECT_EQ(std::string(b, 16), std::string(16, 0x5A));
+  EXPECT_EQ(WideToChar(nullptr, b, 8), 0);
 
   // A realistic 100-character path fits a 260-byte buffer.
   std::wstring path = L"/home/u/proj/log/192_168_0_10/2024_03_05_09_07/";
-  while (path.size() < 96) path += L'x';
-  path += L".bin";
+  path += std::wstring(96 - path.size(), L'x') + L".bin";
   char narrow[260];
   EXPECT_EQ(WideToChar(path.c_str(), narrow, sizeof(narrow)), 400);
   EXPECT_EQ(strlen(narrow), 100u);
-
   // A character the "C" locale cannot express is a failure, with an empty result.
-  memset(narrow, 0x5A, sizeof(narrow));
   EXPECT_EQ(WideToChar(L"a\u00e9b", narrow, sizeof(narrow)), 0);
   EXPECT_EQ(narrow[0], '\0');
-}
 
-TEST(WideText, NarrowingInUtf8CountsRealBytes) {
-  const char* old = setlocale(LC_CTYPE, nullptr);
-  std::string saved = old ? old : "C";
+  // In UTF-8 the budget counts the real bytes.
+  const std::string saved = setlocale(LC_CTYPE, nullptr);
   if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
-  char buf[4];
-  EXPECT_EQ(WideToChar(L"a\u00e9", buf, 4), 8);  // 3 bytes and the NUL
-  EXPECT_STREQ(buf, "a\xc3\xa9");
-  EXPECT_EQ(WideToChar(L"\u00e9\u00e9", buf, 4), 0);  // 4 bytes and the NUL do not fit
+  EXPECT_EQ(WideToChar(L"a\u00e9", b, 4), 8);  // 3 bytes and the NUL
+  EXPECT_STREQ(b, "a\xc3\xa9");
+  EXPECT_EQ(WideToChar(L"\u00e9\u00e9", b, 4), 0);  // 4 bytes and the NUL do not fit
   setlocale(LC_CTYPE, saved.c_str());
 }
 
 TEST(WideText, WideningBoundsAndFailures) {
-  struct {
-    wchar_t buf[8];
-    wchar_t guard[4];
-  } b;
-  wmemset(b.buf, L'#', 8);
-  wmemset(b.guard, L'#', 4);
-  EXPECT_EQ(CharToWide("abcdefg", b.buf, 8), 7);  // capacity-1 characters convert
-  EXPECT_EQ(wcscmp(b.buf, L"abcdefg"), 0);
-  wmemset(b.buf, L'#', 8);
-  EXPECT_EQ(CharToWide("abcdefgh", b.buf, 8), 0);  // capacity characters are refused
-  EXPECT_EQ(b.buf[0], L'#');
-  for (wchar_t g : b.guard) EXPECT_EQ(g, L'#');
-  EXPECT_EQ(CharToWide(nullptr, b.buf, 8), 0);
-  // An invalid multibyte sequence: failure, empty text.
-  EXPECT_EQ(CharToWide("a\xff", b.buf, 8), 0);
-  EXPECT_EQ(b.buf[0], L'\0');
+  wchar_t b[12];  // capacity 8, the rest guards
+  wmemset(b, L'#', 12);
+  EXPECT_EQ(CharToWide("abcdefg", b, 8), 7);  // capacity-1 characters convert
+  EXPECT_EQ(wcscmp(b, L"abcdefg"), 0);
+  wmemset(b, L'#', 12);
+  EXPECT_EQ(CharToWide("abcdefgh", b, 8), 0);  // capacity characters are refused
+  EXPECT_EQ(std::wstring(b, 12), std::wstring(12, L'#'));
+  EXPECT_EQ(CharToWide(nullptr, b, 8), 0);
+  EXPECT_EQ(CharToWide("a\xff", b, 8), 0);  // invalid multibyte text: failure, empty text
+  EXPECT_EQ(b[0], L'\0');
 }
 
-TEST(Copy, CopyTextCutsAndTerminates) {
-  char buf[6];
+TEST(Copy, CopyTextAndMidCutAndTerminate) {
+  char buf[8];
   memset(buf, 0x5A, sizeof(buf));
   EXPECT_EQ(CopyText(buf, 4, "abcdef"), 6u);
   EXPECT_STREQ(buf, "abc");
@@ -131,6 +106,16 @@ TEST(Copy, CopyTextCutsAndTerminates) {
   EXPECT_EQ(CopyText(buf, sizeof(buf), nullptr), 0u);
   EXPECT_STREQ(buf, "");
   EXPECT_EQ(CopyText(buf, 0, "x"), 1u);
+
+  const struct {
+    int start, length;
+    const char* want;
+  } mids[] = {{2, 3, "cde"}, {4, 10, "ef"}, {6, 2, ""}, {100, 2, ""}, {-1, 2, ""}, {0, -2, ""}};
+  for (const auto& m : mids)
+    EXPECT_STREQ(Mid("abcdef", m.start, m.length, buf, sizeof(buf)), m.want) << m.start << "," << m.length;
+  memset(buf, 0x5A, sizeof(buf));
+  EXPECT_STREQ(Mid("abcdef", 0, 6, buf, 3), "ab");
+  EXPECT_EQ(buf[3], 0x5A);
 }
 
 TEST(SplitText, FieldsAndBounds) {
@@ -151,50 +136,31 @@ TEST(SplitText, FieldsAndBounds) {
   EXPECT_STREQ(rows[10], "10");
   EXPECT_EQ(rows[11][0], 0x5A);
 
-  // A 300-character field: only 259 characters are looked at, the row gets 255.
-  const std::string longText(300, 'x');
-  ASSERT_EQ(Split(longText.c_str(), ",", rows, 12), 1);
+  // A 300-character field: the row gets 255 characters.
+  ASSERT_EQ(Split(std::string(300, 'x').c_str(), ",", rows, 12), 1);
   EXPECT_EQ(strlen(rows[0]), 255u);
 
   // A text that is not NUL-terminated (a received block) is read no further than its length.
   const char block[5] = {'1', ',', '2', ',', '3'};
   ASSERT_EQ(Split(block, 3, ",", rows, 12), 2);
   EXPECT_STREQ(rows[1], "2");
-}
 
-TEST(SplitText, TwoThreadsAtOnce) {
+  // Two threads at once keep their own fields.
   auto work = [](const char* text, const char* want0, int* bad) {
-    char rows[8][256];
+    char own[8][256];
     for (int i = 0; i < 2000; ++i)
-      if (Split(text, ".", rows, 8) != 4 || strcmp(rows[0], want0) != 0) ++*bad;
+      if (Split(text, ".", own, 8) != 4 || strcmp(own[0], want0) != 0) ++*bad;
   };
   int bad1 = 0, bad2 = 0;
-  std::thread a(work, "10.0.0.1", "10", &bad1);
-  std::thread b(work, "172.16.5.4", "172", &bad2);
+  std::thread a(work, "10.0.0.1", "10", &bad1), b(work, "172.16.5.4", "172", &bad2);
   a.join();
   b.join();
-  EXPECT_EQ(bad1, 0);
-  EXPECT_EQ(bad2, 0);
-}
-
-TEST(MidText, RangesAndBounds) {
-  char out[8];
-  EXPECT_STREQ(Mid("abcdef", 2, 3, out, sizeof(out)), "cde");
-  EXPECT_STREQ(Mid("abcdef", 4, 10, out, sizeof(out)), "ef");
-  EXPECT_STREQ(Mid("abcdef", 6, 2, out, sizeof(out)), "");
-  EXPECT_STREQ(Mid("abcdef", 100, 2, out, sizeof(out)), "");
-  EXPECT_STREQ(Mid("abcdef", -1, 2, out, sizeof(out)), "");
-  EXPECT_STREQ(Mid("abcdef", 0, -2, out, sizeof(out)), "");
-  char small[4];
-  memset(small, 0x5A, sizeof(small));
-  EXPECT_STREQ(Mid("abcdef", 0, 6, small, 3), "ab");
-  EXPECT_EQ(small[3], 0x5A);
+  EXPECT_EQ(bad1 + bad2, 0);
 }
 
 TEST(Texts, ReplaceAndLogFormat) {
   char text[] = "a\\b\\c";
   EXPECT_EQ(replacechar(text, 'z', 'y'), 0);
-  EXPECT_STREQ(text, "a\\b\\c");
   BackslashToSlash(text);
   EXPECT_STREQ(text, "a/b/c");
   EXPECT_EQ(replacechar(text, '/', '_'), 2);
@@ -218,7 +184,6 @@ TEST(Conversions, HexScaleAndBits) {
   unsigned char byte = 0;
   EXPECT_EQ(HexStrToByte("1FF", &byte), 1);
   EXPECT_EQ(byte, 0xFF);
-
   unsigned char arr[4] = {0, 0, 0, 0x77};
   EXPECT_EQ(toByteArr("!0A1B", arr, 4), 2);  // stops at the end of the text
   EXPECT_EQ(arr[0], 0x0A);
@@ -230,16 +195,11 @@ TEST(Conversions, HexScaleAndBits) {
   EXPECT_FLOAT_EQ(out, 50.0f);
   EXPECT_EQ(toScale(0, 0, 10, -5, 5, &out), 1);
   EXPECT_FLOAT_EQ(out, -5.0f);
-  out = 3.0f;
-  EXPECT_EQ(toScale(5, 2, 2, 0, 100, &out), 0);  // empty input range
-  EXPECT_FLOAT_EQ(out, 3.0f);
+  EXPECT_EQ(toScale(5, 2, 2, 0, 100, &out), 0);  // empty input range: output kept
+  EXPECT_FLOAT_EQ(out, -5.0f);
 
-  EXPECT_EQ(FloatToHex(1.0f), 0x3F800000);
-  EXPECT_FLOAT_EQ(HexToFloat(0x40490FDBu), 3.14159274f);
-
-  EXPECT_EQ(get_wchar_size("ab"), 8);
-  EXPECT_EQ(get_wchar_size("a\xE4\xB8\xAD"), 8);
-  EXPECT_EQ(get_wchar_size("a\xE4"), 8);  // a cut character ends at the NUL
+  for (const char* text : {"ab", "a\xE4\xB8\xAD", "a\xE4"})  // a cut character ends at the NUL
+    EXPECT_EQ(get_wchar_size(text), 8) << text;
   EXPECT_EQ(LongtoHexStr(0xFFFFFFFFu), 0);
 }
 

@@ -66,7 +66,7 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
     return 0;
   }
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "$01F")) {
+  if (!Exchange(cmdSock, reply, 1000, "$01F")) {
     text[0] = '\0';
     return 0;
   }
@@ -86,43 +86,8 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
 
 int HighSpeedModel::SetWinSize(unsigned int bytes) {
   char reply[kReplySize];
-  Exchange(reply, 1000, "~01WS%06lu", static_cast<unsigned long>(bytes));
+  Exchange(cmdSock, reply, 1000, "~01WS%06lu", static_cast<unsigned long>(bytes));
   return 1;
-}
-
-int HighSpeedModel::Exchange(char* reply, int timeoutMs, const char* format, ...) {
-  reply[0] = '\0';
-  char command[kReplySize];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(command, sizeof(command), format, args);
-  va_end(args);
-  if (n < 0 || n > static_cast<int>(kReplySize) - 2) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
-  return SendRec(cmdSock, command, reply, timeoutMs);
-}
-
-bool HighSpeedModel::HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
-  if (digits == 0 || digits > 8 || strnlen(reply, pos + digits) < pos + digits) return false;
-  uint32_t v = 0;
-  for (size_t i = pos; i < pos + digits; ++i) {
-    const char c = reply[i];
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else if (c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else {
-      return false;
-    }
-    v = (v << 4) | static_cast<uint32_t>(d);
-  }
-  *value = v;
-  return true;
 }
 
 int HighSpeedModel::Channels() const {
@@ -135,6 +100,14 @@ int HighSpeedModel::Ranges() const {
   return rng < HighSpeedCalibration::kMaxRanges ? rng : HighSpeedCalibration::kMaxRanges;
 }
 
+bool HighSpeedModel::CalibrationMissing(int gains) const {
+  int zeroPairs = 0;
+  for (int c = 0; c < Channels(); ++c)
+    for (int g = 0; g < gains; ++g)
+      if (cal.gain[c][g] == 0 && cal.offset[c][g] == 0) ++zeroPairs;
+  return zeroPairs > module.AI / 2;
+}
+
 // ================================================================== single-shot helpers
 
 bool HighSpeedModel::Busy() {
@@ -144,17 +117,15 @@ bool HighSpeedModel::Busy() {
 }
 
 int HighSpeedModel::Ask(char* reply, char lead, const char* format, ...) {
-  reply[0] = '\0';
-  char command[kReplySize];
   va_list args;
   va_start(args, format);
-  const int n = std::vsnprintf(command, sizeof(command), format, args);
+  const int ok = VAsk(reply, lead, format, args);
   va_end(args);
-  if (n < 0 || n > static_cast<int>(kReplySize) - 2) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
-  if (!Exchange(reply, 1000, "%s", command)) return 0;
+  return ok;
+}
+
+int HighSpeedModel::VAsk(char* reply, char lead, const char* format, va_list args) {
+  if (!VExchange(cmdSock, reply, 1000, format, args)) return 0;
   if (reply[0] != lead) {
     _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     return 0;
@@ -201,8 +172,8 @@ int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
     }
   }
   char reply[kReplySize];
-  const int ok = module.id == kIdRXBN500 ? Exchange(reply, 1000, "#01R")
-                                          : Exchange(reply, 1000, "#01H%01d", gain);
+  const int ok = module.id == kIdRXBN500 ? Exchange(cmdSock, reply, 1000, "#01R")
+                                          : Exchange(cmdSock, reply, 1000, "#01H%01d", gain);
   if (!ok) {
     _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     return 0;
@@ -230,19 +201,15 @@ int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
   return 1;
 }
 
+int HighSpeedModel::CheckConversion(int channel, int gain, const void* out) {
+  if (channel < 0 || channel >= Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain < 0 || gain >= Ranges()) return Fail(QZ_ERR_GAIN_RANGE);
+  if (out == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  return 1;
+}
+
 int HighSpeedModel::Calibrate_HEX(int code, int channel, int gain, int* out) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  if (gain < 0 || gain >= Ranges()) {
-    _SetLastError(QZ_ERR_GAIN_RANGE);
-    return 0;
-  }
-  if (out == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (!CheckConversion(channel, gain, out)) return 0;
   switch (module.id) {
     case kIdRX5K10:
       *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
@@ -263,18 +230,7 @@ int HighSpeedModel::Calibrate_HEX(int code, int channel, int gain, int* out) {
 }
 
 int HighSpeedModel::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  if (gain < 0 || gain >= Ranges()) {
-    _SetLastError(QZ_ERR_GAIN_RANGE);
-    return 0;
-  }
-  if (out == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (!CheckConversion(channel, gain, out)) return 0;
   switch (module.id) {
     case kIdRX5K10: {
       const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
@@ -296,7 +252,7 @@ int HighSpeedModel::Calibrate_Hex2Float(int code, int channel, int gain, float* 
   }
 }
 
-int HighSpeedModel::CachedReadAI(int channel, int gain, float* volts) {
+int HighSpeedModel::ReadAI(int channel, int gain, float* volts) {
   if (channel < 0 || channel >= Channels()) {
     _SetLastError(QZ_ERR_CHANNEL_RANGE);
     return 0;
@@ -313,7 +269,7 @@ int HighSpeedModel::CachedReadAI(int channel, int gain, float* volts) {
   return 1;
 }
 
-int HighSpeedModel::CachedReadAIALL(int gain, float* volts, int count) {
+int HighSpeedModel::ReadAIALL(int gain, float* volts, int count) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
   if (!ReadAIALLHEXRAW(gain, raw, count)) {
     for (int i = 0; i < count; ++i) volts[i] = 0.0f;
@@ -328,7 +284,7 @@ int HighSpeedModel::CachedReadAIALL(int gain, float* volts, int count) {
   return 1;
 }
 
-int HighSpeedModel::CachedReadAIHEX(int channel, int gain, int* value) {
+int HighSpeedModel::ReadAIHEX(int channel, int gain, int* value) {
   if (channel < 0 || channel >= Channels()) {
     _SetLastError(QZ_ERR_CHANNEL_RANGE);
     return 0;
@@ -343,7 +299,7 @@ int HighSpeedModel::CachedReadAIHEX(int channel, int gain, int* value) {
   return 1;
 }
 
-int HighSpeedModel::CachedReadAIALLHEX(int gain, int* values, int count) {
+int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
   if (!ReadAIALLHEXRAW(gain, raw, count)) {
     for (int i = 0; i < count; ++i) values[i] = 0;
@@ -358,7 +314,7 @@ int HighSpeedModel::CachedReadAIALLHEX(int gain, int* values, int count) {
 int HighSpeedModel::ReadDIOCommon(unsigned int* di, unsigned int* dout) {
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "@01")) {
+  if (!Exchange(cmdSock, reply, 1000, "@01")) {
     _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     return 0;
   }
@@ -432,7 +388,8 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
       const float v = static_cast<float>(value * 0.001);
       uint32_t bits = 0;
       std::memcpy(&bits, &v, sizeof(bits));
-      if (!Exchange(reply, 1000, "~01ED%02dG%08X", sub, static_cast<unsigned int>(bits)) ||
+      if (!Exchange(cmdSock, reply, 1000, "~01ED%02dG%08X", sub,
+                    static_cast<unsigned int>(bits)) ||
           reply[0] != '!') {
         _SetLastError(QZ_ERR_CONFIG_COMMAND);
         return 0;
@@ -475,7 +432,7 @@ int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perCha
     }
     case 6: {
       if (sub < 0 || sub >= Channels()) break;
-      if (!Exchange(reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {
+      if (!Exchange(cmdSock, reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {
         *value = 0;
         _SetLastError(QZ_ERR_INVALID_ARGUMENT);
         return 0;

@@ -38,7 +38,7 @@ struct HighSpeedCalibration {
 class HighSpeedModel : public MODEL {
  public:
   // The size of a reply buffer for Exchange.
-  static constexpr size_t kReplySize = 256;
+  static constexpr size_t kReplySize = kExchangeReplySize;
   // The receive window announced to the module at connect.
   static constexpr unsigned int kWindowSize = 32768;
 
@@ -72,6 +72,12 @@ class HighSpeedModel : public MODEL {
   // sent) when it holds one, RXBN500 refuses with 0x18011. A failed exchange or a reply that
   // is refused, short or not hexadecimal gives 0x17003.
   int ReadAIALLHEXRAW(int gain, int* raw, int count);
+  // The one-shot reads of RX5K10 and RX5K30: the raw read, then the conversion of the object
+  // (RXBN500 has its own).
+  int ReadAI(int channel, int gain, float* volts) override;
+  int ReadAIALL(int gain, float* volts, int count) override;
+  int ReadAIHEX(int channel, int gain, int* value) override;
+  int ReadAIALLHEX(int gain, int* values, int count) override;
 
   // The calibration conversions of the three types (framework/Calibration.h). Channel
   // outside 0..AI-1: 0x18008; gain code outside 0..ranges-1: 0x18005.
@@ -89,34 +95,27 @@ class HighSpeedModel : public MODEL {
   HighSpeedCalibration cal;
 
  protected:
-  // Formats a command as printf does and exchanges it on the command socket with SendRec:
-  // 1 with the reply (kReplySize bytes) or 0 with the exchange's error. A command that does
-  // not fit 254 characters is refused with 0x1300C and not sent.
-  int Exchange(char* reply, int timeoutMs, const char* format, ...)
-      __attribute__((format(printf, 4, 5)));
-
-  // Reads `digits` hexadecimal characters at position pos of reply into *value. False when
-  // the reply ends before them or any of them is not a hexadecimal digit.
-  static bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
-
   // The AI count and gain-code count of the row, bounded by the calibration tables.
   int Channels() const;
   int Ranges() const;
+  // True when more than half the AI count of (gain, offset) pairs of the channels and the
+  // first `gains` gain codes are both zero: the module gave no calibration.
+  bool CalibrationMissing(int gains) const;
 
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
   bool Busy();
-  // Formats and exchanges a command (1000 ms); 1 when the reply begins with lead, else 0 with
-  // the exchange's error or 0x17003 for any other reply.
+  // Formats and exchanges a command on the command socket (1000 ms); 1 when the reply begins
+  // with lead, else 0 with the exchange's error or 0x17003 for any other reply.
   int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  int VAsk(char* reply, char lead, const char* format, va_list args)
+      __attribute__((format(printf, 4, 0)));
+  // The checks of the calibration conversions: channel (0x18008), gain code (0x18005), then
+  // the output (0x1300C). 1 when all pass.
+  int CheckConversion(int channel, int gain, const void* out);
   // A signed decimal number at pos up to the reply's end (digits only, an optional '-'
   // first, within the int range); false otherwise.
   static bool IntField(const char* reply, size_t pos, int* value);
-  // The reads shared by RX5K10 and RX5K30: the raw read, then the conversion of the object.
-  int CachedReadAI(int channel, int gain, float* volts);
-  int CachedReadAIALL(int gain, float* volts, int count);
-  int CachedReadAIHEX(int channel, int gain, int* value);
-  int CachedReadAIALLHEX(int gain, int* values, int count);
   // Digital I/O shared by RX5K10 and RX5K30 ("@01", "#01A%X1"/"#01A%X0").
   int ReadDIOCommon(unsigned int* di, unsigned int* dout);
   int WriteDOBitCommon(int bit, bool on);
@@ -134,6 +133,24 @@ class HighSpeedModel : public MODEL {
   int SetCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // A query: 1 with a reply that begins with '!'; 0 with the exchange's error or 0x17003.
   int Query(char* reply, const char* command);
+  // "~01P": the one-digit fields of the reply, one at every other position from position 4
+  // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails or
+  // a field is not a digit.
+  int QueryScanDigits(int* digits, int count);
+  // What SetScanParam does once the module took its "~01P" command: after 1 ms, a new gain
+  // code (gain >= 0 and not the cached one) reloads the calibration (the outcome is not
+  // examined) and is cached; the channel count, trigger mode and transfer mode are cached;
+  // 1 ms again.
+  void KeepScanSetup(int gain, short chCnt, short trig, short M);
+  // The module's trigger digit of a "~01P" command of the 24-bit types: 2 analog (trigger
+  // 6), 8 chunk stream (trigger 8); software 1 when buffered (the load needs the module's
+  // buffered mode), else 0.
+  static int TriggerDigit(short trig, bool buffered);
+  // What GetScanParam does once its "~01P" reply is checked: caches and gives back the gain
+  // code g (g < 0: the type has one gain code; given back as 0, the cache left alone), the
+  // channel count c, the trigger mode and the transfer mode m.
+  void KeepScanReply(int g, int c, int trigMode, int m, short* chCnt, short* gain, short* trig,
+                     short* M);
   // The decimal number of 1 to maxDigits digits at pos, ending at the reply's end or at a
   // character that is not a digit; false when there is none or it is above max.
   static bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,

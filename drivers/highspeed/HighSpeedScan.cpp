@@ -67,13 +67,14 @@ int32_t SignExtend(uint32_t v, int bits) {
   return static_cast<int32_t>((v ^ sign) - sign);
 }
 
-// Sets the error and gives 0.
-inline int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
 }  // namespace
+
+int32_t SaturateCode(float x, int bits) {
+  const int32_t maxCode = (int32_t{1} << (bits - 1)) - 1;
+  if (x >= static_cast<float>(maxCode)) return maxCode;
+  if (x <= static_cast<float>(-maxCode - 1)) return -maxCode - 1;
+  return static_cast<int32_t>(x);
+}
 
 float RateCandidate(int a, int b, int c) {
   if (a < 2 || a > 14 || (a & 1) || b < 2 || b > 14 || (b & 1)) return 0.0f;
@@ -141,31 +142,58 @@ int SampleRate_FloattoCommand_MIN_FMOD(int rate, char* command) {
 // ------------------------------------------------------------------ exchange helpers
 
 int HighSpeedModel::SetCommand(const char* format, ...) {
-  char command[kReplySize];
+  char reply[kReplySize];
   va_list args;
   va_start(args, format);
-  const int n = std::vsnprintf(command, sizeof(command), format, args);
+  const int ok = VAsk(reply, '!', format, args);
   va_end(args);
-  if (n < 0 || n > static_cast<int>(kReplySize) - 2) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  return ok;
+}
+
+int HighSpeedModel::Query(char* reply, const char* command) {
+  return Ask(reply, '!', "%s", command);
+}
+
+int HighSpeedModel::QueryScanDigits(int* digits, int count) {
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "%s", command)) return 0;
-  if (reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
+  if (!Query(reply, "~01P")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  for (int i = 0; i < count; ++i) {
+    const size_t pos = 4 + 2 * static_cast<size_t>(i);
+    if (strnlen(reply, pos + 1) < pos + 1 || reply[pos] < '0' || reply[pos] > '9')
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
+    digits[i] = reply[pos] - '0';
   }
   return 1;
 }
 
-int HighSpeedModel::Query(char* reply, const char* command) {
-  if (!Exchange(reply, 1000, "%s", command)) return 0;
-  if (reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
+void HighSpeedModel::KeepScanSetup(int gain, short chCnt, short trig, short M) {
+  msleep(1);
+  if (gain >= 0 && static_cast<unsigned short>(gain) != gainCode) {
+    ReadAllGainOffsetfromQZ();  // the tables of the new gain code; the outcome is not examined
+    gainCode = static_cast<unsigned short>(gain);
   }
-  return 1;
+  channelCount = static_cast<unsigned short>(chCnt);
+  triggerMode = static_cast<unsigned short>(trig);
+  transferMode = static_cast<unsigned short>(M);
+  msleep(1);
+}
+
+void HighSpeedModel::KeepScanReply(int g, int c, int trigMode, int m, short* chCnt, short* gain,
+                                   short* trig, short* M) {
+  if (g >= 0) gainCode = static_cast<unsigned short>(g);
+  channelCount = static_cast<unsigned short>(c);
+  triggerMode = static_cast<unsigned short>(trigMode);
+  transferMode = static_cast<unsigned short>(m);
+  *gain = static_cast<short>(g >= 0 ? g : 0);
+  *chCnt = static_cast<short>(c);
+  *trig = static_cast<short>(triggerMode);
+  *M = static_cast<short>(m);
+}
+
+int HighSpeedModel::TriggerDigit(short trig, bool buffered) {
+  if (trig == 6) return 2;
+  if (trig == 8) return 8;
+  return buffered ? 1 : 0;
 }
 
 bool HighSpeedModel::DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
@@ -251,7 +279,7 @@ int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* tar
 
 int HighSpeedModel::GetAIAnalogTriggerIdx() {
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
+  if (!Exchange(cmdSock, reply, 1000, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
   uint32_t index = 0;
   if (reply[0] != '!' || !DecField(reply, 3, 10, 0xFFFFFFFFu, &index)) index = 0;
   triggerIndex = index;

@@ -1,4 +1,5 @@
-// Scan setup shared by the high-speed drivers: the sample-rate search of the 24-bit modules.
+// Scan setup shared by the high-speed drivers: the sample-rate search of the 24-bit modules and
+// the trigger-level code range.
 //
 // The 24-bit modules divide their 16,384,000 Hz sampling clock by three factors a, b and c;
 // their rate command names the factors ("~01R%02d%02d%04d"). The two searches below turn a
@@ -7,11 +8,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace nivex {
 
 // Room for a rate command text with its NUL.
 constexpr size_t kRateCommandSize = 40;
+
+// A trigger level x as a code of `bits` bits (16 or 24): truncated toward zero and held at the
+// ends of the code range.
+int32_t SaturateCode(float x, int bits);
 
 // The candidate rate of the factors (a, b, c): ((16384000 / a) / b) / c in float; 0 when a, b
 // or c is not one of the module's factors.

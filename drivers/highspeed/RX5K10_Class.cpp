@@ -32,32 +32,18 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
     for (int g = 0; g < gains; ++g) {
       char reply[kReplySize];
       uint32_t gain = 0, offset = 0;
-      last = Exchange(reply, kCalibrationTimeoutMs, "$01R0C%01dG%01d", c, g) && reply[0] == '!' &&
-             HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
+      last = Exchange(cmdSock, reply, kCalibrationTimeoutMs, "$01R0C%01dG%01d", c, g) &&
+             reply[0] == '!' && HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
       if (last) {
         cal.gain[c][g] = static_cast<uint16_t>(gain);
         cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
       }
     }
   }
-  int zeroPairs = 0;
-  for (int c = 0; c < channels; ++c)
-    for (int g = 0; g < gains; ++g)
-      if (cal.gain[c][g] == 0 && cal.offset[c][g] == 0) ++zeroPairs;
-  if (zeroPairs > module.AI / 2) return 0;
-  return last;
+  return CalibrationMissing(gains) ? 0 : last;
 }
 
-// ================================================================== one-shot reads
-
-int RX5K10::ReadAI(int channel, int gain, float* volts) { return CachedReadAI(channel, gain, volts); }
-int RX5K10::ReadAIALL(int gain, float* volts, int count) { return CachedReadAIALL(gain, volts, count); }
-int RX5K10::ReadAIHEX(int channel, int gain, int* value) {
-  return CachedReadAIHEX(channel, gain, value);
-}
-int RX5K10::ReadAIALLHEX(int gain, int* values, int count) {
-  return CachedReadAIALLHEX(gain, values, count);
-}
+// ================================================================== calibration query
 
 int RX5K10::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
   int code = 0;
@@ -77,11 +63,6 @@ int RX5K10::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
 // ================================================================== digital I/O and counters
 
 namespace {
-
-int RangeError() {
-  _SetLastError(QZ_ERR_CHANNEL_RANGE);
-  return 0;
-}
 
 // Mode of the two digits at reply position 3 ("%01d%01d"): bit 0 when the first is 1, bit 1
 // when the second is. False when they are not two digits.
@@ -129,7 +110,7 @@ int RX5K10::WriteDO(unsigned int value) {
 int RX5K10::WriteDOBit(int bit, bool on) { return WriteDOBitCommon(bit, on); }
 
 int RX5K10::GetDICNTConfig(unsigned int index, unsigned int* mode, unsigned int* value) {
-  if (index >= DICount()) return RangeError();
+  if (index >= DICount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   if (!ReadValue8(value, "@01P%01X", index)) return 0;
   *mode = dicntMode[index];
@@ -140,7 +121,7 @@ int RX5K10::GetDICNTConfig(unsigned int index, unsigned int* mode, unsigned int*
 }
 
 int RX5K10::SetDICNTConfig(unsigned int index, unsigned int mode, unsigned int value) {
-  if (index >= DICount()) return RangeError();
+  if (index >= DICount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   if (!Ask(reply, '!', "@01PRE%01X%08X", index, value)) {
@@ -153,7 +134,7 @@ int RX5K10::SetDICNTConfig(unsigned int index, unsigned int mode, unsigned int v
 }
 
 int RX5K10::GetCounterConfig(unsigned int index, unsigned int* mode, unsigned int* value) {
-  if (index >= CounterCount()) return RangeError();
+  if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   if (!ReadValue8(value, "@01P%01X", index)) return 0;
   char reply[kReplySize];
@@ -171,7 +152,7 @@ int RX5K10::GetCounterConfig(unsigned int index, unsigned int* mode, unsigned in
 }
 
 int RX5K10::SetCounterConfig(unsigned int index, unsigned int mode, unsigned int value) {
-  if (index >= CounterCount()) return RangeError();
+  if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   if (!Ask(reply, '!', "@01P%01X%08X", index, value)) {
@@ -189,13 +170,13 @@ int RX5K10::SetCounterConfig(unsigned int index, unsigned int mode, unsigned int
 }
 
 int RX5K10::GetDICNT(unsigned int index, unsigned int* count) {
-  if (index >= DICount()) return RangeError();
+  if (index >= DICount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   return ReadValue8(count, "@01REC%01X", index);
 }
 
 int RX5K10::GetCounter(unsigned int index, unsigned int* count) {
-  if (index >= CounterCount()) return RangeError();
+  if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   return ReadValue8(count, "@01G%01X", index);
 }
@@ -203,7 +184,7 @@ int RX5K10::GetCounter(unsigned int index, unsigned int* count) {
 int RX5K10::ClearCommand(const char* command) {
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "%s", command)) {
+  if (!Exchange(cmdSock, reply, 1000, "%s", command)) {
     _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     return 0;
   }
@@ -211,7 +192,7 @@ int RX5K10::ClearCommand(const char* command) {
 }
 
 int RX5K10::ClearDICNT(unsigned int index) {
-  if (index >= DICount()) return RangeError();
+  if (index >= DICount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   char command[16];
   std::snprintf(command, sizeof(command), "@01CREC%01X", index);
   return ClearCommand(command);
@@ -220,7 +201,7 @@ int RX5K10::ClearDICNT(unsigned int index) {
 int RX5K10::ClearDICNTALL() { return ClearCommand("@01CREC"); }
 
 int RX5K10::ClearCounter(unsigned int index) {
-  if (index >= CounterCount()) return RangeError();
+  if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   char command[16];
   std::snprintf(command, sizeof(command), "@01C%01X", index);
   return ClearCommand(command);
@@ -230,7 +211,7 @@ int RX5K10::ClearCounterALL() { return ClearCommand("@01C"); }
 
 int RX5K10::ReadAll(unsigned int* counts, int n, unsigned int limit, const char* command) {
   for (int i = 0; i < n; ++i) counts[i] = 0;
-  if (n < 1 || static_cast<unsigned int>(n) > limit) return RangeError();
+  if (n < 1 || static_cast<unsigned int>(n) > limit) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   if (!Ask(reply, '!', "%s", command)) {
@@ -263,7 +244,7 @@ int RX5K10::SetConfig(int kind, int sub, int value) {
       return 0;
     }
     char reply[kReplySize];
-    if (!Exchange(reply, 1000, "~01V%01d", value) || reply[0] != '!') {
+    if (!Exchange(cmdSock, reply, 1000, "~01V%01d", value) || reply[0] != '!') {
       _SetLastError(QZ_ERR_CONFIG_COMMAND);
       return 0;
     }
@@ -285,7 +266,7 @@ int RX5K10::GetConfig(int kind, int sub, int* value) {
       return 0;
     }
     char reply[kReplySize];
-    if (!Exchange(reply, 1000, "~01V") || reply[0] != '!') {
+    if (!Exchange(cmdSock, reply, 1000, "~01V") || reply[0] != '!') {
       _SetLastError(QZ_ERR_CONFIG_COMMAND);
       return 0;
     }

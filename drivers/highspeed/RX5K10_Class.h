@@ -17,12 +17,8 @@ class RX5K10 : public HighSpeedModel {
   // more than half the channel count of pairs are all zero, else the outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
-  // One-shot reads and calibration query (drivers/highspeed/RX5K10_Class.cpp).
-  int ReadAI(int channel, int gain, float* volts) override;
-  int ReadAIALL(int gain, float* volts, int count) override;
-  int ReadAIHEX(int channel, int gain, int* value) override;
-  int ReadAIALLHEX(int gain, int* values, int count) override;
-  // Cached pair of (channel, gain code); 0x18008 / 0x18005 with both outputs 0.
+  // Calibration query (the one-shot reads are HighSpeedModel's). Cached pair of (channel,
+  // gain code); 0x18008 / 0x18005 with both outputs 0.
   int ReadGainOffset(int channel, int gain, unsigned short* g, short* o) override;
 
   // Digital I/O and counters (DI index < DI count, counter index < counter count).

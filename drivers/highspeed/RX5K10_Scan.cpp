@@ -1,6 +1,5 @@
 // RX5K10: scan parameters, analog and delay triggers, sync-in frame setup.
 #include <cstdio>
-#include <cstring>
 
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RX5K10_Class.h"
@@ -9,11 +8,6 @@
 
 namespace nivex {
 namespace {
-
-inline int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
 
 constexpr int kMaxRate = 200000;
 constexpr unsigned int kMaxTarget = 30000000;
@@ -28,13 +22,6 @@ bool AcceptedTrigger(int trig) {
   }
 }
 
-// The float level converted to a 16-bit code, held at the ends of the code range.
-int32_t Saturate16(float x) {
-  if (x >= 32767.0f) return 32767;
-  if (x <= -32768.0f) return -32768;
-  return static_cast<int32_t>(x);
-}
-
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const int g = self.gainCode;
   if (g < 0 || g > 1) return 0;
@@ -42,15 +29,25 @@ int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const float O = static_cast<float>(self.cal.offset[ch][g]);
   if (G == 0.0f) return 0;
   const float scaled = 32768.0f * volts / static_cast<float>((g + 1) * 5);
-  *raw = Saturate16((32767.0f * (scaled - O)) / G);
+  *raw = SaturateCode((32767.0f * (scaled - O)) / G, 16);
   return 1;
 }
 
-// A single decimal digit at pos.
-bool Digit(const char* reply, size_t pos, int* value) {
-  if (strnlen(reply, pos + 1) < pos + 1 || reply[pos] < '0' || reply[pos] > '9') return false;
-  *value = reply[pos] - '0';
-  return true;
+// Runs a shared trigger step on the 16-bit levels as it holds them (int32, sign-extended) and
+// stores what it leaves back into the 16-bit levels.
+template <class Step>
+int WithWideLevels(uint16_t* high16, uint16_t* low16, Step step) {
+  int32_t hi[HighSpeedCalibration::kMaxChannels], lo[HighSpeedCalibration::kMaxChannels];
+  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
+    hi[i] = static_cast<int16_t>(high16[i]);
+    lo[i] = static_cast<int16_t>(low16[i]);
+  }
+  const int r = step(hi, lo);
+  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
+    high16[i] = static_cast<uint16_t>(hi[i]);
+    low16[i] = static_cast<uint16_t>(lo[i]);
+  }
+  return r;
 }
 
 // Checks a sync-in layout as the module takes it: header one hex digit, option two, at most
@@ -88,15 +85,7 @@ int RX5K10::SetScanParam(short chCnt, short gain, short trig, int rate, unsigned
   if (M < 0 || M > 9) return Fail(QZ_ERR_VALUE_RANGE);
 
   if (!SetCommand("~01PG%dC%dT%dM%d", gain, chCnt, trig, M)) return 0;
-  msleep(1);
-  if (static_cast<unsigned short>(gain) != gainCode) {
-    ReadAllGainOffsetfromQZ();  // the tables of the new gain code; the outcome is not examined
-    gainCode = static_cast<unsigned short>(gain);
-  }
-  channelCount = static_cast<unsigned short>(chCnt);
-  triggerMode = static_cast<unsigned short>(trig);
-  transferMode = static_cast<unsigned short>(M);
-  msleep(1);
+  KeepScanSetup(gain, chCnt, trig, M);
   if (!SetCommand("~01R%06ld", static_cast<long>(rate))) return 0;
   msleep(1);
   sampleRate = rate;
@@ -108,21 +97,12 @@ int RX5K10::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
   if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
       target == nullptr || M == nullptr || A == nullptr)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  // "!01G%dC%dT%dM%d"
-  int g = 0, c = 0, t = 0, m = 0;
-  if (!Query(reply, "~01P") || !Digit(reply, 4, &g) || !Digit(reply, 6, &c) ||
-      !Digit(reply, 8, &t) || !Digit(reply, 10, &m) || g > 1 || c < 1 || c > Channels() ||
-      !AcceptedTrigger(t))
+  int d[4] = {};  // "!01G%dC%dT%dM%d"
+  if (!QueryScanDigits(d, 4)) return 0;
+  const int g = d[0], c = d[1], t = d[2], m = d[3];
+  if (g > 1 || c < 1 || c > Channels() || !AcceptedTrigger(t))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
-  gainCode = static_cast<unsigned short>(g);
-  channelCount = static_cast<unsigned short>(c);
-  triggerMode = static_cast<unsigned short>(t);
-  transferMode = static_cast<unsigned short>(m);
-  *gain = static_cast<short>(g);
-  *chCnt = static_cast<short>(c);
-  *trig = static_cast<short>(t);
-  *M = static_cast<short>(m);
+  KeepScanReply(g, c, t, m, chCnt, gain, trig, M);
   return ReadRateTargetAck(false, rate, target, A);
 }
 
@@ -130,34 +110,18 @@ int RX5K10::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
 
 int RX5K10::SetAIAnalogTriggerParam(int type, char* enable, float* high, float* low, int n,
                                     unsigned int pre, unsigned int post) {
-  int32_t hi[HighSpeedCalibration::kMaxChannels], lo[HighSpeedCalibration::kMaxChannels];
-  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
-    hi[i] = static_cast<int16_t>(triggerHigh[i]);
-    lo[i] = static_cast<int16_t>(triggerLow[i]);
-  }
   const float limit = static_cast<float>((gainCode + 1) * 5);
-  const int r = SetTriggerLevels(type, enable, high, low, n, pre, post, limit, 16, &LevelToRaw,
-                                 hi, lo, &triggerType);
-  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
-    triggerHigh[i] = static_cast<uint16_t>(hi[i]);
-    triggerLow[i] = static_cast<uint16_t>(lo[i]);
-  }
-  return r;
+  return WithWideLevels(triggerHigh, triggerLow, [&](int32_t* hi, int32_t* lo) {
+    return SetTriggerLevels(type, enable, high, low, n, pre, post, limit, 16, &LevelToRaw, hi, lo,
+                            &triggerType);
+  });
 }
 
 int RX5K10::GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
                                     unsigned int* pre, unsigned int* post) {
-  int32_t hi[HighSpeedCalibration::kMaxChannels], lo[HighSpeedCalibration::kMaxChannels];
-  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
-    hi[i] = static_cast<int16_t>(triggerHigh[i]);
-    lo[i] = static_cast<int16_t>(triggerLow[i]);
-  }
-  const int r = GetTriggerLevels(type, enable, high, low, n, pre, post, 16, hi, lo, &triggerType);
-  for (int i = 0; i < HighSpeedCalibration::kMaxChannels; ++i) {
-    triggerHigh[i] = static_cast<uint16_t>(hi[i]);
-    triggerLow[i] = static_cast<uint16_t>(lo[i]);
-  }
-  return r;
+  return WithWideLevels(triggerHigh, triggerLow, [&](int32_t* hi, int32_t* lo) {
+    return GetTriggerLevels(type, enable, high, low, n, pre, post, 16, hi, lo, &triggerType);
+  });
 }
 
 int RX5K10::SetAIDelayTriggerParam(unsigned int delay) {

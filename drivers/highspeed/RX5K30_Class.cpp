@@ -1,11 +1,11 @@
 // RX5K30: construction and the calibration load.
 #include "drivers/highspeed/RX5K30_Class.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "framework/Calibration.h"
 #include "support/FaultText.h"
+#include "support/utility.h"
 
 namespace nivex {
 
@@ -22,7 +22,7 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
     for (int g = 0; g < gains; ++g) {
       char reply[kReplySize];
       uint32_t gain = 0, offset = 0, rangeMv = 0;
-      last = Exchange(reply, 1000, "$01RI1C%01dG%01d", c, g) && reply[0] == '!' &&
+      last = Exchange(cmdSock, reply, 1000, "$01RI1C%01dG%01d", c, g) && reply[0] == '!' &&
              HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset) &&
              HexField(reply, 9, 4, &rangeMv);
       if (last) {
@@ -32,18 +32,13 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
       }
     }
   }
-  int zeroPairs = 0;
-  for (int c = 0; c < channels; ++c)
-    for (int g = 0; g < gains; ++g)
-      if (cal.gain[c][g] == 0 && cal.offset[c][g] == 0) ++zeroPairs;
-
   const int outputs =
       module.AO < HighSpeedCalibration::kMaxAO ? module.AO : HighSpeedCalibration::kMaxAO;
   for (int a = 0; a < outputs; ++a) {
     for (int r = 0; r < HighSpeedCalibration::kMaxAORanges; ++r) {
       char reply[kReplySize];
       uint32_t gain = 0, offset = 0;
-      last = Exchange(reply, 1000, "$01RO1C%01dG%01d", a, r) && reply[0] == '!' &&
+      last = Exchange(cmdSock, reply, 1000, "$01RO1C%01dG%01d", a, r) && reply[0] == '!' &&
              HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
       if (last) {
         cal.aoGain[a][r] = static_cast<uint16_t>(gain);
@@ -51,20 +46,10 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
       }
     }
   }
-  if (zeroPairs > module.AI / 2) return 0;
-  return last;
+  return CalibrationMissing(gains) ? 0 : last;
 }
 
-// ================================================================== one-shot reads
-
-int RX5K30::ReadAI(int channel, int gain, float* volts) { return CachedReadAI(channel, gain, volts); }
-int RX5K30::ReadAIALL(int gain, float* volts, int count) { return CachedReadAIALL(gain, volts, count); }
-int RX5K30::ReadAIHEX(int channel, int gain, int* value) {
-  return CachedReadAIHEX(channel, gain, value);
-}
-int RX5K30::ReadAIALLHEX(int gain, int* values, int count) {
-  return CachedReadAIALLHEX(gain, values, count);
-}
+// ================================================================== calibration query
 
 int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
   const int ai = Channels();
@@ -109,15 +94,6 @@ int RX5K30::WriteDOBit(int bit, bool on) { return WriteDOBitCommon(bit, on); }
 
 // ================================================================== analog outputs
 
-namespace {
-
-int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
-}  // namespace
-
 int RX5K30::CheckAO(int channel, int range) {
   if (module.AO != 0 && (channel < 0 || channel >= module.AO)) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (range < 0 || range >= module.AOranges) return Fail(QZ_ERR_GAIN_RANGE);
@@ -145,7 +121,7 @@ int RX5K30::SetEncoderMode(int index, int mode, int first, int second) {
     return Fail(QZ_ERR_VALUE_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "$01D%01d%01d%01d", first, mode + 1, second))
+  if (!Exchange(cmdSock, reply, 1000, "$01D%01d%01d%01d", first, mode + 1, second))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   if (reply[0] != '>') return Fail(QZ_ERR_INVALID_VALUE);
   encoderMode = mode;
@@ -159,7 +135,7 @@ int RX5K30::GetEncoderMode(int index, int* mode, int* first, int* second) {
   unsigned int code = 0;
   if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
   else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
-  else if (!Exchange(reply, 1000, "$01D")) code = QZ_ERR_DEVICE_RESPONSE;
+  else if (!Exchange(cmdSock, reply, 1000, "$01D")) code = QZ_ERR_DEVICE_RESPONSE;
   if (code != 0) {
     *mode = *first = *second = 0;
     return Fail(code);
@@ -178,7 +154,7 @@ int RX5K30::ReadEncoder(int index, unsigned int* count) {
   unsigned int code = 0;
   if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
   else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
-  else if (!Exchange(reply, 1000, "#01N")) code = QZ_ERR_DEVICE_RESPONSE;
+  else if (!Exchange(cmdSock, reply, 1000, "#01N")) code = QZ_ERR_DEVICE_RESPONSE;
   if (code != 0) {
     *count = 0;
     return Fail(code);
@@ -193,7 +169,8 @@ int RX5K30::ClearEncoder(int index) {
   if (index != 0) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(reply, 1000, "$01D%01d%01d%01d", encoderFirst, encoderMode + 1, encoderSecond))
+  if (!Exchange(cmdSock, reply, 1000, "$01D%01d%01d%01d", encoderFirst, encoderMode + 1,
+                encoderSecond))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   return reply[0] == '>' ? 1 : Fail(QZ_ERR_INVALID_VALUE);
 }

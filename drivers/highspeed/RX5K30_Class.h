@@ -18,13 +18,9 @@ class RX5K30 : public HighSpeedModel {
   // outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
-  // One-shot reads and calibration query (drivers/highspeed/RX5K30_Class.cpp).
-  int ReadAI(int channel, int gain, float* volts) override;
-  int ReadAIALL(int gain, float* volts, int count) override;
-  int ReadAIHEX(int channel, int gain, int* value) override;
-  int ReadAIALLHEX(int gain, int* values, int count) override;
-  // Channels 0..AI-1: input pair of the gain code; AI..AI+AO-1: analog-output pair of the
-  // range code. 0x18008 / 0x18005 with both outputs 0.
+  // Calibration query (the one-shot reads are HighSpeedModel's). Channels 0..AI-1: input
+  // pair of the gain code; AI..AI+AO-1: analog-output pair of the range code. 0x18008 /
+  // 0x18005 with both outputs 0.
   int ReadGainOffset(int channel, int gain, unsigned short* g, short* o) override;
 
   // Digital I/O: "@01", "@01D%X" (value >= 16: 0x18007), "#01A%X1"/"#01A%X0".

@@ -1,6 +1,4 @@
 // RX5K30: scan parameters and analog triggers.
-#include <cstring>
-
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RX5K30_Class.h"
 #include "support/FaultText.h"
@@ -9,23 +7,12 @@
 namespace nivex {
 namespace {
 
-inline int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
 constexpr int kMaxRate = 128000;
 constexpr unsigned int kMaxTarget = 30000000;
 constexpr int kMaxGain = 9;
 // Nominal full scale of each gain code in volts: the analog trigger's level limit.
 constexpr float kFullScale[kMaxGain + 1] = {10.0f, 5.0f,  2.5f,   1.25f, 0.625f,
                                             0.3f,  0.15f, 0.075f, 0.04f, 0.02f};
-
-int32_t Saturate24(float x) {
-  if (x >= 8388607.0f) return 8388607;
-  if (x <= -8388608.0f) return -8388608;
-  return static_cast<int32_t>(x);
-}
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const int g = self.gainCode;
@@ -34,14 +21,8 @@ int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const float O = static_cast<float>(self.cal.offset[ch][g]);
   const float G = static_cast<float>(self.cal.gain[ch][g]);
   if (R == 0.0f || G == 0.0f) return 0;
-  *raw = Saturate24((2147483648.0f / R * volts - O) * (128.0f / G));
+  *raw = SaturateCode((2147483648.0f / R * volts - O) * (128.0f / G), 24);
   return 1;
-}
-
-bool Digit(const char* reply, size_t pos, int* value) {
-  if (strnlen(reply, pos + 1) < pos + 1 || reply[pos] < '0' || reply[pos] > '9') return false;
-  *value = reply[pos] - '0';
-  return true;
 }
 
 }  // namespace
@@ -59,21 +40,9 @@ int RX5K30::SetScanParam(short chCnt, short gain, short trig, int rate, unsigned
 
   // The module's trigger digit: 2 analog, 8 chunk stream; software 1 when the load needs the
   // module's buffered mode (only possible with a target).
-  int T = 0;
-  if (trig == 6) T = 2;
-  else if (trig == 8) T = 8;
-  else if (M == 0 && load > 256000) T = 1;
-
+  const int T = TriggerDigit(trig, M == 0 && load > 256000);
   if (!SetCommand("~01PG%dC%dT%dM%d", gain, chCnt, T, M)) return 0;
-  msleep(1);
-  if (static_cast<unsigned short>(gain) != gainCode) {
-    ReadAllGainOffsetfromQZ();  // the outcome is not examined
-    gainCode = static_cast<unsigned short>(gain);
-  }
-  channelCount = static_cast<unsigned short>(chCnt);
-  triggerMode = static_cast<unsigned short>(trig);
-  transferMode = static_cast<unsigned short>(M);
-  msleep(1);
+  KeepScanSetup(gain, chCnt, trig, M);
   char rateCommand[kRateCommandSize];
   SampleRate_FloattoCommand_MAX_FMOD(rate, rateCommand);
   if (!SetCommand("%s", rateCommand)) return 0;
@@ -87,21 +56,12 @@ int RX5K30::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
   if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
       target == nullptr || M == nullptr || A == nullptr)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  // "!01G%dC%dT%dM%d"
-  int g = 0, c = 0, t = 0, m = 0;
-  if (!Query(reply, "~01P") || !Digit(reply, 4, &g) || !Digit(reply, 6, &c) ||
-      !Digit(reply, 8, &t) || !Digit(reply, 10, &m) || g > kMaxGain || c < 1 || c > Channels())
-    return Fail(QZ_ERR_DEVICE_RESPONSE);
-  gainCode = static_cast<unsigned short>(g);
-  channelCount = static_cast<unsigned short>(c);
-  if (t == 2) triggerMode = 6;
-  else if (t == 0 || t == 1) triggerMode = 0;
-  transferMode = static_cast<unsigned short>(m);
-  *gain = static_cast<short>(g);
-  *chCnt = static_cast<short>(c);
-  *trig = static_cast<short>(triggerMode);
-  *M = static_cast<short>(m);
+  int d[4] = {};  // "!01G%dC%dT%dM%d"
+  if (!QueryScanDigits(d, 4)) return 0;
+  const int g = d[0], c = d[1], t = d[2], m = d[3];
+  if (g > kMaxGain || c < 1 || c > Channels()) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  // Trigger digit 2 is the analog trigger, 0 and 1 software; any other keeps the cached mode.
+  KeepScanReply(g, c, t == 2 ? 6 : (t <= 1 ? 0 : triggerMode), m, chCnt, gain, trig, M);
   return ReadRateTargetAck(true, rate, target, A);
 }
 

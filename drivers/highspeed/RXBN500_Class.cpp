@@ -2,6 +2,7 @@
 #include "drivers/highspeed/RXBN500_Class.h"
 
 #include "support/FaultText.h"
+#include "support/utility.h"
 
 namespace nivex {
 
@@ -16,7 +17,7 @@ int RXBN500::ReadAllGainOffsetfromQZ() {
   for (int c = 0; c < channels; ++c) {
     char reply[kReplySize];
     uint32_t gain = 0, offset = 0;
-    last = Exchange(reply, 1000, "$01R1C%01d", c) && reply[0] == '!' &&
+    last = Exchange(cmdSock, reply, 1000, "$01R1C%01d", c) && reply[0] == '!' &&
            HexField(reply, 1, 4, &gain) && HexField(reply, 5, 8, &offset);
     if (last) {
       cal.bnGain[c] = static_cast<float>((gain & 0xFFFF) / 1000.0);
@@ -29,27 +30,22 @@ int RXBN500::ReadAllGainOffsetfromQZ() {
 
 // ================================================================== one-shot reads
 
-int RXBN500::CheckRead(int first, int last, int gain) {
-  if (first < 0 || last >= Channels() || last < first) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  if (gain != 0) {
-    _SetLastError(QZ_ERR_GAIN_RANGE);
-    return 0;
-  }
-  return Busy() ? 0 : 1;
+int RXBN500::CheckedReadRaw(int first, int last, int gain, int* raw) {
+  if (first < 0 || last >= Channels() || last < first) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain != 0) return Fail(QZ_ERR_GAIN_RANGE);
+  if (Busy()) return 0;
+  return ReadAIALLHEXRAW(gain, raw, Channels());
 }
 
 int RXBN500::ReadAI(int channel, int gain, float* volts) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckRead(channel, channel, gain) || !ReadAIALLHEXRAW(gain, raw, Channels())) return 0;
+  if (!CheckedReadRaw(channel, channel, gain, raw)) return 0;
   return Calibrate_Hex2Float(raw[channel], channel, gain, volts);
 }
 
 int RXBN500::ReadAIALL(int gain, float* volts, int count) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckRead(0, count - 1, gain) || !ReadAIALLHEXRAW(gain, raw, Channels())) return 0;
+  if (!CheckedReadRaw(0, count - 1, gain, raw)) return 0;
   for (int i = 0; i < count; ++i)
     if (Calibrate_Hex2Float(raw[i], i, gain, &volts[i]) != 1) return 0;
   return 1;
@@ -57,13 +53,13 @@ int RXBN500::ReadAIALL(int gain, float* volts, int count) {
 
 int RXBN500::ReadAIHEX(int channel, int gain, int* value) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckRead(channel, channel, gain) || !ReadAIALLHEXRAW(gain, raw, Channels())) return 0;
+  if (!CheckedReadRaw(channel, channel, gain, raw)) return 0;
   return Calibrate_HEX(raw[channel], channel, gain, value);
 }
 
 int RXBN500::ReadAIALLHEX(int gain, int* values, int count) {
   int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckRead(0, count - 1, gain) || !ReadAIALLHEXRAW(gain, raw, Channels())) return 0;
+  if (!CheckedReadRaw(0, count - 1, gain, raw)) return 0;
   for (int i = 0; i < count; ++i)
     if (Calibrate_HEX(raw[i], i, gain, &values[i]) != 1) return 0;
   return 1;

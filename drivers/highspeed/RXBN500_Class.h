@@ -33,8 +33,9 @@ class RXBN500 : public HighSpeedModel {
   int GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
                               unsigned int* pre, unsigned int* post) override;
 
-  // The read checks for channels first..last: 0x18008, gain code not 0: 0x18005, busy: 0x18011.
-  int CheckRead(int first, int last, int gain);
+  // The read checks for channels first..last: 0x18008, gain code not 0: 0x18005, busy: 0x18011;
+  // then the raw read of every channel into raw (kMaxChannels entries).
+  int CheckedReadRaw(int first, int last, int gain, int* raw);
 
   static constexpr int kFilters = 4;
 

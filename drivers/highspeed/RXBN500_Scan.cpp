@@ -1,6 +1,4 @@
 // RXBN500: scan parameters and analog triggers.
-#include <cstring>
-
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "support/FaultText.h"
@@ -9,35 +7,18 @@
 namespace nivex {
 namespace {
 
-inline int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
 constexpr int kMaxRate = 128000;
 constexpr unsigned int kMaxTarget = 15000000;
 constexpr int64_t kMaxContinuousLoad = 170664;
 constexpr float kLevelLimit = 10.0f;
-
-int32_t Saturate24(float x) {
-  if (x >= 8388607.0f) return 8388607;
-  if (x <= -8388608.0f) return -8388608;
-  return static_cast<int32_t>(x);
-}
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const float G = self.cal.bnGain[ch];
   const int32_t O = self.cal.bnOffset[ch];
   if (G == 0.0f) return 0;
   const float span = static_cast<float>(int64_t{0x7FFFFF} - O);
-  *raw = Saturate24(volts * span / G + static_cast<float>(O));
+  *raw = SaturateCode(volts * span / G + static_cast<float>(O), 24);
   return 1;
-}
-
-bool Digit(const char* reply, size_t pos, int* value) {
-  if (strnlen(reply, pos + 1) < pos + 1 || reply[pos] < '0' || reply[pos] > '9') return false;
-  *value = reply[pos] - '0';
-  return true;
 }
 
 }  // namespace
@@ -56,20 +37,13 @@ int RXBN500::SetScanParam(short chCnt, short gain, short trig, int rate, unsigne
   if (trig != 0 && trig != 6 && trig != 8) return Fail(QZ_ERR_TRIGGER_MODE);
   if (M < 0 || M > 9) return Fail(QZ_ERR_VALUE_RANGE);
 
-  int T = 0;
-  if (trig == 6) T = 2;
-  else if (trig == 8) T = 8;
-  else if (M == 0 && load > kMaxContinuousLoad) T = 1;
+  const int T = TriggerDigit(trig, M == 0 && load > kMaxContinuousLoad);
 
   // The rate goes first on this type; the cache follows the module.
   if (!SetCommand("%s", rateCommand)) return 0;
   sampleRate = actual;
   if (!SetCommand("~01PC%dT%dM%d", chCnt, T, M)) return 0;
-  msleep(1);
-  channelCount = static_cast<unsigned short>(chCnt);
-  triggerMode = static_cast<unsigned short>(trig);
-  transferMode = static_cast<unsigned short>(M);
-  msleep(1);
+  KeepScanSetup(-1, chCnt, trig, M);  // one gain code: nothing to reload
   return SendTargetAndAck(target, A);
 }
 
@@ -78,20 +52,12 @@ int RXBN500::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
   if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
       target == nullptr || M == nullptr || A == nullptr)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  // "!01C%dT%dM%d"
-  int c = 0, t = 0, m = 0;
-  if (!Query(reply, "~01P") || !Digit(reply, 4, &c) || !Digit(reply, 6, &t) ||
-      !Digit(reply, 8, &m) || c < 1 || c > Channels())
-    return Fail(QZ_ERR_DEVICE_RESPONSE);
-  channelCount = static_cast<unsigned short>(c);
-  if (t == 2) triggerMode = 6;
-  else if (t == 0 || t == 1) triggerMode = 0;
-  transferMode = static_cast<unsigned short>(m);
-  *gain = 0;
-  *chCnt = static_cast<short>(c);
-  *trig = static_cast<short>(triggerMode);
-  *M = static_cast<short>(m);
+  int d[3] = {};  // "!01C%dT%dM%d"
+  if (!QueryScanDigits(d, 3)) return 0;
+  const int c = d[0], t = d[1], m = d[2];
+  if (c < 1 || c > Channels()) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  // Trigger digit 2 is the analog trigger, 0 and 1 software; any other keeps the cached mode.
+  KeepScanReply(-1, c, t == 2 ? 6 : (t <= 1 ? 0 : triggerMode), m, chCnt, gain, trig, M);
   return ReadRateTargetAck(true, rate, target, A);
 }
 

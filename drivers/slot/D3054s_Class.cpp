@@ -69,7 +69,7 @@ int D3054s::GetFPGAVersion(char* text) {
   }
   text[0] = '\0';
   char reply[kReplySize];
-  if (!Exchange(reply, "$01F")) return 0;
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01F")) return 0;
   if (reply[0] != '!') {
     _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     return 0;

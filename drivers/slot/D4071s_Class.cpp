@@ -5,17 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/Calibration.h"
 #include "support/FaultText.h"
+#include "support/utility.h"
 
 namespace nivex {
 namespace {
 
 constexpr size_t kCalEntryWidth = 8;  // gain (4 hex) and offset (4 hex) of one channel
-
-int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
 
 }  // namespace
 
@@ -75,18 +72,13 @@ int D4071s::AfterConnect() {
 // ------------------------------------------------------------------ calibration
 
 int D4071s::ApplyCalibration(int code, uint16_t gain, int16_t offset) {
-  const int64_t raw = static_cast<int16_t>(static_cast<uint16_t>(code & 0xFFFF));
-  const int64_t product = raw * gain;
-  // An arithmetic shift by 15: rounds toward minus infinity.
-  const int64_t scaled = product >= 0 ? product / 32768 : -((-product + 32767) / 32768);
-  int64_t v = scaled + offset;
-  if (v > 32767) v = 32767;
-  if (v < -32768) v = -32768;
-  return static_cast<int>(v);
+  return calib::Calibrate16(code, gain, offset);
 }
 
 float D4071s::CodeToVolts(int code, int gainCode) {
-  return static_cast<float>(code) / (gainCode == 0 ? 6553.6f : 3276.8f);
+  float volts = 0.0f;
+  calib::Volts16(code, gainCode == 0 ? 0 : 1, &volts);  // every gain code but 0 is +/-10 V
+  return volts;
 }
 
 int D4071s::CheckChannelGain(int channel, int gain) const {
@@ -129,7 +121,7 @@ int D4071s::ReadAllGainOffsetfromQZ() {
   for (int k = 0; k < slotCount; ++k) {
     for (int g = 0; g < kGains; ++g) {
       char reply[kReplySize];
-      if (!Exchange(reply, "$01RS%1d%1dG%1d", slotPosition[k], 0, g)) return 0;
+      if (!Exchange(cmdSock, reply, kTimeoutMs, "$01RS%1d%1dG%1d", slotPosition[k], 0, g)) return 0;
       // Eight entries from position 1, directly behind the lead character.
       if (!DataReply(reply, 1 + kSlotChannels * kCalEntryWidth)) return 0;
       uint32_t gains[kSlotChannels], offsets[kSlotChannels];
@@ -153,7 +145,7 @@ int D4071s::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   text[0] = '\0';
   char reply[kReplySize];
-  if (!Exchange(reply, "$01FS8")) return 0;
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01FS8")) return 0;
   if (reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
   unsigned int v[kMaxSlots] = {};
   std::sscanf(reply, ">%04X,%04X,%04X,%04X,%04X,%04X,%04X,%04X", &v[0], &v[1], &v[2], &v[3],
@@ -178,8 +170,8 @@ int D4071s::SetChannelValue(int channel, int mV) {
   uint32_t bits = 0;
   std::memcpy(&bits, &volts, sizeof(bits));
   char reply[kReplySize];
-  if (!Exchange(reply, "~01EDS%1dC%1dG%08X", channel / kSlotChannels, channel % kSlotChannels,
-                static_cast<unsigned int>(bits)))
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "~01EDS%1dC%1dG%08X", channel / kSlotChannels,
+                channel % kSlotChannels, static_cast<unsigned int>(bits)))
     return Fail(QZ_ERR_CONFIG_COMMAND);
   // The module acknowledges with exactly "!01".
   if (reply[0] != '!' || strnlen(reply, 4) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
@@ -191,7 +183,8 @@ int D4071s::GetChannelValue(int channel, int* mV) {
   if (channel < 0 || channel >= ChannelTotal() || channel >= kMaxChannels)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   char reply[kReplySize];
-  if (!Exchange(reply, "~01EDS%1dC%1d", channel / kSlotChannels, channel % kSlotChannels)) {
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "~01EDS%1dC%1d", channel / kSlotChannels,
+                channel % kSlotChannels)) {
     *mV = 0;
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   }

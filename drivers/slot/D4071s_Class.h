@@ -36,9 +36,9 @@ class D4071s : public SlotCarrier {
   // loaded before it stay); 1 after the last.
   int ReadAllGainOffsetfromQZ() override;
 
-  // The arithmetic of a 16-bit calibration: (i16 code x gain) >> 15 (rounding down) + offset,
-  // clamped to -32768 .. 32767; and a calibrated code in volts (/6553.6 at gain code 0,
-  // /3276.8 at gain code 1).
+  // The arithmetic of a 16-bit calibration (framework/Calibration.h, shared with the RX5K10
+  // and the stored-log reader): (i16 code x gain) >> 15 (rounding down) + offset, clamped to
+  // -32768 .. 32767; and a calibrated code in volts (/6553.6 at gain code 0, /3276.8 at 1).
   static int ApplyCalibration(int code, uint16_t gain, int16_t offset);
   static float CodeToVolts(int code, int gainCode);
 

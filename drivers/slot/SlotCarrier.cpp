@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,11 +44,6 @@ namespace {
 constexpr int kVoltWidth = 7;  // characters of one volt field
 constexpr int kCodeWidth = 4;  // characters of one raw field
 
-int Fail(unsigned int code) {
-  _SetLastError(code);
-  return 0;
-}
-
 }  // namespace
 
 SlotCarrier::SlotCarrier(const char* ip, int cmdPort, int dataPortArg, WRXmodule row)
@@ -85,7 +79,7 @@ int SlotCarrier::ConnectServer() {
   // Without a readable slot map there is nothing to connect: a module whose "$01C" fails or
   // cannot be read is refused like one that names an impossible slot count.
   char reply[kReplySize];
-  if (!Exchange(reply, "$01C") || !ParseSlotMap(reply)) {
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01C") || !ParseSlotMap(reply)) {
     DisconnectServer();
     PrintConnectError("data port error");
     return Fail(QZ_ERR_OPEN_DEVICE);
@@ -141,7 +135,7 @@ bool SlotCarrier::SlotOfChannel(int channel, int* slot, int* within) const {
 
 int SlotCarrier::ReadSlotVolts(int k, int gain, float* out) {
   char reply[kReplySize];
-  if (!Exchange(reply, "#01S%01dG%01d", SlotDigit(k), gain) ||
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "#01S%01dG%01d", SlotDigit(k), gain) ||
       !ParseVolts(reply, SlotCapacity(k), out))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   return 1;
@@ -151,55 +145,61 @@ int SlotCarrier::ReadSlotCodes(int k, int gain, int* out) {
   char command[32];
   FormatRawRead(command, sizeof(command), k, gain);
   char reply[kReplySize];
-  if (!Exchange(reply, "%s", command) || !ParseCodes(reply, SlotCapacity(k), out))
+  if (!Exchange(cmdSock, reply, kTimeoutMs, "%s", command) ||
+      !ParseCodes(reply, SlotCapacity(k), out))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   return 1;
 }
 
-int SlotCarrier::ReadAI(int channel, int gain, float* volts) {
+namespace {
+
+// One channel: the read of its slot (readSlot(k, fields)), then the channel's field.
+template <class T, class ReadSlot>
+int ReadChannel(SlotCarrier& d, int channel, T* out, ReadSlot readSlot) {
   int k = 0, within = 0;
-  if (!SlotOfChannel(channel, &k, &within)) return Fail(QZ_ERR_CHANNEL_RANGE);
-  if (volts == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  if (getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
-  float fields[kMaxSlotChannels];
-  if (!ReadSlotVolts(k, gain, fields)) return 0;
-  *volts = fields[within];
+  if (!d.SlotOfChannel(channel, &k, &within)) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (out == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  if (d.getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
+  T fields[SlotCarrier::kMaxSlotChannels];
+  if (!readSlot(k, fields)) return 0;
+  *out = fields[within];
   return 1;
+}
+
+// The first count channels: slot by slot, each slot's fields stored as soon as it is read.
+template <class T, class ReadSlot>
+int ReadChannels(SlotCarrier& d, T* out, int count, ReadSlot readSlot) {
+  if (out == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  if (d.getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
+  int stored = 0;
+  for (int k = 0; k < d.SlotCount() && stored < count; ++k) {
+    T fields[SlotCarrier::kMaxSlotChannels];
+    if (!readSlot(k, fields)) return 0;
+    for (int i = 0; i < d.SlotChannels(k) && stored < count; ++i) out[stored++] = fields[i];
+  }
+  return 1;
+}
+
+}  // namespace
+
+int SlotCarrier::ReadAI(int channel, int gain, float* volts) {
+  return ReadChannel(*this, channel, volts,
+                     [&](int k, float* fields) { return ReadSlotVolts(k, gain, fields); });
 }
 
 int SlotCarrier::ReadAIHEX(int channel, int gain, int* code) {
-  int k = 0, within = 0;
-  if (!SlotOfChannel(channel, &k, &within)) return Fail(QZ_ERR_CHANNEL_RANGE);
-  if (code == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  if (getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
-  int fields[kMaxSlotChannels];
-  if (!ReadSlotCodes(k, gain, fields)) return 0;
-  *code = fields[within];
-  return 1;
+  return ReadChannel(*this, channel, code,
+                     [&](int k, int* fields) { return ReadSlotCodes(k, gain, fields); });
 }
 
 int SlotCarrier::ReadAIALL(int gain, float* volts, int count) {
-  if (volts == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  if (getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
-  int stored = 0;
-  for (int k = 0; k < slotCount && stored < count; ++k) {
-    float fields[kMaxSlotChannels];
-    if (!ReadSlotVolts(k, gain, fields)) return 0;
-    for (int i = 0; i < SlotCapacity(k) && stored < count; ++i) volts[stored++] = fields[i];
-  }
-  return 1;
+  return ReadChannels(*this, volts, count,
+                      [&](int k, float* fields) { return ReadSlotVolts(k, gain, fields); });
 }
 
 int SlotCarrier::ReadAIALLHEX(int gain, int* codes, int count) {
-  if (codes == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  if (getQZsamplingStatus()) return Fail(QZ_ERR_DEVICE_BUSY);
-  int stored = 0;
-  for (int k = 0; k < slotCount && stored < count; ++k) {
-    int fields[kMaxSlotChannels];
-    if (!ReadSlotCodes(k, gain, fields)) return 0;
-    for (int i = 0; i < SlotCapacity(k) && stored < count; ++i) codes[stored++] = fields[i];
-  }
-  return 1;
+  return ReadChannels(*this, codes, count,
+                      [&](int k, int* fields) { return ReadSlotCodes(k, gain, fields); });
 }
 
 // ------------------------------------------------------------------ configuration items
@@ -221,14 +221,14 @@ int SlotCarrier::SetConfig(int kind, int item, int value) {
     case 5:
       if (item == 0) {
         if (value < 1 || value > 500) value = 500;
-        if (!Exchange(reply, "~01RPF%05d", value)) return 0;
+        if (!Exchange(cmdSock, reply, kTimeoutMs, "~01RPF%05d", value)) return 0;
         if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
         return 1;
       }
       if (item == 1) {
         if (value < 1) value = 1;
         if (value > 1000) value = 1000;
-        if (!Exchange(reply, "~01DT%05d", value)) return 0;
+        if (!Exchange(cmdSock, reply, kTimeoutMs, "~01DT%05d", value)) return 0;
         if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
         msleep(1);
         return 1;
@@ -266,7 +266,7 @@ int SlotCarrier::GetConfig(int kind, int item, int* value) {
       }
       // "~01RP" answers its number from position 4 ("!01P..."), "~01DT" from position 3.
       const bool rp = item == 0;
-      if (!Exchange(reply, rp ? "~01RP" : "~01DT")) return 0;
+      if (!Exchange(cmdSock, reply, kTimeoutMs, rp ? "~01RP" : "~01DT")) return 0;
       int v = 0;
       if (!DecimalField(reply, rp ? 4 : 3, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
       *value = v;
@@ -285,13 +285,13 @@ int SlotCarrier::GetConfig(int kind, int item, int* value) {
 
 int SlotCarrier::SetWinSize(unsigned int bytes) {
   char reply[kReplySize];
-  Exchange(reply, "~01WS%1d%06lu", 8, static_cast<unsigned long>(bytes));
+  Exchange(cmdSock, reply, kTimeoutMs, "~01WS%1d%06lu", 8, static_cast<unsigned long>(bytes));
   return 1;
 }
 
 int SlotCarrier::ReBoot() {
   char reply[kReplySize];
-  Exchange(reply, "$01Q");
+  Exchange(cmdSock, reply, kTimeoutMs, "$01Q");
   return 1;
 }
 
@@ -310,42 +310,6 @@ void SlotCarrier::setQZsamplingStatus(bool busy) { receiveInProgress = busy; }
 bool SlotCarrier::getQZsamplingStatus() { return receiveInProgress; }
 
 // ------------------------------------------------------------------ helpers
-
-int SlotCarrier::Exchange(char* reply, const char* format, ...) {
-  reply[0] = '\0';
-  char command[kReplySize];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(command, sizeof(command), format, args);
-  va_end(args);
-  if (n < 0 || n > static_cast<int>(kReplySize) - 2) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  if (!SendRec(cmdSock, command, reply, kTimeoutMs)) {
-    reply[0] = '\0';
-    return 0;
-  }
-  return 1;
-}
-
-bool SlotCarrier::HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
-  if (digits == 0 || digits > 8 || strnlen(reply, pos + digits) < pos + digits) return false;
-  uint32_t v = 0;
-  for (size_t i = pos; i < pos + digits; ++i) {
-    const char c = reply[i];
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else if (c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else {
-      return false;
-    }
-    v = (v << 4) | static_cast<uint32_t>(d);
-  }
-  *value = v;
-  return true;
-}
 
 bool SlotCarrier::DataReply(const char* reply, size_t length) {
   return (reply[0] == '!' || reply[0] == '>') && strnlen(reply, length) >= length;

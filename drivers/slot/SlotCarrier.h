@@ -48,7 +48,7 @@ class SlotCarrier : public MODEL {
  public:
   static constexpr int kMaxSlots = 8;
   static constexpr int kMaxSlotChannels = 16;  // the largest card
-  static constexpr size_t kReplySize = 256;    // a reply buffer for Exchange
+  static constexpr size_t kReplySize = kExchangeReplySize;  // a reply buffer
   static constexpr int kTimeoutMs = 1000;      // every command of the carriers
   // The longest hardware-version text with its NUL (8 x "VFFFF" and 7 commas): the caller's
   // buffer of GetFPGAVersion must hold this many bytes (QZ_HW_VERSION_SIZE).
@@ -140,14 +140,8 @@ class SlotCarrier : public MODEL {
   virtual int GetChannelValue(int channel, int* mV) = 0;
 
   // ---------------------------------------------------------------- helpers
-  // Formats a command as printf does and exchanges it on the command socket (1000 ms): 1 with
-  // the reply (kReplySize bytes, "" on failure) or 0 with the exchange's error. A command that
-  // does not fit 254 characters is refused with 0x1300C and not sent.
-  int Exchange(char* reply, const char* format, ...) __attribute__((format(printf, 3, 4)));
-
-  // Reads `digits` (1-8) hexadecimal characters at pos of reply; false when the reply ends
-  // before them or one of them is not a hexadecimal digit.
-  static bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
+  // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); reply fields are read with
+  // HexField (support/utility.h) and the parsers below.
   // A data reply ('!' or '>' first) with at least `length` characters.
   static bool DataReply(const char* reply, size_t length);
   // The n volt fields (7 characters each, from position 1) of a read reply; false when the

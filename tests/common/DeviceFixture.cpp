@@ -6,6 +6,13 @@
 
 namespace nivex::test {
 
+::testing::AssertionResult FailsWith(int result, int code) {
+  const int last = QZ_GetLastError();
+  if (result == 0 && last == code) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "returned " << result << " with last error 0x" << std::hex
+                                       << last << ", expected 0 with 0x" << code;
+}
+
 emu::Fault MakeFault(const std::string& command, emu::FaultKind kind, const std::string& text,
                      int count, bool prefix) {
   emu::Fault f;

@@ -1,6 +1,8 @@
 // An emulated module with a device handle opened on it, shared by the device tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,9 +17,13 @@ namespace nivex::test {
 
 using Strings = std::vector<std::string>;
 
+// Success when a call returned 0 and left `code` as the last error:
+//   EXPECT_TRUE(FailsWith(QZ_ReadAI(h, 8, 0, &v), QZ_ERR_CHANNEL_RANGE));
+::testing::AssertionResult FailsWith(int result, int code);
+
 // One fault of the emulator's command port.
-emu::Fault MakeFault(const std::string& command, emu::FaultKind kind,
-                     const std::string& text = "", int count = 1, bool prefix = false);
+emu::Fault MakeFault(const std::string& command, emu::FaultKind kind, const std::string& text = "",
+                     int count = 1, bool prefix = false);
 
 // An emulator of a model on a fresh loopback address, and a handle opened on it through
 // QZ_Device_Create (released at destruction). `tweak` may change the emulator's options

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,24 +23,28 @@
 namespace nivex::test {
 namespace {
 
+// A stream socket (close-on-exec) and the IPv4 address ip:port; -1 for an invalid ip.
+int SocketFor(const std::string& ip, int port, sockaddr_in* addr) {
+  *addr = sockaddr_in{};
+  addr->sin_family = AF_INET;
+  addr->sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, ip.c_str(), &addr->sin_addr) != 1) return -1;
+  return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
 // Binds ip:port for a moment (with SO_REUSEADDR, as the emulator binds). Returns the
 // bound port (useful with port 0), or -1 when the port is taken.
 int ProbeBind(const std::string& ip, int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return -1;
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr;
+  const int fd = SocketFor(ip, port, &addr);
   if (fd < 0) return -1;
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  int result = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-    socklen_t len = sizeof(addr);
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) result = ntohs(addr.sin_port);
-  }
+  socklen_t len = sizeof(addr);
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+                  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   close(fd);
-  return result;
+  return ok ? ntohs(addr.sin_port) : -1;
 }
 
 }  // namespace
@@ -104,14 +107,10 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
 }
 
 int CountOpenFds() {
+  std::error_code ec;
   int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  if (!d) return -1;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] != '.') ++n;
-  }
-  closedir(d);
-  return n - 1;  // the directory's own descriptor
+  for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++n;
+  return ec ? -1 : n - 1;  // the iterator's own descriptor
 }
 
 long long NowMs() {
@@ -134,13 +133,9 @@ std::unique_ptr<emu::Emulator> StartEmulator(emu::Model model,
 }
 
 int ConnectTo(const std::string& ip, int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return -1;
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+  sockaddr_in addr;
+  const int fd = SocketFor(ip, port, &addr);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
     close(fd);
     return -1;
   }
