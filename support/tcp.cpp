@@ -81,10 +81,13 @@ int ReadItems(int fd, void* buf, int n, size_t itemSize, bool pollFirst) {
   int avail = 0;
   if (ioctl(fd, FIONREAD, &avail) < 0) return -1;
   if (avail <= 0) {
-    // Nothing pending: tell an end of stream or a socket error from an idle socket.
+    // Nothing pending: tell an end of stream or a socket error from an idle socket. A read
+    // without the poll is one plain receive, which fails with a would-block error on an
+    // idle socket.
     char probe;
     const ssize_t r = recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+    if (r < 0 && !pollFirst && errno != EINTR) return -1;
     return 0;
   }
   size_t take = static_cast<size_t>(avail) / itemSize * itemSize;

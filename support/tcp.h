@@ -62,8 +62,9 @@ size_t tcp_drain(int fd);
 
 // ------------------------------------------------------------------ typed transfers
 // Each returns the number of whole items moved, 0 for n <= 0 or when nothing is ready,
-// -1 when the socket call fails. Reads never take a partial item out of the socket,
-// and writes send every byte of their items (or fail).
+// -1 when the socket call fails. ReadShort receives without a readiness poll, so on an
+// idle socket it fails (-1, errno EAGAIN) where the others give 0. Reads never take a
+// partial item out of the socket, and writes send every byte of their items (or fail).
 
 int ReadChar(int fd, char* buf, int n);
 int ReadShort(int fd, short* buf, int n);

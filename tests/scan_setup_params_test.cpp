@@ -244,6 +244,12 @@ TEST(ScanParamReadBack, TargetRoundedToWholeRows) {
   const Strings s = d.Take();
   ASSERT_FALSE(s.empty());
   EXPECT_EQ(s.back(), "~01T0000001002");
+
+  // An unanswered rounding command fails like every other step, and the target stays.
+  d.Locked<HighSpeedModule>([](HighSpeedModule& m) { m.scan().target = 2000; });
+  d.AddFault("~01T0000002001", FaultKind::NoReply);
+  EXPECT_TRUE(nivex::test::FailsWith(Get(d, &r), QZ_ERR_DEVICE_RESPONSE));
+  EXPECT_EQ(d.model().targetCount, 2000u);
 }
 
 TEST(ScanParamReadBack, Rx5k30RateFromFactors) {

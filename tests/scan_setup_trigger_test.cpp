@@ -196,6 +196,29 @@ TEST(AnalogTrigger, RoundTripPerType) {
   }
 }
 
+TEST(AnalogTrigger, LevelsReadBackAreSentBackBeyondN) {
+  Device d(Model::RX5K10);
+  ASSERT_TRUE(d.ok());
+  PrepareScan(d, 8, 0, 1000);
+  // Channel 1 is enabled on the module; this object never set it.
+  d.WithScan([](HighSpeedScan& s) {
+    s.levelHigh[1] = 0x4000;
+    s.levelLow[1] = 0xC000;
+  });
+  int t = 0;
+  char en[1] = {};
+  float hi[1] = {}, lo[1] = {};
+  unsigned pre = 0, post = 0, reserved = 0;
+  ASSERT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved), 1);
+  d.Take();
+  Levels l;
+  ASSERT_EQ(l.Set(d, 0, 1, 100, 900), 1);
+  const Strings s = d.Take();
+  ASSERT_EQ(s.size(), 9u);
+  EXPECT_EQ(s[2], "~01XC1H4000LC000");
+  EXPECT_EQ(s[3], "~01XC2H7FFFL8000");
+}
+
 TEST(AnalogTrigger, ReadBackRefusals) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
@@ -279,9 +302,12 @@ TEST(SyncIn, SetSendsOneLineAndKeepsTheLayout) {
   EXPECT_EQ(d.model().channelCount, 8);
   EXPECT_EQ(d.model().syncMode, 1);
 
-  ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, nullptr, nullptr, 0, 1, 0), 1);
-  EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T00"}));
-  EXPECT_EQ(def.GetTotalSize(), 4u);
+  // A layout without items is refused, nothing sent, the old one kept.
+  const unsigned size = def.GetTotalSize();
+  EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, nullptr, nullptr, 0, 1, 0), 0);
+  EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_ARGUMENT);
+  EXPECT_TRUE(d.Take().empty());
+  EXPECT_EQ(def.GetTotalSize(), size);
 
   unsigned header = 0, option = 0, reserved = 0;
   unsigned short n = 0, gotTypes[7] = {}, gotCounts[7] = {};
@@ -407,6 +433,7 @@ TEST(SyncIn, ReadBackChecks) {
       "!01H1O00T020001",                                  // items missing
       "!01H1O00T01000003",                                // analog item without channels
       "!01H1O00T010701",                                  // type 7
+      "!01H1O00T00",                                      // no items
   };
   for (const char* reply : bad) {
     d.Fault("~01SI", FaultKind::Reply, reply);

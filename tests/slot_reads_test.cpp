@@ -306,7 +306,7 @@ TEST(SlotConfig, D4071sItemSixSendsFloatBitsBySlotIndex) {
     EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 6, 2, 1000), QZ_ERR_CONFIG_COMMAND)) << reply;
   }
   // Get replies of the wrong length or refused (0x19002), values that are no number of
-  // millivolts: NaN, infinity, beyond the int range (0x1300D).
+  // millivolts: NaN, infinity, beyond the int range (0x17008).
   const std::pair<const char*, int> gets[] = {
       {"!013FC0000", QZ_ERR_CONFIG_COMMAND},  {"!013FC000000", QZ_ERR_CONFIG_COMMAND},
       {"?013FC00000", QZ_ERR_CONFIG_COMMAND}, {"!01ZZC00000", QZ_ERR_CONFIG_COMMAND},

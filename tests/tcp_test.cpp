@@ -166,6 +166,10 @@ TEST(Tcp, TypedReadsTakeWholeItemsOnly) {
   ASSERT_GE(p.kit, 0);
   int v[4] = {0, 0, 0, 0};
   EXPECT_EQ(ReadLong(p.kit, v, 4), 0);  // nothing pending
+  short idle[2];
+  errno = 0;
+  EXPECT_EQ(ReadShort(p.kit, idle, 2), -1);  // no poll: the receive itself would block
+  EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
   const unsigned char six[6] = {1, 0, 0, 0, 2, 0};
   ASSERT_EQ(send(p.peer, six, 6, 0), 6);
   ASSERT_EQ(IsDataAvailable(p.kit, 1), 1);

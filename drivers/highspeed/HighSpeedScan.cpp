@@ -268,7 +268,8 @@ int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* tar
   if (ch != 0 && targetCount % ch != 0) {
     const uint64_t up = static_cast<uint64_t>(targetCount) + ch - targetCount % ch;
     if (up > 0xFFFFFFFFu) return Fail(QZ_ERR_DEVICE_RESPONSE);
-    if (!SetCommand("~01T%010lu", static_cast<unsigned long>(up))) return 0;
+    if (!SetCommand("~01T%010lu", static_cast<unsigned long>(up)))
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
     targetCount = static_cast<unsigned int>(up);
     *target = targetCount;
   }
@@ -405,19 +406,21 @@ int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float
   const int32_t offHigh = t == 3 ? minCode : maxCode;
   const int32_t offLow = t == 3 ? maxCode : minCode;
   const uint32_t mask = bits == 16 ? 0xFFFFu : 0xFFFFFFu;
+  // Every channel read now holds the module's levels, also those beyond n: a later set of
+  // fewer channels sends them back as they are.
+  for (int i = 0; i < ai; ++i)
+    triggerLevelSet[i] = !(rawHigh[i] == offHigh && rawLow[i] == offLow);
   for (int i = 0; i < n; ++i) {
-    if (rawHigh[i] == offHigh && rawLow[i] == offLow) {
+    if (!triggerLevelSet[i]) {
       enable[i] = 0;
       high[i] = 0.0f;
       low[i] = 0.0f;
-      triggerLevelSet[i] = false;
       continue;
     }
     // RX5K10 converts the sign-extended 16-bit code, the 24-bit types the 24-bit code.
     const int hc = bits == 16 ? rawHigh[i] : static_cast<int>(static_cast<uint32_t>(rawHigh[i]) & mask);
     const int lc = bits == 16 ? rawLow[i] : static_cast<int>(static_cast<uint32_t>(rawLow[i]) & mask);
     enable[i] = 1;
-    triggerLevelSet[i] = true;
     if (Calibrate_Hex2Float(hc, i, gainCode, &high[i]) != 1 ||
         Calibrate_Hex2Float(lc, i, gainCode, &low[i]) != 1)
       return 0;

@@ -50,13 +50,13 @@ int WithWideLevels(uint16_t* high16, uint16_t* low16, Step step) {
   return r;
 }
 
-// Checks a sync-in layout as the module takes it: header one hex digit, option two, at most
+// Checks a sync-in layout as the module takes it: header one hex digit, option two, one to
 // kMaxItems items of types 0-5 with counts that fit two hex digits; items of type 0 or 1
-// (analog channels) need at least one element.
+// (analog channels) need at least one element. A layout without items is refused.
 bool ValidLayout(unsigned int header, const unsigned short* counts, const unsigned short* types,
                  unsigned int n, unsigned int option) {
-  if (header > 0xF || option > 0xFF || n > SyncInFrameDef::kMaxItems) return false;
-  if (n > 0 && (counts == nullptr || types == nullptr)) return false;
+  if (header > 0xF || option > 0xFF || n == 0 || n > SyncInFrameDef::kMaxItems) return false;
+  if (counts == nullptr || types == nullptr) return false;
   for (unsigned int i = 0; i < n; ++i) {
     if (types[i] > 5 || counts[i] > 0xFF) return false;
     if (types[i] <= 1 && counts[i] == 0) return false;
