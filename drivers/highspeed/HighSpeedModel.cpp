@@ -394,7 +394,10 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
         _SetLastError(QZ_ERR_CONFIG_COMMAND);
         return 0;
       }
-      if (std::strlen(reply) != 3) return 0;
+      if (std::strlen(reply) != 3) {  // an accept other than "!01" is no accept
+        _SetLastError(QZ_ERR_CONFIG_COMMAND);
+        return 0;
+      }
       perChannel[sub] = v;
       return 1;
     }
@@ -438,7 +441,10 @@ int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perCha
         return 0;
       }
       uint32_t bits = 0;
-      if (std::strlen(reply) != 11) return 0;
+      if (std::strlen(reply) != 11) {
+        _SetLastError(QZ_ERR_CONFIG_COMMAND);
+        return 0;
+      }
       if (!HexField(reply, 3, 8, &bits)) {
         _SetLastError(QZ_ERR_INVALID_VALUE);
         return 0;
