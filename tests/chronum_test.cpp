@@ -69,17 +69,20 @@ TEST(TimeText, LiveTextsHaveTheirLayout) {
 }
 
 TEST(Stopwatch, CountsMillisecondsAndRestartsFromAnyThread) {
+  // Upper bounds are generous: a loaded machine (parallel tests, sanitizers) may stall us.
   Chronum c;
-  EXPECT_LT(c.GetGlobalTicks(), 5.0);
+  const double first = c.GetGlobalTicks();
+  EXPECT_GE(first, 0.0);
   ASSERT_EQ(nivex::msleep(50), 0);
   const double later = c.GetGlobalTicks();
-  EXPECT_GE(later, 50.0);
-  EXPECT_LT(later, 150.0);
+  EXPECT_GE(later, first + 50.0);
+  EXPECT_LT(later, 2000.0);
+  ASSERT_EQ(nivex::msleep(20), 0);
   std::thread([&c] { c.RestGlobalTicks(); }).join();
   const double restarted = c.GetGlobalTicks();
   EXPECT_GE(restarted, 0.0);
-  EXPECT_LT(restarted, 5.0);
-  EXPECT_NEAR(c.GetTimeTicks(), static_cast<double>(nivex::GetNowMillisecond()), 2.0);
+  EXPECT_LT(restarted, later);  // counted from the restart, not from construction
+  EXPECT_NEAR(c.GetTimeTicks(), static_cast<double>(nivex::GetNowMillisecond()), 50.0);
 }
 
 TEST(TimeStamp, AgreesWithTheWallClock) {

@@ -87,7 +87,7 @@ TEST_F(ExchangeTest, ReplyPiecesAreJoinedUpToTheCarriageReturn) {
 
 TEST_F(ExchangeTest, NoCompleteReplyTimesOut) {
   // A negative time-out sends the command and fails at the first look.
-  for (const auto& [timeoutMs, limitMs] : {std::pair{300, 800}, std::pair{-1, 100}}) {
+  for (const auto& [timeoutMs, limitMs] : {std::pair{300, 800}, std::pair{-1, 500}}) {
     char reply[256] = "untouched";
     _ClearLastError();
     const long long t0 = NowMs();
@@ -208,7 +208,7 @@ TEST_F(ExchangeTest, IsDataAvailable2) {
   Send("x");
   const long long t0 = NowMs();
   EXPECT_GT(model_.IsDataAvailable_2(host_, 3), 0);
-  EXPECT_LT(NowMs() - t0, 100);
+  EXPECT_LT(NowMs() - t0, 1000);  // at once, not after the 3 s
   EXPECT_EQ(model_.IsDataAvailable_2(-1, 0), -1);
   EXPECT_EQ(_GetLastError(), EBADF);
 }

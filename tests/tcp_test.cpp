@@ -60,7 +60,7 @@ TEST(Tcp, ConnectsNonBlockingAndPollsReadability) {
   EXPECT_TRUE(fcntl(p.kit, F_GETFD) & FD_CLOEXEC);
   const long long t0 = NowMs();
   EXPECT_EQ(IsDataAvailable(p.kit, 0), 0);
-  EXPECT_LT(NowMs() - t0, 50);
+  EXPECT_LT(NowMs() - t0, 500);
   ASSERT_EQ(send(p.peer, "x", 1, 0), 1);
   EXPECT_EQ(IsDataAvailable(p.kit, 1), 1);
   errno = 0;
