@@ -137,6 +137,10 @@ class HighSpeedModel : public MODEL {
   // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails or
   // a field is not a digit.
   int QueryScanDigits(int* digits, int count);
+  // GetScanParam's first step: every output given (else 0 with 0x1300C).
+  static int ScanOutputsGiven(const short* chCnt, const short* gain, const short* trig,
+                              const int* rate, const unsigned int* target, const short* M,
+                              const short* A);
   // What SetScanParam does once the module took its "~01P" command: after 1 ms, a new gain
   // code (gain >= 0 and not the cached one) reloads the calibration (the outcome is not
   // examined) and is cached; the channel count, trigger mode and transfer mode are cached;

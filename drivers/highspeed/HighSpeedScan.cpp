@@ -166,6 +166,15 @@ int HighSpeedModel::QueryScanDigits(int* digits, int count) {
   return 1;
 }
 
+int HighSpeedModel::ScanOutputsGiven(const short* chCnt, const short* gain, const short* trig,
+                                     const int* rate, const unsigned int* target, const short* M,
+                                     const short* A) {
+  if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
+      target == nullptr || M == nullptr || A == nullptr)
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  return 1;
+}
+
 void HighSpeedModel::KeepScanSetup(int gain, short chCnt, short trig, short M) {
   msleep(1);
   if (gain >= 0 && static_cast<unsigned short>(gain) != gainCode) {

@@ -94,9 +94,7 @@ int RX5K10::SetScanParam(short chCnt, short gain, short trig, int rate, unsigned
 
 int RX5K10::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
                          unsigned int* target, short* M, short* A) {
-  if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
-      target == nullptr || M == nullptr || A == nullptr)
-    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  if (!ScanOutputsGiven(chCnt, gain, trig, rate, target, M, A)) return 0;
   int d[4] = {};  // "!01G%dC%dT%dM%d"
   if (!QueryScanDigits(d, 4)) return 0;
   const int g = d[0], c = d[1], t = d[2], m = d[3];

@@ -49,9 +49,7 @@ int RXBN500::SetScanParam(short chCnt, short gain, short trig, int rate, unsigne
 
 int RXBN500::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
                           unsigned int* target, short* M, short* A) {
-  if (chCnt == nullptr || gain == nullptr || trig == nullptr || rate == nullptr ||
-      target == nullptr || M == nullptr || A == nullptr)
-    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  if (!ScanOutputsGiven(chCnt, gain, trig, rate, target, M, A)) return 0;
   int d[3] = {};  // "!01C%dT%dM%d"
   if (!QueryScanDigits(d, 3)) return 0;
   const int c = d[0], t = d[1], m = d[2];
