@@ -73,7 +73,8 @@ int ModelLog::Calibrate_HEX(int code, int channel, int gainCode, int* out) const
     return 1;
   }
   if (NameIs(name, "RX-BN500")) {
-    *out = calib::CalibrateBN(code, offsetTable[channel], rangeTable[channel]);
+    *out = calib::CalibrateBN(code, offsetTable[channel], rangeTable[channel],
+                              calib::BnScale::kTimesRangeOver10k);
     return 1;
   }
   return 1;

@@ -2,7 +2,8 @@
 // that wrote it, the scan settings and per-channel calibration of its ".config" file, the open
 // data file) and the conversions of its raw codes into calibrated codes and volts. The
 // conversions are the ones of the live drivers (framework/Calibration.h), so a code read back
-// from a log converts exactly as the same code read live.
+// from a log converts exactly as the same code read live (RXBN500 calibrated codes aside: the
+// log scales them its own way, one 24-bit step apart for some codes).
 //
 // Every ModelLog in existence is registered, so an exported function can tell a stored-log
 // handle from any other pointer without reading through it.

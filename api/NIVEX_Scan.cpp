@@ -1,5 +1,6 @@
 // The exported functions of the scan setup: scan parameters, analog and delay triggers and
 // the sync-in frame layout.
+#include <algorithm>
 #include <climits>
 
 #include "api/NIVEX_Frame.h"
@@ -24,12 +25,22 @@ void Clear(T* p) {
   if (p != nullptr) *p = T{};
 }
 
+// The most analog inputs of any module type: as many per-channel entries as an unknown
+// handle's caller can have meant.
+int MostInputs() {
+  int most = 0;
+  for (const nivex::WRXmodule& row : nivex::WRXMODULE)
+    if (row.AI > most) most = row.AI;
+  return most;
+}
+
 }  // namespace
 }  // namespace nivex::api
 
 using nivex::MODEL;
 using nivex::api::BadArgument;
 using nivex::api::Clear;
+using nivex::api::MostInputs;
 using nivex::api::Narrow;
 using nivex::api::WithDevice;
 
@@ -84,11 +95,11 @@ QZ_API int QZ_GetAIAnalogTriggerParam(void* handle, int* type, char* enable, flo
       handle,
       [&] {
         Clear(type), Clear(pre), Clear(post);
-        for (int i = 0; i < n; ++i) {
-          if (enable != nullptr) enable[i] = 0;
-          if (high != nullptr) high[i] = 0.0f;
-          if (low != nullptr) low[i] = 0.0f;
-        }
+        // Only the arrays given, and no more entries than any type has.
+        const int entries = std::min(n, MostInputs());
+        if (enable != nullptr) std::fill_n(enable, std::max(entries, 0), '\0');
+        if (high != nullptr) std::fill_n(high, std::max(entries, 0), 0.0f);
+        if (low != nullptr) std::fill_n(low, std::max(entries, 0), 0.0f);
       },
       [&](MODEL& d) { return d.GetAIAnalogTriggerParam(type, enable, high, low, n, pre, post); });
 }

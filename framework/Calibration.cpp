@@ -6,7 +6,9 @@
 // small code with a negative offset stays small instead of wrapping to full scale.
 #include "framework/Calibration.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace nivex::calib {
 namespace {
@@ -137,9 +139,12 @@ float Volts24(int32_t calibrated, float fullScale) {
   return v;
 }
 
-int32_t CalibrateBN(int code, int32_t offset, uint32_t gainMilli) {
+int32_t CalibrateBN(int code, int32_t offset, uint32_t gainMilli, BnScale scale) {
   const int64_t v = static_cast<int64_t>(SignExtend24(code)) + offset;
-  const float f = static_cast<float>(v) * (static_cast<float>(gainMilli) / 10000.0f);
+  const float fv = static_cast<float>(v);
+  const float f = scale == BnScale::kGainTimesTenth
+                      ? (static_cast<float>(gainMilli) / 1000.0f) * (fv / 10.0f)
+                      : fv * (static_cast<float>(gainMilli) / 10000.0f);
   if (v < 1) {
     if (256.0f * f < -2147483648.0f) return INT32_MIN;
   } else if (256.0f * f >= 2147483648.0f) {
@@ -151,6 +156,26 @@ int32_t CalibrateBN(int code, int32_t offset, uint32_t gainMilli) {
 float VoltsBN(int code, int32_t offset, uint32_t gainMilli) {
   const int64_t v = static_cast<int64_t>(SignExtend24(code)) + offset;
   return static_cast<float>(v) * (static_cast<float>(gainMilli) / 1000.0f) / 8388607.0f;
+}
+
+bool CodeOfVoltsBN(float volts, int32_t offset, uint32_t gainMilli, int32_t* code) {
+  if (gainMilli == 0 || std::isnan(volts)) return false;
+  constexpr int64_t kMin = -0x800000, kMax = 0x7FFFFF;
+  // The exact inverse in double, held to the code range; then the neighbour whose volts in
+  // the conversion's own float arithmetic lie nearest.
+  const double gain = static_cast<float>(gainMilli) / 1000.0f;
+  double exact = static_cast<double>(volts) * 8388607.0 / gain - offset;
+  exact = std::min(std::max(exact, static_cast<double>(kMin)), static_cast<double>(kMax));
+  const int64_t guess = std::llround(exact);
+  int64_t best = guess;
+  double bestError = HUGE_VAL;
+  for (int64_t c = std::max(guess - 2, kMin); c <= std::min(guess + 2, kMax); ++c) {
+    const double error = std::fabs(
+        static_cast<double>(VoltsBN(static_cast<int>(c & 0xFFFFFF), offset, gainMilli)) - volts);
+    if (error < bestError) best = c, bestError = error;
+  }
+  *code = static_cast<int32_t>(best);
+  return true;
 }
 
 }  // namespace nivex::calib

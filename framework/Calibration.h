@@ -1,5 +1,6 @@
 // The conversions of raw module codes into calibrated codes and volts, in one place for the
-// live drivers, the scan path and the stored-log reader, so every path gives the same values.
+// live drivers, the scan path and the stored-log reader, so every path gives the same values
+// (but for the RXBN500 calibrated codes, which each path rounds its own way, see BnScale).
 // Plain arithmetic on values the caller passes in: no allocation, no state, no error codes
 // (the callers check channel and gain code before they look up the values passed here).
 #pragma once
@@ -41,10 +42,21 @@ float Volts24(int32_t calibrated, float fullScale);
 
 // ---------------------------------------------------------------- RXBN500 (24-bit)
 // gainMilli is the calibration gain x 1000 as the module reports it (10000 = 10.0 = unity).
-// (sign-extended code + offset) x gain / 10, as a 24-bit value in the upper three bytes of
-// the result; a value beyond the 24-bit range saturates to 0x7FFFFF00 or 0x80000000.
-int32_t CalibrateBN(int code, int32_t offset, uint32_t gainMilli);
+// How the calibrated code applies it; the two round differently (for about a tenth of the
+// codes, by one 24-bit step), and each path keeps its own:
+enum class BnScale {
+  kGainTimesTenth,    // live devices: gain x (v / 10), the gain held as a float in volts
+  kTimesRangeOver10k  // stored logs: v x (gain x 1000 / 10000)
+};
+// (sign-extended code + offset) x gain / 10 in single precision, truncated, as a 24-bit value
+// in the upper three bytes of the result; a value beyond the 24-bit range saturates to
+// 0x7FFFFF00 or 0x80000000.
+int32_t CalibrateBN(int code, int32_t offset, uint32_t gainMilli, BnScale scale);
 // Volts: (sign-extended code + offset) x gain / 8388607.
 float VoltsBN(int code, int32_t offset, uint32_t gainMilli);
+// The inverse of VoltsBN: the code in -0x800000..0x7FFFFF whose volts lie nearest to volts
+// (the nearest end of the range beyond it). false, *code unchanged, for a zero gain or a
+// volts value that is not a number.
+bool CodeOfVoltsBN(float volts, int32_t offset, uint32_t gainMilli, int32_t* code);
 
 }  // namespace nivex::calib

@@ -112,9 +112,10 @@ int MODEL::SetAIAnalogTriggerParam(int, char*, float*, float*, int, unsigned int
 int MODEL::GetAIAnalogTriggerParam(int* type, char* channels, float* levels1, float* levels2,
                                    int n, unsigned int* pre, unsigned int* post) {
   Clear(type);
-  ClearN(channels, n);
-  ClearN(levels1, n);
-  ClearN(levels2, n);
+  const int entries = n < module.AI ? n : module.AI;  // no more than the type has
+  ClearN(channels, entries);
+  ClearN(levels1, entries);
+  ClearN(levels2, entries);
   Clear(pre);
   Clear(post);
   return NotImplemented();

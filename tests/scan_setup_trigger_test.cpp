@@ -126,7 +126,7 @@ TEST(AnalogTrigger, LevelsSaturateAtTheCodeRange) {
   const Case cases[] = {
       {Model::RX5K10, 0, 5.0f, -100, 0x7FFF, 0},             // +5 V would give 32866
       {Model::RX5K30, 1, 10.0f, 0, 0x7FFFFF, 0x800000},      // exactly full scale
-      {Model::RXBN500, 2, 10.0f, -100, 0x7FFFFF, 0x800000},  // -10 V would wrap to 0x7FFF39
+      {Model::RXBN500, 2, 10.0f, -100, 0x7FFFFF, 0x800065},  // +10 V lies 100 codes beyond
   };
   for (const Case& c : cases) {
     Device d(c.model);
@@ -229,7 +229,8 @@ TEST(AnalogTrigger, ReadBackRefusals) {
   EXPECT_TRUE(
       FailsWith(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 9, &pre, &post, &reserved),
                 QZ_ERR_INVALID_VALUE));
-  EXPECT_EQ(t + static_cast<int>(pre + post + reserved) + en[8], 0);
+  EXPECT_EQ(t + static_cast<int>(pre + post + reserved) + en[7], 0);
+  EXPECT_EQ(en[8], 1);  // beyond the type's inputs
 
   for (const char* reply : {"!01XM4L00000001R00000002", "!01XM0L0000000", "?01"}) {
     d.Fault("~01XM", FaultKind::Reply, reply);

@@ -50,7 +50,7 @@ int Expected(Model m, int32_t raw, const CalEntry& e, int gain) {
                          calib::kRx5k30FullScale[gain], &v);
       return v;
     default:
-      return calib::CalibrateBN(raw, e.offset, e.gain);
+      return calib::CalibrateBN(raw, e.offset, e.gain, calib::BnScale::kGainTimesTenth);
   }
 }
 

@@ -222,7 +222,8 @@ int HighSpeedModel::Calibrate_HEX(int code, int channel, int gain, int* out) {
       return 1;
     }
     case kIdRXBN500:
-      *out = calib::CalibrateBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
+      *out = calib::CalibrateBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel],
+                                calib::BnScale::kGainTimesTenth);
       return 1;
     default:
       return NotImplemented();

@@ -368,7 +368,8 @@ int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float
     *type = 0;
     *pre = 0;
     *post = 0;
-    for (int i = 0; i < n; ++i) {
+    // No more entries than the type has: n may be anything up to INT_MAX.
+    for (int i = 0; i < n && i < ai; ++i) {
       enable[i] = 0;
       high[i] = 0.0f;
       low[i] = 0.0f;
@@ -410,15 +411,15 @@ int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float
 
   const int32_t maxCode = (1 << (bits - 1)) - 1;
   const int32_t minCode = -maxCode - 1;
-  // The disabled pattern of the type just read. An enabled channel whose levels are exactly
-  // this pattern cannot be told apart and reads back as disabled.
-  const int32_t offHigh = t == 3 ? minCode : maxCode;
-  const int32_t offLow = t == 3 ? maxCode : minCode;
+  // A channel is off when its pair is (max, min), under every type, or under type 3 also its
+  // own swapped pattern (min, max). An enabled channel whose levels are exactly such a
+  // pattern cannot be told apart and reads back as disabled.
   const uint32_t mask = bits == 16 ? 0xFFFFu : 0xFFFFFFu;
   // Every channel read now holds the module's levels, also those beyond n: a later set of
   // fewer channels sends them back as they are.
   for (int i = 0; i < ai; ++i)
-    triggerLevelSet[i] = !(rawHigh[i] == offHigh && rawLow[i] == offLow);
+    triggerLevelSet[i] = !((rawHigh[i] == maxCode && rawLow[i] == minCode) ||
+                           (t == 3 && rawHigh[i] == minCode && rawLow[i] == maxCode));
   for (int i = 0; i < n; ++i) {
     if (!triggerLevelSet[i]) {
       enable[i] = 0;

@@ -1,6 +1,7 @@
 // RXBN500: scan parameters and analog triggers.
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RXBN500_Class.h"
+#include "framework/Calibration.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
@@ -12,13 +13,9 @@ constexpr unsigned int kMaxTarget = 15000000;
 constexpr int64_t kMaxContinuousLoad = 170664;
 constexpr float kLevelLimit = 10.0f;
 
+// The code whose read-back gives the level again (the exact inverse of the conversion).
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
-  const float G = self.cal.bnGain[ch];
-  const int32_t O = self.cal.bnOffset[ch];
-  if (G == 0.0f) return 0;
-  const float span = static_cast<float>(int64_t{0x7FFFFF} - O);
-  *raw = SaturateCode(volts * span / G + static_cast<float>(O), 24);
-  return 1;
+  return calib::CodeOfVoltsBN(volts, self.cal.bnOffset[ch], self.cal.bnGainMilli[ch], raw);
 }
 
 }  // namespace
