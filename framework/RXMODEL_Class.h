@@ -105,6 +105,11 @@ class MODEL {
   int SendRec2(int sock, char* command, char* reply, int timeoutMs);
   // SendRec2 with the size of the caller's reply buffer.
   int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize);
+  // The exchange of a command the module answers with nothing (the reboots): as SendRec up to
+  // the send (a reply the connection still owes is waited for and discarded first), then 1
+  // without waiting for a reply; 0 with 0x1700A (send) or 0x1300C (null, or longer than 254
+  // characters). The connection owes nothing afterwards.
+  int SendOnly(int sock, const char* command);
   int IsDataAvailable_2(int sock, int seconds);
 
   // ---------------------------------------------------------------- virtual slots 2-103
@@ -274,6 +279,14 @@ class MODEL {
   int cmdPort;
   // Held by SendRec for a whole exchange.
   std::mutex exchangeMutex;
+  // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
+  // socket and that socket's identity) and the time-out that expired.
+  struct OwedReply {
+    bool due = false;
+    int sock = -1;
+    unsigned long long connection = 0;
+    int timeoutMs = 0;
+  } owedReply;
 
  protected:
   // What every default ends with: error 0xFFFFF, result 0.

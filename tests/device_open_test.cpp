@@ -229,6 +229,27 @@ TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
     ASSERT_TRUE(d.ok());
     EXPECT_EQ(d.As<RX5K10>().cal.gain[2][0], 0);
   }
+  // A reply that comes after its read timed out answers no later read: its entry stays zero,
+  // the next ones hold the answers to their own commands.
+  {
+    Device d(Model::RX5K30, nullptr, [](emu::Emulator& e) {
+      for (int g = 0; g < 3; ++g) {
+        emu::CalEntry c = e.Calibration(0, g);
+        c.gain = 0x8001u + g;
+        c.offset = -1 - g;
+        e.SetCalibration(0, g, c);
+      }
+      emu::Fault late = MakeFault("$01RI1C0G0", FaultKind::Delay);
+      late.delayMs = 1300;
+      e.AddFault(late);
+    });
+    ASSERT_TRUE(d.ok());
+    const HighSpeedCalibration& cal = d.As<RX5K30>().cal;
+    for (int g = 0; g < 3; ++g) {
+      EXPECT_EQ(cal.gain[0][g], g == 0 ? 0 : 0x8001 + g) << g;
+      EXPECT_EQ(cal.offset[0][g], g == 0 ? 0 : -1 - g) << g;
+    }
+  }
   EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
 
