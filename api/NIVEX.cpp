@@ -103,7 +103,7 @@ QZ_API void* QZ_Device_Create(const char* connection) {
     api::BadArgument();
     return nullptr;
   }
-  return nivex::RX5K10_AddClient(c.ip, c.cmdPort, c.dataPort);
+  return api::HandleOf(nivex::RX5K10_AddClient(c.ip, c.cmdPort, c.dataPort));
 }
 
 QZ_API int QZ_Device_Release(void* handle) {

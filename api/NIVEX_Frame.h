@@ -1,7 +1,7 @@
 // The frame every exported function that takes a device handle shares:
-//   1. the handle check (pointer identity against the registry; never a read through the
-//      handle): an unknown handle clears the function's listed outputs, sets 0x1300A and
-//      gives 0;
+//   1. the handle check (the value against the handles the registry issued to the open
+//      devices; never a read through the handle): an unknown or released handle clears the
+//      function's listed outputs, sets 0x1300A and gives 0;
 //   2. the function's own argument checks;
 //   3. exactly one virtual operation of the device;
 //   4. its result, or 1 for the functions whose result is 1 for every valid handle.
@@ -24,11 +24,12 @@
 
 namespace nivex::api {
 
-// The device behind handle, or null (nothing else done) when handle is not a registered
-// device.
-inline MODEL* DeviceOf(void* handle) {
-  return GetDeviceHandle(handle) ? static_cast<MODEL*>(handle) : nullptr;
-}
+// The device behind handle, or null (nothing else done) when handle is not the handle of a
+// registered device.
+inline MODEL* DeviceOf(void* handle) { return QZList->device_of(handle); }
+
+// The handle callers get for a device just opened (null for null).
+inline void* HandleOf(MODEL* dev) { return QZList->handle_of(dev); }
 
 // Sets 0x1300A and gives 0: the answer to an unknown handle.
 inline int InvalidHandle() {

@@ -105,6 +105,11 @@ class MODEL {
   int SendRec2(int sock, char* command, char* reply, int timeoutMs);
   // SendRec2 with the size of the caller's reply buffer.
   int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize);
+  // The exchange of a command the module answers with nothing (the reboots): as SendRec up to
+  // the send (a reply the connection still owes is waited for and discarded first), then 1
+  // without waiting for a reply; 0 with 0x1700A (send) or 0x1300C (null, or longer than 254
+  // characters). The connection owes nothing afterwards.
+  int SendOnly(int sock, const char* command);
   int IsDataAvailable_2(int sock, int seconds);
 
   // ---------------------------------------------------------------- virtual slots 2-103
@@ -274,6 +279,14 @@ class MODEL {
   int cmdPort;
   // Held by SendRec for a whole exchange.
   std::mutex exchangeMutex;
+  // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
+  // socket and that socket's identity) and the time-out that expired.
+  struct OwedReply {
+    bool due = false;
+    int sock = -1;
+    unsigned long long connection = 0;
+    int timeoutMs = 0;
+  } owedReply;
 
  protected:
   // What every default ends with: error 0xFFFFF, result 0.
@@ -296,10 +309,16 @@ class MODEL {
 struct tcpNode {
   char ip[20];      // the device's address text, zero-filled
   void* obj;        // the device object itself (compared, never dereferenced)
+  uintptr_t handle;  // the handle issued for it
   tcpNode* next;
 };
 
 // The open devices. Every operation takes the registry's lock.
+//
+// Each registration issues the device a handle, the value callers hold: an odd number counting
+// up that no registration issues again, so a released handle stays unknown even when a later
+// device object gets the released one's address. Being odd, it is never the address of a
+// device object; it is only compared, never followed.
 template <class T>
 class SocketList {
  public:
@@ -320,6 +339,21 @@ class SocketList {
     if (ip == nullptr) return 0;
     std::lock_guard<std::mutex> lock(mutex_);
     return find_ip(ip) != nullptr ? 1 : 0;
+  }
+  // The handle issued for obj, null when obj is not registered.
+  void* handle_of(T* obj) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tcpNode* n = obj != nullptr ? find_node(obj) : nullptr;
+    return n != nullptr ? reinterpret_cast<void*>(n->handle) : nullptr;
+  }
+  // The registered device this handle was issued for, null for any other value.
+  T* device_of(const void* handle) {
+    const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
+    if ((h & 1) == 0) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (tcpNode* n = head_; n != nullptr; n = n->next)
+      if (n->handle == h) return static_cast<T*>(n->obj);
+    return nullptr;
   }
   // 1 when obj is this very registered object, else 0. Never dereferences obj.
   int check_Socket_Obj(T* obj) {
@@ -378,6 +412,7 @@ class SocketList {
     const char* ip = obj->IP;
     for (size_t i = 0; i + 1 < sizeof(node->ip) && ip[i] != '\0'; ++i) node->ip[i] = ip[i];
     node->obj = obj;
+    node->handle = (++issued_ << 1) | 1;
     if (head_ == nullptr) {
       head_ = node;
     } else {
@@ -392,6 +427,7 @@ class SocketList {
   std::mutex mutex_;
   int count_ = 0;
   tcpNode* head_ = nullptr;
+  uintptr_t issued_ = 0;  // handles issued so far
 };
 
 // One stored log: its data file and its ".config" file (empty when none was found).

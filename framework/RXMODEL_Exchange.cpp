@@ -2,11 +2,13 @@
 //
 // Each exchange holds the device's exchange lock from the drain to the reply, so the
 // application and the device's worker never receive each other's replies. Before the command
-// goes out, whatever is still waiting on the socket (a late reply to an earlier command that
-// timed out) is discarded. The reply is collected piece by piece until a piece ends in CR;
-// the wait is a poll() on the time that is left, so a reply is taken as soon as it arrives.
+// goes out, a reply the connection still owes (the one of an earlier command that timed out)
+// is waited for and discarded, and whatever else is waiting on the socket is dropped. The
+// reply is collected piece by piece until a piece ends in CR; the wait is a poll() on the time
+// that is left, so a reply is taken as soon as it arrives.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -50,16 +52,52 @@ struct Collected {
   }
 };
 
-// Sends command (len characters, no CR) with a CR and collects the reply into `got` until a
-// received piece ends in CR. The caller holds the exchange lock. 1 on success; 0 with 0x1700A
-// for a failed or short send, 0x17002 when no complete reply came within timeoutMs (or the
-// connection ended or failed, after which none can come).
-int Transact(Chronum& clock, int sock, const char* command, size_t len, int timeoutMs,
-                    Collected& got) {
+// Receives pieces on sock, each into got (dropped when got is null), until one ends in CR or
+// more than timeoutMs have passed since start. True when the CR came; false on time-out and
+// when the connection ended or failed (no reply can come then).
+bool ReceiveLine(Chronum& clock, int sock, double start, int timeoutMs, Collected* got) {
+  for (;;) {
+    const double elapsed = clock.GetTimeTicks() - start;
+    if (elapsed > timeoutMs) return false;
+    const int ready = detail::WaitReadable(sock, WaitMs(timeoutMs, elapsed));
+    if (ready < 0) return false;  // the socket itself is unusable: no reply can come
+    if (ready == 0) continue;
+    char piece[kLineSize];
+    const ssize_t n = recv(sock, piece, sizeof(piece), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      return false;  // connection reset or failed
+    }
+    if (n == 0) return false;  // the module closed the connection
+    if (got != nullptr) got->Append(piece, static_cast<size_t>(n));
+    if (piece[n - 1] == '\r') return true;
+  }
+}
+
+// Tells the connection behind a socket from a later one that reuses its descriptor number.
+unsigned long long ConnectionOf(int sock) {
+  struct stat st;
+  return fstat(sock, &st) == 0 ? static_cast<unsigned long long>(st.st_ino) : 0;
+}
+
+// Sends command (len characters, no CR) with a CR and, unless got is null (the module sends no
+// reply), collects the reply into `got` until a received piece ends in CR. The caller holds the
+// exchange lock. Before the command goes out, a reply the connection still owes is waited for
+// (at most as long as the time-out that expired for it) and discarded, and whatever else waits
+// is dropped. 1 on success; 0 with 0x1700A for a failed or short send, 0x17002 when no complete
+// reply came within timeoutMs (or the connection ended or failed, after which none can come);
+// the connection then owes that reply.
+int Transact(MODEL::OwedReply& owed, Chronum& clock, int sock, const char* command, size_t len,
+             int timeoutMs, Collected* got) {
   char line[kLineSize];
   std::memcpy(line, command, len);
   line[len] = '\r';
 
+  if (owed.due && owed.sock == sock) {
+    if (owed.connection == ConnectionOf(sock))
+      ReceiveLine(clock, sock, clock.GetTimeTicks(), owed.timeoutMs, nullptr);
+    owed = MODEL::OwedReply{};
+  }
   const double start = clock.GetTimeTicks();
   tcp_drain(sock);
   const ssize_t sent = tcp_send(sock, line, len + 1);
@@ -67,23 +105,8 @@ int Transact(Chronum& clock, int sock, const char* command, size_t len, int time
     _SetLastError(QZ_ERR_DEVICE_SEND);
     return 0;
   }
-
-  for (;;) {
-    const double elapsed = clock.GetTimeTicks() - start;
-    if (elapsed > timeoutMs) break;
-    const int ready = detail::WaitReadable(sock, WaitMs(timeoutMs, elapsed));
-    if (ready < 0) break;  // the socket itself is unusable: no reply can come
-    if (ready == 0) continue;
-    char piece[kLineSize];
-    const ssize_t n = recv(sock, piece, sizeof(piece), MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      break;  // connection reset or failed
-    }
-    if (n == 0) break;  // the module closed the connection
-    got.Append(piece, static_cast<size_t>(n));
-    if (piece[n - 1] == '\r') return 1;
-  }
+  if (got == nullptr || ReceiveLine(clock, sock, start, timeoutMs, got)) return 1;
+  owed = MODEL::OwedReply{true, sock, ConnectionOf(sock), timeoutMs};
   _SetLastError(QZ_ERR_DEVICE_READ_TIMEOUT);
   return 0;
 }
@@ -113,8 +136,8 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   Collected got{buf, sizeof(buf)};
   {
     std::lock_guard<std::mutex> lock(exchangeMutex);
-    if (!Transact(*watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
-                          got))
+    if (!Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
+                  &got))
       return 0;
   }
   // The joined reply without its final CR, at most 255 characters.
@@ -123,6 +146,14 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   std::memcpy(reply, buf, n);
   reply[n] = '\0';
   return 1;
+}
+
+int MODEL::SendOnly(int sock, const char* command) {
+  const long len = CheckedCommandLength(command, command);  // there is no reply buffer
+  if (len < 0) return 0;
+  std::lock_guard<std::mutex> lock(exchangeMutex);
+  return Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), 0,
+                  nullptr);
 }
 
 int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ...) {
@@ -161,8 +192,8 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t 
   int ok;
   {
     std::lock_guard<std::mutex> lock(exchangeMutex);
-    ok = Transact(*watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
-                          got);
+    ok = Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
+                  &got);
   }
   // The collected text loses its last four bytes (the CR and the three characters before
   // it); what remains is cut to the buffer. A failed exchange leaves what arrived, terminated.

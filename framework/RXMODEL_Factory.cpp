@@ -138,11 +138,7 @@ int RX5K10_RemoveClient(MODEL* dev) {
   return 1;
 }
 
-bool GetDeviceHandle(const void* dev) {
-  if (dev == nullptr) return false;
-  // Only the address is compared; the cast does not read through the pointer.
-  return QZList->check_Socket_Obj(static_cast<MODEL*>(const_cast<void*>(dev))) == 1;
-}
+bool GetDeviceHandle(const void* dev) { return QZList->device_of(dev) != nullptr; }
 
 int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
   if (text == nullptr || vals == nullptr) {

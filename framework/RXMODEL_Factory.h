@@ -26,8 +26,8 @@ MODEL* RX5K10_AddClient(const char* ip, int cmdPort, int dataPort);
 // not destroy the object (QZ_Device_Release does).
 int RX5K10_RemoveClient(MODEL* dev);
 
-// True when dev is a registered device object. Compares the pointer with the registered
-// objects only: an unknown, stale or garbage pointer is never dereferenced.
+// True when dev is the handle of a registered device (SocketList). Compares the value with the
+// registered handles only: an unknown, stale or garbage pointer is never dereferenced.
 bool GetDeviceHandle(const void* dev);
 
 // Reads hexadecimal groups of 8 characters from text (at most len characters, never past its

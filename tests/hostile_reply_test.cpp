@@ -162,6 +162,9 @@ int Check(Device& d, const Call& c, const std::string& what, size_t commands) {
 const Strings kHostile = {"",  "!", "?01", ">", std::string(255, 'F'), std::string(255, '9'),
                           "!01ZZZZ", "!01-1", ">ZZ"};
 
+// The module sends no reply to a reboot.
+void NoRebootReply(nivex::emu::Options& o) { o.reboot = nivex::emu::RebootBehaviour::Silent; }
+
 // A fault on every command line.
 Fault Every(FaultKind kind, const std::string& text = "", int count = -1) {
   return MakeFault("", kind, text, count, true);
@@ -171,7 +174,7 @@ Fault Every(FaultKind kind, const std::string& text = "", int count = -1) {
 // pieces and cut short by one character, every hostile reply, silence, and a module that
 // closes the connection at the call's first command.
 void Sweep(Model m) {
-  Device d(m);
+  Device d(m, NoRebootReply);
   ASSERT_TRUE(d.ok());
   const std::vector<Call>& calls = Calls();
   std::vector<int> result;
@@ -181,6 +184,10 @@ void Sweep(Model m) {
     commands.push_back(d.Take());
     replies.emplace_back();
     for (const std::string& cmd : commands.back()) {
+      if (cmd == "$01Q" || cmd == "Q") {  // a reboot is not answered
+        replies.back().emplace_back();
+        continue;
+      }
       char reply[QZ_REPLY_SIZE] = {};
       EXPECT_EQ(QZ_SendRecv(d.h(), cmd.c_str(), reply, 1000), 1) << cmd;
       replies.back().push_back(reply);
@@ -191,8 +198,9 @@ void Sweep(Model m) {
   for (size_t i = 0; i < calls.size(); ++i) {
     if (commands[i].empty()) continue;
     ++talking;
-    for (const std::string& cmd : commands[i]) {
-      Fault f = MakeFault(cmd, FaultKind::Split, "", -1);
+    for (size_t j = 0; j < commands[i].size(); ++j) {
+      if (replies[i][j].empty()) continue;
+      Fault f = MakeFault(commands[i][j], FaultKind::Split, "", -1);
       f.delayMs = 5;
       d.emu().AddFault(f);
     }
@@ -207,6 +215,7 @@ void Sweep(Model m) {
   }
   EXPECT_GT(talking, 3) << "too few calls reach the module";
   for (const std::string& reply : kHostile) {
+    d.emu().AddFault(MakeFault("$01Q", FaultKind::NoReply, "", -1));
     d.emu().AddFault(Every(FaultKind::Reply, reply));
     for (size_t i = 0; i < calls.size(); ++i)
       Check(d, calls[i], "\"" + reply + "\"", commands[i].size());
@@ -258,7 +267,7 @@ void Open(Model m) {
     SCOPED_TRACE("open with " + std::to_string(faults.size() - 1) + " sound reply, then \"" +
                  faults.back().text + "\"");
     long long start = 0;
-    Device d(m, nullptr, [&](nivex::emu::Emulator& e) {
+    Device d(m, NoRebootReply, [&](nivex::emu::Emulator& e) {
       for (const Fault& f : faults) e.AddFault(f);
       QZ_ClearLastError();
       start = NowMs();

@@ -88,6 +88,20 @@ TEST(DeviceRegistry, HandleCheckIsByIdentity) {
   list.remove_Socket_Obj(second.get());
 }
 
+TEST(DeviceRegistry, HandlesAreNeverIssuedAgain) {
+  // One object registered twice, as when a new device gets the released one's address.
+  SocketList<MODEL> list;
+  auto dev = Device("10.1.1.2");
+  list.add_Socket_Obj(dev.get());
+  void* released = list.handle_of(dev.get());
+  list.remove_Socket_Obj(dev.get());
+  list.add_Socket_Obj(dev.get());
+  EXPECT_EQ(list.device_of(released), nullptr);
+  EXPECT_EQ(list.device_of(list.handle_of(dev.get())), dev.get());
+  EXPECT_EQ(list.device_of(dev.get()), nullptr);  // an object's address is no handle
+  list.remove_Socket_Obj(dev.get());
+}
+
 TEST(DeviceRegistry, ConcurrentOpenCheckRelease) {
   SocketList<MODEL> list;
   std::vector<std::unique_ptr<Bare>> devices;

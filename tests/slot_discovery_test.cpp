@@ -39,7 +39,7 @@ struct Opened {
   ~Opened() {
     if (h != nullptr) QZ_Device_Release(h);
   }
-  SlotCarrier& dev() const { return *static_cast<SlotCarrier*>(static_cast<nivex::MODEL*>(h)); }
+  SlotCarrier& dev() const { return *static_cast<SlotCarrier*>(nivex::api::DeviceOf(h)); }
   // The slot count and the 8 card type bytes QZ_Get_Module_Count reports (0x55: untouched).
   std::vector<int> ModuleTable() const {
     int count = -1;

@@ -321,6 +321,17 @@ TEST(SlotConfig, D4071sItemSixSendsFloatBitsBySlotIndex) {
   }
 }
 
+TEST(SlotReboot, SendsWithoutWaitingForAReply) {
+  Device c(Model::D3054s, [](Options& o) { o.reboot = RebootBehaviour::Silent; });
+  QZ_ClearLastError();
+  const long long t0 = NowMs();
+  EXPECT_EQ(QZ_Reboot(c.h()), 1);
+  EXPECT_LT(NowMs() - t0, 500);
+  EXPECT_EQ(QZ_GetLastError(), 0);
+  EXPECT_TRUE(c.emu().WaitForCommands(1, 1000));
+  EXPECT_EQ(c.Take(), Strings{"$01Q"});
+}
+
 TEST(SlotVersions, HardwareVersionTexts) {
   char text[QZ_HW_VERSION_SIZE];
   {

@@ -290,8 +290,7 @@ int SlotCarrier::SetWinSize(unsigned int bytes) {
 }
 
 int SlotCarrier::ReBoot() {
-  char reply[kReplySize];
-  Exchange(cmdSock, reply, kTimeoutMs, "$01Q");
+  SendOnly(cmdSock, "$01Q");  // the module sends no reply
   return 1;
 }
 

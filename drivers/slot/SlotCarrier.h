@@ -85,7 +85,7 @@ class SlotCarrier : public MODEL {
 
   // "~01WS%1d%06lu" with 8 and bytes; the reply is not examined; 1.
   int SetWinSize(unsigned int bytes) override;
-  // "$01Q"; the outcome is not examined; 1.
+  // Sends "$01Q" and waits for no reply (the module sends none); 1.
   int ReBoot() override;
   // The slot count and one card type byte per slot (types: at least the slot count, at most 8
   // bytes); 1.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "api/NIVEX_Frame.h"
 #include "emulator/Emulator.h"
 #include "emulator/Engine.h"
 #include "framework/RXMODEL_Class.h"
@@ -42,7 +43,7 @@ class Device {
   void* h() const { return handle_; }
   emu::Emulator& emu() { return *emu_; }
   // The device object behind the handle, and the same as one of its classes.
-  MODEL& model() const { return *static_cast<MODEL*>(handle_); }
+  MODEL& model() const { return *api::DeviceOf(handle_); }
   template <class T>
   T& As() const {
     return static_cast<T&>(model());
