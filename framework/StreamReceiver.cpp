@@ -1,0 +1,100 @@
+#include "framework/StreamReceiver.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/tcp.h"
+
+namespace nivex {
+
+namespace {
+// Room in front of each receive for the bytes of a partial sample (a sample is at most 4 bytes;
+// any unit below this fits).
+constexpr size_t kCarryRoom = 64;
+}  // namespace
+
+void RingSink::Take(const uint8_t* data, size_t bytes) {
+  const WorkerSlot::Clock::time_point began = WorkerSlot::Clock::now();
+  if (ring_.Write(data, bytes).dropped && onDrop_) onDrop_();
+  worker_.SleepUntil(began + pace_);
+}
+
+StreamReceiver::StreamReceiver(WorkerSlot& worker, size_t bufferBytes,
+                               std::atomic<bool>* receiving)
+    : worker_(worker),
+      receiving_(receiving),
+      bufferBytes_(std::max(bufferBytes, kChunkBytes)),
+      buffer_(new uint8_t[kCarryRoom + bufferBytes_]) {}
+
+size_t StreamReceiver::Drain(int fd, std::chrono::milliseconds cap) {
+  if (fd < 0) return 0;
+  const WorkerSlot::Clock::time_point deadline = WorkerSlot::Clock::now() + cap;
+  size_t total = 0;
+  for (;;) {
+    const ssize_t r = recv(fd, buffer_.get(), bufferBytes_, MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return total;
+    total += static_cast<size_t>(r);
+    if (WorkerSlot::Clock::now() >= deadline) return total;
+  }
+}
+
+void StreamReceiver::Begin(int fd, const Setup& setup, SampleSink* sink) {
+  fd_ = fd;
+  setup_ = setup;
+  if (setup_.unitBytes == 0 || setup_.unitBytes >= kCarryRoom) setup_.unitBytes = 1;
+  setup_.maxReceive = std::min(std::max<size_t>(setup_.maxReceive, 1), bufferBytes_);
+  sink_ = sink;
+  carry_ = 0;
+  received_.store(0, std::memory_order_release);
+}
+
+StreamReceiver::Outcome StreamReceiver::Receive() {
+  const size_t unit = setup_.unitBytes;
+  const uint32_t received = Received();
+  size_t ask = setup_.maxReceive;
+  if (setup_.target && !setup_.chunkStream) {
+    if (received >= setup_.target) return Outcome::TargetDone;
+    const uint32_t missing = setup_.target - received;
+    if (missing < setup_.exactBelow)
+      ask = std::min<uint64_t>(ask, static_cast<uint64_t>(missing) * unit - carry_);
+  }
+  // The raw bytes of a chunk stream go to the sink as they came; only their count is carried.
+  uint8_t* const base = buffer_.get() + kCarryRoom - (setup_.chunkStream ? 0 : carry_);
+  uint8_t* const into = buffer_.get() + kCarryRoom;
+
+  if (receiving_) receiving_->store(true, std::memory_order_release);
+  const ssize_t r = recv(fd_, into, ask, 0);
+  const int err = errno;
+  if (receiving_) receiving_->store(false, std::memory_order_release);
+  if (r == 0) return Outcome::Closed;
+  if (r < 0) {
+    errno = err;
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR ? Outcome::Again
+                                                                : Outcome::Failed;
+  }
+
+  const size_t total = carry_ + static_cast<size_t>(r);
+  const uint32_t samples = static_cast<uint32_t>(total / unit);
+  const size_t whole = static_cast<size_t>(samples) * unit;
+  carry_ = total - whole;
+  received_.store(received + (setup_.chunkStream ? 1 : samples), std::memory_order_release);
+
+  const uint8_t ack[4] = {static_cast<uint8_t>(samples), static_cast<uint8_t>(samples >> 8),
+                          static_cast<uint8_t>(samples >> 16), static_cast<uint8_t>(samples >> 24)};
+  tcp_send(fd_, ack, sizeof ack);
+
+  if (setup_.chunkStream) {
+    if (sink_) sink_->Take(base, static_cast<size_t>(r));
+    return Outcome::Data;
+  }
+  if (whole && sink_) sink_->Take(base, whole);
+  // The partial sample moves to just before the next receive's bytes.
+  if (carry_) memmove(buffer_.get() + kCarryRoom - carry_, base + whole, carry_);
+  return Outcome::Data;
+}
+
+}  // namespace nivex

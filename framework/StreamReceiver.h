@@ -1,0 +1,112 @@
+// The host end of one data socket: it waits for the module's sample stream, receives it,
+// acknowledges every receive and hands whole samples, in stream order, to a sink (the host ring,
+// a log file, a slot's columns of a shared ring).
+//
+// A receive may end inside a sample. The bytes of that partial sample are carried to the front
+// of the next receive, so the sink only ever sees whole samples, the received count and each
+// acknowledgement count the samples completed so far (their sum is the whole samples received),
+// and near the end of a run with a target the receive asks for exactly the bytes still missing.
+//
+// The receive buffer is allocated once; a receive allocates nothing.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "framework/HostRing.h"
+#include "framework/WorkerSlot.h"
+
+namespace nivex {
+
+// Takes what one receive brought: whole samples (the raw bytes in chunk mode), in stream order.
+class SampleSink {
+ public:
+  virtual void Take(const uint8_t* data, size_t bytes) = 0;
+
+ protected:
+  ~SampleSink() = default;
+};
+
+// The host ring as a sink. After each write it pauses until `pace` after the write began (on the
+// monotonic clock, outside the ring's lock, ended early by a stop). onDrop, when given, runs on
+// the worker after a write that dropped bytes (the ring has set its overflow bit).
+class RingSink final : public SampleSink {
+ public:
+  RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr)
+      : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)) {}
+  void SetPace(std::chrono::microseconds pace) { pace_ = pace; }
+  void Take(const uint8_t* data, size_t bytes) override;
+
+ private:
+  HostRing& ring_;
+  WorkerSlot& worker_;
+  std::function<void()> onDrop_;
+  std::chrono::microseconds pace_{1000};
+};
+
+class StreamReceiver {
+ public:
+  static constexpr size_t kChunkBytes = 29200;  // the largest receive of a high-speed device
+  static constexpr uint32_t kExactBelow = 1460;
+
+  // What a run receives.
+  struct Setup {
+    unsigned unitBytes = 2;          // sample size: the unit of counting, carry and acknowledgement
+    size_t maxReceive = kChunkBytes;  // bytes asked for per receive (at most the buffer)
+    uint32_t target = 0;              // samples the run is to receive; 0 = none
+    uint32_t exactBelow = kExactBelow;  // fewer samples missing than this: ask exactly for them
+    bool chunkStream = false;  // count receives, not samples; hand the raw bytes, ask maxReceive
+  };
+
+  // How one receive ended.
+  enum class Outcome {
+    Data,        // bytes arrived: counted, acknowledged, whole samples handed to the sink
+    Again,       // nothing to take after all (EAGAIN, EINTR): wait again
+    Closed,      // the module closed the connection (0 bytes on a non-empty request)
+    Failed,      // the receive failed (errno set)
+    TargetDone,  // the target has been received: nothing is asked for
+  };
+
+  // bufferBytes: the receive buffer, at least kChunkBytes (a slot carrier's is larger). receiving
+  // (may be null) is set around each socket receive, for the device's busy test.
+  explicit StreamReceiver(WorkerSlot& worker, size_t bufferBytes = kChunkBytes,
+                          std::atomic<bool>* receiving = nullptr);
+  StreamReceiver(const StreamReceiver&) = delete;
+  StreamReceiver& operator=(const StreamReceiver&) = delete;
+
+  // Discards what is waiting on fd now, until it is empty or cap has passed. Returns the bytes
+  // discarded. For the start, before the worker runs.
+  size_t Drain(int fd, std::chrono::milliseconds cap);
+
+  // Starts a run on fd: the count and the carry are zeroed. sink may be null (nothing kept).
+  void Begin(int fd, const Setup& setup, SampleSink* sink);
+
+  // Waits (on the worker) up to ms for the socket to become readable or for a stop.
+  WaitResult Wait(long ms) { return worker_.WaitReadable(fd_, ms); }
+
+  // One receive: takes what the socket holds, counts it, sends the acknowledgement (4 bytes,
+  // little-endian; its result is not examined) and hands the whole samples to the sink.
+  Outcome Receive();
+
+  // Samples completed in this run (receives in chunk mode). Any thread.
+  uint32_t Received() const { return received_.load(std::memory_order_acquire); }
+  // Bytes of a partial sample waiting for the rest.
+  size_t Carried() const { return carry_; }
+
+ private:
+  WorkerSlot& worker_;
+  std::atomic<bool>* receiving_;
+  size_t bufferBytes_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  int fd_ = -1;
+  Setup setup_;
+  SampleSink* sink_ = nullptr;
+  size_t carry_ = 0;
+  std::atomic<uint32_t> received_{0};
+};
+
+}  // namespace nivex

@@ -1,0 +1,141 @@
+#include "framework/WorkerSlot.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <system_error>
+
+namespace nivex {
+
+namespace {
+
+// The time left until deadline as a ppoll time-out (0 when it has passed).
+timespec Left(WorkerSlot::Clock::time_point deadline) {
+  const auto left = deadline - WorkerSlot::Clock::now();
+  const long long ns =
+      left.count() > 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() : 0;
+  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+// The slot whose worker runs on this thread.
+thread_local const WorkerSlot* tCurrentSlot = nullptr;
+
+}  // namespace
+
+WorkerSlot::~WorkerSlot() { Stop(std::chrono::milliseconds(0)); }
+
+bool WorkerSlot::Busy() const {
+  return exists_.load(std::memory_order_acquire) &&
+         !(Kind() == WorkerKind::Download && Finished());
+}
+
+void WorkerSlot::Run(std::function<void()> body) {
+  tCurrentSlot = this;
+  body();
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    finished_.store(true, std::memory_order_release);
+  }
+  ended_.notify_all();
+}
+
+void WorkerSlot::JoinLocked() {
+  thread_.join();
+  close(wake_);
+  wake_ = -1;
+  run_.store(false, std::memory_order_release);
+  kind_.store(WorkerKind::None, std::memory_order_release);
+  exists_.store(false, std::memory_order_release);
+}
+
+bool WorkerSlot::Start(WorkerKind kind, std::function<void()> body) {
+  if (kind == WorkerKind::None || !body) return false;
+  std::lock_guard<std::mutex> lock(control_);
+  if (thread_.joinable()) {
+    if (Kind() != WorkerKind::Download || !Finished()) return false;
+    JoinLocked();
+  }
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0) return false;
+  finished_.store(false, std::memory_order_release);
+  run_.store(true, std::memory_order_release);
+  kind_.store(kind, std::memory_order_release);
+  try {
+    thread_ = std::thread(&WorkerSlot::Run, this, std::move(body));
+  } catch (const std::system_error&) {
+    close(wake_);
+    wake_ = -1;
+    run_.store(false, std::memory_order_release);
+    kind_.store(WorkerKind::None, std::memory_order_release);
+    return false;
+  }
+  exists_.store(true, std::memory_order_release);
+  return true;
+}
+
+WorkerKind WorkerSlot::Stop(std::chrono::milliseconds bound, bool* endedInTime) {
+  if (endedInTime) *endedInTime = true;
+  if (tCurrentSlot == this) return WorkerKind::None;
+  std::lock_guard<std::mutex> lock(control_);
+  if (!thread_.joinable()) return WorkerKind::None;
+  const WorkerKind kind = Kind();
+  run_.store(false, std::memory_order_release);
+  const uint64_t one = 1;
+  ssize_t w;
+  do w = write(wake_, &one, sizeof one);
+  while (w < 0 && errno == EINTR);
+  bool inTime;
+  {
+    std::unique_lock<std::mutex> end(endMutex_);
+    inTime = ended_.wait_for(end, bound, [this] { return Finished(); });
+  }
+  if (endedInTime) *endedInTime = inTime;
+  JoinLocked();
+  return kind;
+}
+
+bool WorkerSlot::SleepUntil(Clock::time_point deadline) {
+  pollfd p{wake_, POLLIN, 0};
+  for (;;) {
+    const timespec left = Left(deadline);
+    const int r = ppoll(&p, 1, &left, nullptr);
+    if (r > 0) return false;
+    if (r == 0 && Clock::now() >= deadline) return true;
+    // r < 0: a signal (resume with the time left) or a failed wait (sleep on without the wake-up).
+    if (r < 0 && errno != EINTR) p.fd = -1;
+  }
+}
+
+bool WorkerSlot::SleepMs(long ms) {
+  return SleepUntil(Clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0));
+}
+
+WaitResult WorkerSlot::WaitReadable(int fd, long ms) {
+  if (fd < 0) {
+    errno = EBADF;
+    return WaitResult::Failed;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
+  pollfd p[2] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
+  for (;;) {
+    const timespec left = Left(deadline);
+    const int r = ppoll(p, 2, &left, nullptr);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return WaitResult::Failed;
+    }
+    if (p[1].revents) return WaitResult::Stopped;
+    if (p[0].revents & POLLNVAL) {
+      errno = EBADF;
+      return WaitResult::Failed;
+    }
+    if (p[0].revents) return WaitResult::Ready;
+    if (Clock::now() >= deadline) return WaitResult::TimedOut;
+  }
+}
+
+}  // namespace nivex
