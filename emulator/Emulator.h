@@ -62,7 +62,7 @@ struct Options {
   // high-speed types): decimal digits, or "" for a reply holding only its lead.
   std::string hwVersionText = "12";
 
-  // Slot carriers: the cards present (emulator/SlotCarrier.h); empty chooses the model's
+  // Slot carriers: the cards present (emulator/SlotCarrierModule.h); empty chooses the model's
   // default. D4071s: one character per position 0-7, '1' = card ("11111111"); D3054s: one
   // card character per slot ("1199").
   std::string slotLayout;

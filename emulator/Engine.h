@@ -184,6 +184,7 @@ class Engine {
   };
 
   static int Listen(const std::string& ip, int port);
+  static int KindIndex(PortKind k) { return static_cast<int>(k); }
   int64_t NowMs() const;
   void Wake();
   void Loop();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "emulator/Engine.h"
-#include "emulator/HighSpeedScan.h"
+#include "emulator/HighSpeedScanSetup.h"
 
 namespace nivex::emu {
 
@@ -49,8 +49,8 @@ class HighSpeedModule : public ModuleHandler {
   };
   IOState io;
 
-  // The scan-setup commands and their state (emulator/HighSpeedScan.h).
-  HighSpeedScan& scan() { return scan_; }
+  // The scan-setup commands and their state (emulator/HighSpeedScanSetup.h).
+  HighSpeedScanSetup& scan() { return scan_; }
 
  private:
   void BuildCommon();
@@ -65,7 +65,7 @@ class HighSpeedModule : public ModuleHandler {
 
   Model model_;
   CommandTable table_;
-  HighSpeedScan scan_{model_};
+  HighSpeedScanSetup scan_{model_};
 };
 
 }  // namespace nivex::emu

@@ -8,7 +8,7 @@
 
 #include "drivers/slot/D3054s_Class.h"
 #include "drivers/slot/D4071s_Class.h"
-#include "emulator/SlotCarrier.h"
+#include "emulator/SlotCarrierModule.h"
 #include "nivex.h"
 #include "tests/common/DeviceFixture.h"
 #include "tests/common/TestSupport.h"

@@ -10,11 +10,11 @@
 
 namespace nivex::emu {
 
-class HighSpeedScan {
+class HighSpeedScanSetup {
  public:
   static constexpr int kMaxChannels = 8;
 
-  explicit HighSpeedScan(Model model);
+  explicit HighSpeedScanSetup(Model model);
 
   // Answers line when it is one of these commands (exact text); false otherwise.
   bool Handle(const std::string& line, Answer* answer);

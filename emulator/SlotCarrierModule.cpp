@@ -1,7 +1,7 @@
 // The slot carriers' commands. Every pattern is matched against the whole line, so texts that
 // share a beginning ("~01RP" and "~01RPF...", "#01H" and "#01HS...") never take each other's
 // answers. Replies carry no CR; the engine adds it.
-#include "emulator/SlotCarrier.h"
+#include "emulator/SlotCarrierModule.h"
 
 #include <algorithm>
 #include <cmath>

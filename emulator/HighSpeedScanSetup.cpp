@@ -1,7 +1,7 @@
 // The high-speed types' scan-setup commands. Patterns match whole lines, so the queries
 // ("~01P", "~01R", "~01SI") never take a setting command's answer, nor the other way round,
 // and "~01S" (scan start) or "~01SST" fall through to the other handlers.
-#include "emulator/HighSpeedScan.h"
+#include "emulator/HighSpeedScanSetup.h"
 
 #include <cstdlib>
 
@@ -24,7 +24,7 @@ bool ValidDivider(long c) {
 
 }  // namespace
 
-HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
+HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
   const bool is10 = model_ == Model::RX5K10;
   const int channels = is10 ? 8 : 4;
   const bool bn = model_ == Model::RXBN500;
@@ -140,14 +140,14 @@ HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
   });
 }
 
-bool HighSpeedScan::Handle(const std::string& line, Answer* answer) {
+bool HighSpeedScanSetup::Handle(const std::string& line, Answer* answer) {
   Answer a = table_.Dispatch(line);
   if (a.kind == Answer::Unknown) return false;
   *answer = a;
   return true;
 }
 
-double HighSpeedScan::RateHz() const {
+double HighSpeedScanSetup::RateHz() const {
   if (model_ == Model::RX5K10) return static_cast<double>(rateHz);
   const long a = std::strtol(rateFactors.substr(0, 2).c_str(), nullptr, 10);
   const long b = std::strtol(rateFactors.substr(2, 2).c_str(), nullptr, 10);
