@@ -51,6 +51,16 @@ void Emulator::SetReboot(RebootBehaviour b) {
   engine_->options().reboot = b;
 }
 
+void Emulator::SetRebootDelayMs(int ms) {
+  std::lock_guard<std::recursive_mutex> lock(engine_->mutex());
+  engine_->options().rebootDelayMs = ms;
+}
+
+void Emulator::SetEveryDataReplyLeadsGt(bool gt) {
+  std::lock_guard<std::recursive_mutex> lock(engine_->mutex());
+  engine_->options().everyDataReplyLeadsGt = gt;
+}
+
 bool Emulator::SetListening(PortKind kind, bool listen) {
   return engine_->SetListening(kind, listen);
 }

@@ -35,9 +35,12 @@ enum class PortKind { Name, Command, Data };
 
 // What the module does at the reboot command ("Q", "$01Q").
 enum class RebootBehaviour {
-  Acknowledge,  // replies "!01" (default: keeps host tests fast)
-  Silent,       // no reply
-  Drop,         // no reply; closes the command and data connections
+  Restart,      // as a module does (default): no reply; every connection closes, every port
+                // stops listening, the settings return to their power-on values, and the
+                // ports listen again after Options::rebootDelayMs
+  Acknowledge,  // fault mode: replies "!01" and carries on as before
+  Silent,       // fault mode: no reply, nothing else
+  Drop,         // fault mode: no reply; closes the command and data connections
 };
 
 struct Options {
@@ -69,7 +72,12 @@ struct Options {
 
   // Reply to an empty command line: "?01" when true (default), nothing when false.
   bool replyToEmptyLine = true;
-  RebootBehaviour reboot = RebootBehaviour::Acknowledge;
+  RebootBehaviour reboot = RebootBehaviour::Restart;
+  // Restart: how long the module is away before its ports listen again.
+  int rebootDelayMs = 200;
+  // Replies that carry data lead with '>' where the module's protocol names that lead. When
+  // true, every reply with data leads with '>' (acknowledgements stay "!01", refusals "?01").
+  bool everyDataReplyLeadsGt = false;
 };
 
 // The model's name-service name, its current firmware version and its hardware channel
@@ -159,6 +167,8 @@ class Emulator {
   void SetHwVersionText(const std::string& text);
   void SetReplyToEmptyLine(bool reply);
   void SetReboot(RebootBehaviour b);
+  void SetRebootDelayMs(int ms);
+  void SetEveryDataReplyLeadsGt(bool gt);
   // Opens or closes the listener(s) of one port kind while running (connections stay).
   bool SetListening(PortKind kind, bool listen);
 

@@ -125,6 +125,8 @@ void Engine::Stop() {
   if (wakeFd_ >= 0) close(wakeFd_);
   wakeFd_ = -1;
   running_ = false;
+  rebootKinds_.clear();
+  reopenAtMs_ = -1;
   Notify();
 }
 
@@ -158,6 +160,33 @@ void Engine::DropConnections() {
     if (c->kind != PortKind::Name) c->closeNow = true;
   }
   Wake();
+}
+
+void Engine::Reboot() {
+  for (auto& c : conns_) c->closeNow = true;
+  for (const Listener& l : listeners_) {
+    if (std::find(rebootKinds_.begin(), rebootKinds_.end(), l.kind) == rebootKinds_.end())
+      rebootKinds_.push_back(l.kind);
+  }
+  for (PortKind k : rebootKinds_) CloseListeners(k);
+  windowSize = 0;
+  handler_->PowerOn();
+  reopenAtMs_ = NowMs() + std::max(0, opts_.rebootDelayMs);
+  Wake();
+}
+
+int Engine::ReopenAfterReboot(int64_t nowMs) {
+  if (reopenAtMs_ < 0) return -1;
+  if (nowMs < reopenAtMs_) return static_cast<int>(reopenAtMs_ - nowMs);
+  for (PortKind k : rebootKinds_) {
+    const bool has = std::any_of(listeners_.begin(), listeners_.end(),
+                                 [k](const Listener& l) { return l.kind == k; });
+    if (!has) OpenListeners(&listeners_, k == PortKind::Name, k == PortKind::Command,
+                            k == PortKind::Data);
+  }
+  rebootKinds_.clear();
+  reopenAtMs_ = -1;
+  return -1;
 }
 
 void Engine::Loop() {
@@ -206,6 +235,8 @@ void Engine::Loop() {
       }
       const int tick = handler_->OnTick(now);
       if (tick >= 0 && (timeout < 0 || tick < timeout)) timeout = tick;
+      const int back = ReopenAfterReboot(now);
+      if (back >= 0 && (timeout < 0 || back < timeout)) timeout = back;
       // Connections that ended leave the table.
       conns_.erase(std::remove_if(conns_.begin(), conns_.end(),
                                   [](const std::unique_ptr<Conn>& c) { return c->fd < 0; }),
@@ -359,6 +390,19 @@ std::vector<int> Engine::DataPorts() const {
   return ports;
 }
 
+void Engine::CloseListeners(PortKind kind) {
+  for (const Listener& l : listeners_) {
+    if (l.kind != kind) continue;
+    // The loop may be inside poll() on this socket, which keeps it alive past close();
+    // shutdown ends the listening at once.
+    shutdown(l.fd, SHUT_RDWR);
+    close(l.fd);
+  }
+  listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
+                                  [kind](const Listener& l) { return l.kind == kind; }),
+                   listeners_.end());
+}
+
 bool Engine::SetListening(PortKind kind, bool listen) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   if (!running_) return false;
@@ -366,16 +410,10 @@ bool Engine::SetListening(PortKind kind, bool listen) {
                                [kind](const Listener& l) { return l.kind == kind; });
   if (listen == has) return true;
   if (!listen) {
-    for (const Listener& l : listeners_) {
-      if (l.kind != kind) continue;
-      // The loop may be inside poll() on this socket, which keeps it alive past close();
-      // shutdown ends the listening at once.
-      shutdown(l.fd, SHUT_RDWR);
-      close(l.fd);
-    }
-    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
-                                    [kind](const Listener& l) { return l.kind == kind; }),
-                     listeners_.end());
+    // Not reopened by a reboot under way either.
+    rebootKinds_.erase(std::remove(rebootKinds_.begin(), rebootKinds_.end(), kind),
+                       rebootKinds_.end());
+    CloseListeners(kind);
     Wake();
     return true;
   }

@@ -30,6 +30,7 @@ struct Answer {
     Silent,   // send nothing
     Unknown,  // not a command of this model: "?01"
     Drop,     // send nothing and close the command and data connections
+    Restart,  // send nothing and reboot (Engine::Reboot)
   };
   Kind kind = Unknown;
   std::string text;
@@ -43,6 +44,7 @@ struct Answer {
   // The answer to the reboot command, as the options set it.
   static Answer Reboot(RebootBehaviour b) {
     switch (b) {
+      case RebootBehaviour::Restart: return Answer{Restart, {}};
       case RebootBehaviour::Acknowledge: return Ack();
       case RebootBehaviour::Silent: return None();
       case RebootBehaviour::Drop: return Disconnect();
@@ -101,6 +103,9 @@ class ModuleHandler {
   virtual void OnDataConnected(int /*index*/) {}
   virtual void OnDataReceived(int /*index*/, const char* /*bytes*/, size_t /*n*/) {}
   virtual void OnDataClosed(int /*index*/) {}
+  // The module restarts: every setting returns to its power-on value (the engine has
+  // closed the connections; the signals and the calibration tables stay).
+  virtual void PowerOn() {}
   // Called on every pass of the loop; returns the milliseconds until the handler wants
   // the next call (< 0: no wish). A data streamer paces itself here.
   virtual int OnTick(int64_t /*nowMs*/) { return -1; }
@@ -143,6 +148,9 @@ class Engine {
   bool DataConnected(int index) const;
   // Closes the command connection(s) and the data connections (module dropped them).
   void DropConnections();
+  // The module restarts: every connection closes, every listener closes, the settings
+  // return to their power-on values; the listeners open again after the reboot delay.
+  void Reboot();
 
   // ---- faults and observations
   void AddFault(const Fault& f);
@@ -199,6 +207,12 @@ class Engine {
   void Flush(Conn& c);
   void CloseConn(Conn& c, bool peerClosed);
   void CloseAll();
+  void CloseListeners(PortKind kind);
+  // Opens the listeners that a reboot closed once its delay is over; returns the
+  // milliseconds still to wait (< 0: no reboot pending).
+  int ReopenAfterReboot(int64_t nowMs);
+  // The reply text as it goes out (Options::everyDataReplyLeadsGt).
+  std::string Lead(std::string text) const;
   bool TakeFault(PortKind kind, const std::string& line, Fault* f);
   void Notify();
 
@@ -220,6 +234,9 @@ class Engine {
   int connections_[3] = {0, 0, 0};
   int eofs_[3] = {0, 0, 0};
   uint64_t dataBytes_ = 0;
+
+  std::vector<PortKind> rebootKinds_;  // the listeners to open again after a reboot
+  int64_t reopenAtMs_ = -1;            // when (< 0: no reboot pending)
 
   int wakeFd_ = -1;
   bool running_ = false;

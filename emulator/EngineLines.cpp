@@ -45,6 +45,12 @@ std::string Engine::NameServiceReply(const std::string& line) const {
   return {};
 }
 
+std::string Engine::Lead(std::string text) const {
+  if (opts_.everyDataReplyLeadsGt && !text.empty() && text[0] == '!' && text != "!01")
+    text[0] = '>';
+  return text;
+}
+
 Answer Engine::CommandAnswer(const std::string& line) {
   if (line.empty()) return opts_.replyToEmptyLine ? Answer::Refuse() : Answer::None();
   return handler_->Handle(line);
@@ -81,12 +87,16 @@ void Engine::ProcessLine(Conn& c, const std::string& line) {
   } else {
     Answer a = CommandAnswer(line);
     switch (a.kind) {
-      case Answer::Reply: reply = a.text; break;
+      case Answer::Reply: reply = Lead(a.text); break;
       case Answer::Unknown: reply = "?01"; break;
       case Answer::Silent: haveReply = false; break;
       case Answer::Drop:
         haveReply = false;
         DropConnections();
+        break;
+      case Answer::Restart:
+        haveReply = false;
+        Reboot();
         break;
     }
   }

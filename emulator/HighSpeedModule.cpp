@@ -39,7 +39,6 @@ HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
       BuildDigital();
       BuildConfig();
       BuildOutputs();
-      io.din = 0;
       break;
     default: BuildRxbn500(); break;
   }
@@ -71,6 +70,11 @@ CalEntry HighSpeedModule::UnityAI(int gainCode) const {
 }
 
 CalEntry HighSpeedModule::UnityAO(int) const { return CalEntry{0x8000, 0, 0}; }
+
+void HighSpeedModule::PowerOn() {
+  io = IOState{};
+  scan_.PowerOn();
+}
 
 Answer HighSpeedModule::Handle(const std::string& line) {
   if (Answer a; scan_.Handle(line, &a)) return a;
@@ -263,7 +267,9 @@ void HighSpeedModule::BuildConfig() {
       return Answer::Text(Format("!01V%d", io.divider));
     });
   }
+  // The RMS values: RPF 1..500, DT 1..1000.
   table_.Add(R"(~01RPF(\d{1,5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 500) return Answer::Refuse();
     io.rpf = Digit(m, 1);
     return Answer::Ack();
   });
@@ -271,6 +277,7 @@ void HighSpeedModule::BuildConfig() {
     return Answer::Text(Format("!01F%d", io.rpf));
   });
   table_.Add(R"(~01DT(\d{5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 1000) return Answer::Refuse();
     io.dt = Digit(m, 1);
     return Answer::Ack();
   });

@@ -18,6 +18,7 @@ class HighSpeedModule : public ModuleHandler {
   CalShape AOCalShape() const override;
   CalEntry UnityAI(int gainCode) const override;
   CalEntry UnityAO(int rangeCode) const override;
+  void PowerOn() override;
 
   // Full scale of an RX5K30 gain code in millivolts (10000 ... 20).
   static unsigned Rx5k30RangeMv(int gainCode);
@@ -65,7 +66,7 @@ class HighSpeedModule : public ModuleHandler {
 
   Model model_;
   CommandTable table_;
-  HighSpeedScanSetup scan_{model_};
+  HighSpeedScanSetup scan_{model_, io.divider};
 };
 
 }  // namespace nivex::emu

@@ -13,6 +13,8 @@ unsigned long Hex(const std::smatch& m, size_t i) {
   return std::strtoul(m[i].str().c_str(), nullptr, 16);
 }
 
+bool InRange(long v, long lo, long hi) { return v >= lo && v <= hi; }
+
 bool ValidFactor(long f) { return f >= 2 && f <= 14 && f % 2 == 0; }
 bool ValidDivider(long c) {
   static const long kC[] = {32, 48, 64, 96, 128, 192, 200, 256, 384, 400, 512, 768, 800, 1024,
@@ -24,18 +26,22 @@ bool ValidDivider(long c) {
 
 }  // namespace
 
-HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
+HighSpeedScanSetup::HighSpeedScanSetup(Model model, const int& divider)
+    : model_(model), divider_(divider) {
   const bool is10 = model_ == Model::RX5K10;
+  // The "T" digits of "~01P": RX5K10 takes its trigger modes as they are, the 24-bit types
+  // their modes 0-2 and the chunk stream, 8.
+  auto ValidTrigger = [is10](long t) {
+    return InRange(t, 0, 2) || t == 8 || (is10 && (t == 3 || t == 5 || t == 6 || t == 9));
+  };
   const int channels = is10 ? 8 : 4;
   const bool bn = model_ == Model::RXBN500;
-  for (int i = 0; i < kMaxChannels; ++i) {
-    levelHigh[i] = is10 ? 0x7FFF : 0x7FFFFF;
-    levelLow[i] = is10 ? 0x8000 : 0x800000;
-  }
+  PowerOn();
 
   // ---- scan parameters
   if (bn) {
-    table_.Add(R"(~01PC(\d)T(\d)M(\d))", [this](const std::smatch& m) {
+    table_.Add(R"(~01PC(\d)T(\d)M(\d))", [this, channels, ValidTrigger](const std::smatch& m) {
+      if (!InRange(Num(m, 1), 1, channels) || !ValidTrigger(Num(m, 2))) return Answer::Refuse();
       chCnt = static_cast<int>(Num(m, 1));
       T = static_cast<int>(Num(m, 2));
       M = static_cast<int>(Num(m, 3));
@@ -45,7 +51,10 @@ HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
       return Answer::Text(Format("!01C%dT%dM%d", chCnt, T, M));
     });
   } else {
-    table_.Add(R"(~01PG(\d)C(\d)T(\d)M(\d))", [this](const std::smatch& m) {
+    const int gains = is10 ? 2 : 10;
+    table_.Add(R"(~01PG(\d)C(\d)T(\d)M(\d))", [=](const std::smatch& m) {
+      if (Num(m, 1) >= gains || !InRange(Num(m, 2), 1, channels) || !ValidTrigger(Num(m, 3)))
+        return Answer::Refuse();
       gain = static_cast<int>(Num(m, 1));
       chCnt = static_cast<int>(Num(m, 2));
       T = static_cast<int>(Num(m, 3));
@@ -58,8 +67,9 @@ HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
   }
   if (is10) {
     table_.Add(R"(~01R(\d{6}))", [this](const std::smatch& m) {
+      // The divider of "~01V" (2^n) lowers the highest rate the clock allows.
       const long r = Num(m, 1);
-      if (r < 1 || r > 200000) return Answer::Refuse();
+      if (r < 1 || r > (200000L >> divider_)) return Answer::Refuse();
       rateHz = r;
       return Answer::Ack();
     });
@@ -94,6 +104,9 @@ HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
 
   // ---- analog trigger
   table_.Add(R"(~01XM([0-3])L(\d{8})R(\d{8}))", [this](const std::smatch& m) {
+    // The samples before and after the trigger make up the target count.
+    if (static_cast<uint64_t>(Num(m, 2)) + static_cast<uint64_t>(Num(m, 3)) != target)
+      return Answer::Refuse();
     triggerType = static_cast<uint32_t>(Num(m, 1));
     pre = static_cast<uint32_t>(Num(m, 2));
     post = static_cast<uint32_t>(Num(m, 3));
@@ -138,6 +151,15 @@ HighSpeedScanSetup::HighSpeedScanSetup(Model model) : model_(model) {
   table_.Add(R"(~01SI)", [this](const std::smatch&) {
     return Answer::Text("!01" + syncInLayout);
   });
+}
+
+void HighSpeedScanSetup::PowerOn() {
+  static_cast<HighSpeedScanSettings&>(*this) = HighSpeedScanSettings{};
+  const bool is10 = model_ == Model::RX5K10;
+  for (int i = 0; i < kMaxChannels; ++i) {
+    levelHigh[i] = is10 ? 0x7FFF : 0x7FFFFF;
+    levelLow[i] = is10 ? 0x8000 : 0x800000;
+  }
 }
 
 bool HighSpeedScanSetup::Handle(const std::string& line, Answer* answer) {
