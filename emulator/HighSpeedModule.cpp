@@ -3,8 +3,9 @@
 // take each other's answers. Replies carry no CR; the engine adds it.
 #include "emulator/HighSpeedModule.h"
 
-#include <cmath>
 #include <cstdlib>
+
+#include "emulator/InverseCalibration.h"
 
 namespace nivex::emu {
 namespace {
@@ -12,14 +13,6 @@ namespace {
 int Digit(const std::smatch& m, size_t i) { return std::atoi(m[i].str().c_str()); }
 unsigned Hex(const std::smatch& m, size_t i) {
   return static_cast<unsigned>(std::strtoul(m[i].str().c_str(), nullptr, 16));
-}
-
-int64_t Clamp(double v, int64_t lo, int64_t hi) {
-  if (!(v == v)) return 0;
-  const double r = std::floor(v + 0.5);
-  if (r < static_cast<double>(lo)) return lo;
-  if (r > static_cast<double>(hi)) return hi;
-  return static_cast<int64_t>(r);
 }
 
 }  // namespace
@@ -139,25 +132,10 @@ int32_t HighSpeedModule::RawCode(int channel, int gainCode) const {
   const double volts = engine_.Signal(channel);
   const CalEntry e = engine_.Calibration(false, channel, model_ == Model::RXBN500 ? 0 : gainCode);
   switch (model_) {
-    case Model::RX5K10: {
-      const double fs = gainCode == 0 ? 5.0 : 10.0;
-      const int64_t c = Clamp(volts / fs * 32768.0, -32768, 32767);
-      if (e.gain == 0) return 0;
-      return static_cast<int32_t>(
-          Clamp(static_cast<double>(c - e.offset) * 32768.0 / e.gain, -32768, 32767));
-    }
-    case Model::RX5K30: {
-      const double r = e.rangeMv / 1000.0;
-      if (e.gain == 0 || r == 0.0) return 0;
-      const double full = volts / r * 2147483648.0;
-      return static_cast<int32_t>(
-          Clamp((full - e.offset) * 128.0 / e.gain, -8388608, 8388607));
-    }
-    default: {
-      const double g = e.gain / 1000.0;
-      if (g == 0.0) return 0;
-      return static_cast<int32_t>(Clamp(volts * 8388607.0 / g - e.offset, -8388608, 8388607));
-    }
+    case Model::RX5K10:
+      return InverseQ15(volts * (gainCode == 0 ? 6553.6 : 3276.8), e.gain, e.offset);
+    case Model::RX5K30: return InverseRx5k30(volts, e, Rx5k30RangeMv(gainCode) / 1000.0);
+    default: return InverseBn500(volts, e);
   }
 }
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "emulator/InverseCalibration.h"
+
 namespace nivex::emu {
 namespace {
 
@@ -124,12 +126,10 @@ std::string SlotCarrierModule::VoltFields(int k, int gain) const {
 int SlotCarrierModule::RawCode(int channel, int gain) const {
   const double volts = engine_.Signal(channel);
   if (model_ != Model::D4071s) return ClampInt16(std::lround(volts * 3276.8));
-  const int code = ClampInt16(std::lround(volts * (gain == 0 ? 6553.6 : 3276.8)));
   // The card delivers the code before its calibration: the host's (raw x gain) >> 15 + offset
-  // gives the code back.
+  // gives the code nearest the signal.
   const CalEntry e = engine_.Calibration(false, channel, gain);
-  if (e.gain == 0) return 0;
-  return ClampInt16(std::ceil((code - e.offset) * 32768.0 / e.gain));
+  return InverseQ15(volts * (gain == 0 ? 6553.6 : 3276.8), e.gain, e.offset);
 }
 
 void SlotCarrierModule::PowerOn() {
