@@ -70,6 +70,11 @@ void Emulator::SetSignal(int channel, double volts) {
   engine_->SetSignal(channel, volts);
 }
 
+void Emulator::SetSignalShape(int channel, const SignalShape& shape) {
+  std::lock_guard<std::recursive_mutex> lock(engine_->mutex());
+  engine_->SetSignalShape(channel, shape);
+}
+
 double Emulator::Signal(int channel) const {
   std::lock_guard<std::recursive_mutex> lock(engine_->mutex());
   return engine_->Signal(channel);

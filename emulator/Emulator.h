@@ -126,6 +126,18 @@ struct CommandRecord {
   int64_t atMs;      // milliseconds since Start()
 };
 
+// ------------------------------------------------------------------ signals
+
+// The signal at one analog input, in volts.
+struct SignalShape {
+  enum Kind { Steady, Sine, Ramp };
+  Kind kind = Steady;
+  double level = 0.0;      // the steady level, or the centre of a sine or ramp
+  double amplitude = 0.0;  // a sine's peak, half a ramp's span (it rises from level - amplitude)
+  double hz = 1.0;         // sine and ramp: periods per second
+  double noise = 0.0;      // the peak of the uniform noise added to every reading
+};
+
 // ------------------------------------------------------------------ calibration
 
 // One calibration entry as the module reports it.
@@ -174,7 +186,9 @@ class Emulator {
 
   // ---- module state
   // Analog signal per input channel in volts (shared by single reads and the stream).
+  // SetSignal makes it a steady level without noise; Signal gives its value now.
   void SetSignal(int channel, double volts);
+  void SetSignalShape(int channel, const SignalShape& shape);
   double Signal(int channel) const;
   // Calibration table of the analog inputs (channel, gain code) and, on the RX5K30,
   // of the analog outputs (output, range code). Unity by default.

@@ -21,7 +21,7 @@ constexpr int kSignalChannels = 256;
 }
 
 
-Engine::Engine(const Options& options) : opts_(options), signal_(kSignalChannels, 0.0) {
+Engine::Engine(const Options& options) : opts_(options), signal_(kSignalChannels) {
   handler_ = MakeModuleHandler(opts_.model, *this);
   const CalShape ai = handler_->AICalShape();
   aiCal_.assign(static_cast<size_t>(ai.channels), {});

@@ -8,12 +8,14 @@
 // accessors below, which the facade (Emulator) also calls under the same lock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -134,8 +136,10 @@ class Engine {
   ModuleHandler& handler() { return *handler_; }
   unsigned FirmwareVersion() const;
   std::string ModuleName() const;
+  // The signal of an input now (its shape at the time since the engine was made).
   double Signal(int channel) const;
   void SetSignal(int channel, double volts);
+  void SetSignalShape(int channel, const SignalShape& shape);
   bool SetCalibration(bool ao, int channel, int code, const CalEntry& e);
   CalEntry Calibration(bool ao, int channel, int code) const;
   unsigned long windowSize = 0;
@@ -221,7 +225,9 @@ class Engine {
   mutable std::recursive_mutex mu_;
   mutable std::condition_variable_any cv_;
 
-  std::vector<double> signal_;
+  std::vector<SignalShape> signal_;
+  mutable std::mt19937 noise_{20240305u};
+  std::chrono::steady_clock::time_point signalEpoch_ = std::chrono::steady_clock::now();
   std::vector<std::vector<CalEntry>> aiCal_;
   std::vector<std::vector<CalEntry>> aoCal_;
 

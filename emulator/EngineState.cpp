@@ -1,6 +1,7 @@
 // The engine's module state (identity, signals, calibration tables) and its observations
 // (command log, connection counters, faults), read and set under the engine's lock.
 #include <chrono>
+#include <cmath>
 
 #include "emulator/Engine.h"
 
@@ -16,12 +17,29 @@ std::string Engine::ModuleName() const {
 
 double Engine::Signal(int channel) const {
   if (channel < 0 || channel >= static_cast<int>(signal_.size())) return 0.0;
-  return signal_[static_cast<size_t>(channel)];
+  const SignalShape& s = signal_[static_cast<size_t>(channel)];
+  const double t =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - signalEpoch_).count();
+  double v = s.level;
+  if (s.kind == SignalShape::Sine) {
+    v += s.amplitude * std::sin(2.0 * M_PI * s.hz * t);
+  } else if (s.kind == SignalShape::Ramp) {
+    const double phase = s.hz * t - std::floor(s.hz * t);
+    v += s.amplitude * (2.0 * phase - 1.0);
+  }
+  if (s.noise > 0.0) v += std::uniform_real_distribution<double>(-s.noise, s.noise)(noise_);
+  return v;
 }
 
 void Engine::SetSignal(int channel, double volts) {
+  SignalShape steady;
+  steady.level = volts;
+  SetSignalShape(channel, steady);
+}
+
+void Engine::SetSignalShape(int channel, const SignalShape& shape) {
   if (channel < 0 || channel >= static_cast<int>(signal_.size())) return;
-  signal_[static_cast<size_t>(channel)] = volts;
+  signal_[static_cast<size_t>(channel)] = shape;
 }
 
 bool Engine::SetCalibration(bool ao, int channel, int code, const CalEntry& e) {
