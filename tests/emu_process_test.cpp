@@ -34,7 +34,8 @@ TEST(EmuProcess, HelpDocumentsEveryOptionAndBadArgumentsFail) {
        {std::vector<std::string>{}, {"--model", "RX9"}, {"--model", "RX5K10", "--cmd-port", "0"},
         {"--model", "RX5K10", "--firmware", "xyz"}, {"--model", "RX5K10", "--bogus", "1"},
         {"--model"}, {"--model", "RX5K10", "--signal", "1,wave:1:2"},
-        {"--model", "RX5K10", "--fault", "boom:$01F"}, {"--model", "RX5K10", "--cal", "8,0,32768,0"},
+        {"--model", "RX5K10", "--fault", "boom:$01F"},
+        {"--model", "RX5K10", "--cal", "8,0,32768,0"},
         {"--model", "RX5K10", "--reboot", "later"}}) {
     ChildProcess p(EmulatorProgram(), bad);
     ASSERT_TRUE(p.started());

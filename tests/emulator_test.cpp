@@ -241,7 +241,7 @@ TEST(Emulator, RebootRestartsTheModule) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(ModelText(r.model));
-    auto e = StartEmulator(r.model, [](Options& o) { o.rebootDelayMs = 300; });
+    auto e = StartEmulator(r.model, [](Options& o) { o.rebootDelayMs = 600; });
     ASSERT_TRUE(e);
     const std::string ip = e->options().ip;
     const int dataPort = e->DataPorts().at(0);
@@ -260,7 +260,7 @@ TEST(Emulator, RebootRestartsTheModule) {
     EXPECT_EQ(e->WindowSize(), 0u);
 
     ASSERT_TRUE(WaitUntil([&] { return !Refused(ip, 9999); }, 3000));
-    EXPECT_GE(NowMs() - t0, 250);
+    EXPECT_GE(NowMs() - t0, 550);
     for (int port : {10000, dataPort}) EXPECT_FALSE(Refused(ip, port)) << port;
     Conn again(ip, 9999);
     for (const auto& [query, reply] : r.powerOn) EXPECT_EQ(Exchange(again.fd, query), reply);

@@ -60,7 +60,8 @@ TEST(InverseCalibration, SixteenBitTypesReadTheNearestStep) {
         for (int ch = 0; ch < 8; ++ch) {
           const CalEntry& e = entries[ch / 4];
           const double target = d.emu().Signal(ch) * scale;
-          EXPECT_LE(std::fabs(codes[ch] - target), NearestReachable(target, e.gain, e.offset) + 1e-9)
+          const double nearest = NearestReachable(target, e.gain, e.offset);
+          EXPECT_LE(std::fabs(codes[ch] - target), nearest + 1e-9)
               << "gain " << gain << " channel " << ch << " signal " << d.emu().Signal(ch);
         }
       }
