@@ -35,9 +35,12 @@ enum class PortKind { Name, Command, Data };
 
 // What the module does at the reboot command ("Q", "$01Q").
 enum class RebootBehaviour {
-  Acknowledge,  // replies "!01" (default: keeps host tests fast)
-  Silent,       // no reply
-  Drop,         // no reply; closes the command and data connections
+  Restart,      // as a module does (default): no reply; every connection closes, every port
+                // stops listening, the settings return to their power-on values, and the
+                // ports listen again after Options::rebootDelayMs
+  Acknowledge,  // fault mode: replies "!01" and carries on as before
+  Silent,       // fault mode: no reply, nothing else
+  Drop,         // fault mode: no reply; closes the command and data connections
 };
 
 struct Options {
@@ -62,14 +65,19 @@ struct Options {
   // high-speed types): decimal digits, or "" for a reply holding only its lead.
   std::string hwVersionText = "12";
 
-  // Slot carriers: the cards present (emulator/SlotCarrier.h); empty chooses the model's
+  // Slot carriers: the cards present (emulator/SlotCarrierModule.h); empty chooses the model's
   // default. D4071s: one character per position 0-7, '1' = card ("11111111"); D3054s: one
   // card character per slot ("1199").
   std::string slotLayout;
 
   // Reply to an empty command line: "?01" when true (default), nothing when false.
   bool replyToEmptyLine = true;
-  RebootBehaviour reboot = RebootBehaviour::Acknowledge;
+  RebootBehaviour reboot = RebootBehaviour::Restart;
+  // Restart: how long the module is away before its ports listen again.
+  int rebootDelayMs = 200;
+  // Replies that carry data lead with '>' where the module's protocol names that lead. When
+  // true, every reply with data leads with '>' (acknowledgements stay "!01", refusals "?01").
+  bool everyDataReplyLeadsGt = false;
 };
 
 // The model's name-service name, its current firmware version and its hardware channel
@@ -118,6 +126,18 @@ struct CommandRecord {
   int64_t atMs;      // milliseconds since Start()
 };
 
+// ------------------------------------------------------------------ signals
+
+// The signal at one analog input, in volts.
+struct SignalShape {
+  enum Kind { Steady, Sine, Ramp };
+  Kind kind = Steady;
+  double level = 0.0;      // the steady level, or the centre of a sine or ramp
+  double amplitude = 0.0;  // a sine's peak, half a ramp's span (it rises from level - amplitude)
+  double hz = 1.0;         // sine and ramp: periods per second
+  double noise = 0.0;      // the peak of the uniform noise added to every reading
+};
+
 // ------------------------------------------------------------------ calibration
 
 // One calibration entry as the module reports it.
@@ -159,12 +179,16 @@ class Emulator {
   void SetHwVersionText(const std::string& text);
   void SetReplyToEmptyLine(bool reply);
   void SetReboot(RebootBehaviour b);
+  void SetRebootDelayMs(int ms);
+  void SetEveryDataReplyLeadsGt(bool gt);
   // Opens or closes the listener(s) of one port kind while running (connections stay).
   bool SetListening(PortKind kind, bool listen);
 
   // ---- module state
   // Analog signal per input channel in volts (shared by single reads and the stream).
+  // SetSignal makes it a steady level without noise; Signal gives its value now.
   void SetSignal(int channel, double volts);
+  void SetSignalShape(int channel, const SignalShape& shape);
   double Signal(int channel) const;
   // Calibration table of the analog inputs (channel, gain code) and, on the RX5K30,
   // of the analog outputs (output, range code). Unity by default.

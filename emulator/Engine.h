@@ -8,12 +8,14 @@
 // accessors below, which the facade (Emulator) also calls under the same lock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -30,6 +32,7 @@ struct Answer {
     Silent,   // send nothing
     Unknown,  // not a command of this model: "?01"
     Drop,     // send nothing and close the command and data connections
+    Restart,  // send nothing and reboot (Engine::Reboot)
   };
   Kind kind = Unknown;
   std::string text;
@@ -43,6 +46,7 @@ struct Answer {
   // The answer to the reboot command, as the options set it.
   static Answer Reboot(RebootBehaviour b) {
     switch (b) {
+      case RebootBehaviour::Restart: return Answer{Restart, {}};
       case RebootBehaviour::Acknowledge: return Ack();
       case RebootBehaviour::Silent: return None();
       case RebootBehaviour::Drop: return Disconnect();
@@ -101,6 +105,9 @@ class ModuleHandler {
   virtual void OnDataConnected(int /*index*/) {}
   virtual void OnDataReceived(int /*index*/, const char* /*bytes*/, size_t /*n*/) {}
   virtual void OnDataClosed(int /*index*/) {}
+  // The module restarts: every setting returns to its power-on value (the engine has
+  // closed the connections; the signals and the calibration tables stay).
+  virtual void PowerOn() {}
   // Called on every pass of the loop; returns the milliseconds until the handler wants
   // the next call (< 0: no wish). A data streamer paces itself here.
   virtual int OnTick(int64_t /*nowMs*/) { return -1; }
@@ -129,8 +136,10 @@ class Engine {
   ModuleHandler& handler() { return *handler_; }
   unsigned FirmwareVersion() const;
   std::string ModuleName() const;
+  // The signal of an input now (its shape at the time since the engine was made).
   double Signal(int channel) const;
   void SetSignal(int channel, double volts);
+  void SetSignalShape(int channel, const SignalShape& shape);
   bool SetCalibration(bool ao, int channel, int code, const CalEntry& e);
   CalEntry Calibration(bool ao, int channel, int code) const;
   unsigned long windowSize = 0;
@@ -143,6 +152,9 @@ class Engine {
   bool DataConnected(int index) const;
   // Closes the command connection(s) and the data connections (module dropped them).
   void DropConnections();
+  // The module restarts: every connection closes, every listener closes, the settings
+  // return to their power-on values; the listeners open again after the reboot delay.
+  void Reboot();
 
   // ---- faults and observations
   void AddFault(const Fault& f);
@@ -184,6 +196,7 @@ class Engine {
   };
 
   static int Listen(const std::string& ip, int port);
+  static int KindIndex(PortKind k) { return static_cast<int>(k); }
   int64_t NowMs() const;
   void Wake();
   void Loop();
@@ -198,6 +211,12 @@ class Engine {
   void Flush(Conn& c);
   void CloseConn(Conn& c, bool peerClosed);
   void CloseAll();
+  void CloseListeners(PortKind kind);
+  // Opens the listeners that a reboot closed once its delay is over; returns the
+  // milliseconds still to wait (< 0: no reboot pending).
+  int ReopenAfterReboot(int64_t nowMs);
+  // The reply text as it goes out (Options::everyDataReplyLeadsGt).
+  std::string Lead(std::string text) const;
   bool TakeFault(PortKind kind, const std::string& line, Fault* f);
   void Notify();
 
@@ -206,7 +225,9 @@ class Engine {
   mutable std::recursive_mutex mu_;
   mutable std::condition_variable_any cv_;
 
-  std::vector<double> signal_;
+  std::vector<SignalShape> signal_;
+  mutable std::mt19937 noise_{20240305u};
+  std::chrono::steady_clock::time_point signalEpoch_ = std::chrono::steady_clock::now();
   std::vector<std::vector<CalEntry>> aiCal_;
   std::vector<std::vector<CalEntry>> aoCal_;
 
@@ -219,6 +240,9 @@ class Engine {
   int connections_[3] = {0, 0, 0};
   int eofs_[3] = {0, 0, 0};
   uint64_t dataBytes_ = 0;
+
+  std::vector<PortKind> rebootKinds_;  // the listeners to open again after a reboot
+  int64_t reopenAtMs_ = -1;            // when (< 0: no reboot pending)
 
   int wakeFd_ = -1;
   bool running_ = false;

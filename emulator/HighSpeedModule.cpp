@@ -3,8 +3,9 @@
 // take each other's answers. Replies carry no CR; the engine adds it.
 #include "emulator/HighSpeedModule.h"
 
-#include <cmath>
 #include <cstdlib>
+
+#include "emulator/InverseCalibration.h"
 
 namespace nivex::emu {
 namespace {
@@ -12,14 +13,6 @@ namespace {
 int Digit(const std::smatch& m, size_t i) { return std::atoi(m[i].str().c_str()); }
 unsigned Hex(const std::smatch& m, size_t i) {
   return static_cast<unsigned>(std::strtoul(m[i].str().c_str(), nullptr, 16));
-}
-
-int64_t Clamp(double v, int64_t lo, int64_t hi) {
-  if (!(v == v)) return 0;
-  const double r = std::floor(v + 0.5);
-  if (r < static_cast<double>(lo)) return lo;
-  if (r > static_cast<double>(hi)) return hi;
-  return static_cast<int64_t>(r);
 }
 
 }  // namespace
@@ -39,7 +32,6 @@ HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
       BuildDigital();
       BuildConfig();
       BuildOutputs();
-      io.din = 0;
       break;
     default: BuildRxbn500(); break;
   }
@@ -71,6 +63,11 @@ CalEntry HighSpeedModule::UnityAI(int gainCode) const {
 }
 
 CalEntry HighSpeedModule::UnityAO(int) const { return CalEntry{0x8000, 0, 0}; }
+
+void HighSpeedModule::PowerOn() {
+  io = IOState{};
+  scan_.PowerOn();
+}
 
 Answer HighSpeedModule::Handle(const std::string& line) {
   if (Answer a; scan_.Handle(line, &a)) return a;
@@ -135,25 +132,10 @@ int32_t HighSpeedModule::RawCode(int channel, int gainCode) const {
   const double volts = engine_.Signal(channel);
   const CalEntry e = engine_.Calibration(false, channel, model_ == Model::RXBN500 ? 0 : gainCode);
   switch (model_) {
-    case Model::RX5K10: {
-      const double fs = gainCode == 0 ? 5.0 : 10.0;
-      const int64_t c = Clamp(volts / fs * 32768.0, -32768, 32767);
-      if (e.gain == 0) return 0;
-      return static_cast<int32_t>(
-          Clamp(static_cast<double>(c - e.offset) * 32768.0 / e.gain, -32768, 32767));
-    }
-    case Model::RX5K30: {
-      const double r = e.rangeMv / 1000.0;
-      if (e.gain == 0 || r == 0.0) return 0;
-      const double full = volts / r * 2147483648.0;
-      return static_cast<int32_t>(
-          Clamp((full - e.offset) * 128.0 / e.gain, -8388608, 8388607));
-    }
-    default: {
-      const double g = e.gain / 1000.0;
-      if (g == 0.0) return 0;
-      return static_cast<int32_t>(Clamp(volts * 8388607.0 / g - e.offset, -8388608, 8388607));
-    }
+    case Model::RX5K10:
+      return InverseQ15(volts * (gainCode == 0 ? 6553.6 : 3276.8), e.gain, e.offset);
+    case Model::RX5K30: return InverseRx5k30(volts, e, Rx5k30RangeMv(gainCode) / 1000.0);
+    default: return InverseBn500(volts, e);
   }
 }
 
@@ -263,7 +245,9 @@ void HighSpeedModule::BuildConfig() {
       return Answer::Text(Format("!01V%d", io.divider));
     });
   }
+  // The RMS values: RPF 1..500, DT 1..1000.
   table_.Add(R"(~01RPF(\d{1,5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 500) return Answer::Refuse();
     io.rpf = Digit(m, 1);
     return Answer::Ack();
   });
@@ -271,6 +255,7 @@ void HighSpeedModule::BuildConfig() {
     return Answer::Text(Format("!01F%d", io.rpf));
   });
   table_.Add(R"(~01DT(\d{5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 1000) return Answer::Refuse();
     io.dt = Digit(m, 1);
     return Answer::Ack();
   });

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "emulator/Engine.h"
-#include "emulator/HighSpeedScan.h"
+#include "emulator/HighSpeedScanSetup.h"
 
 namespace nivex::emu {
 
@@ -18,6 +18,7 @@ class HighSpeedModule : public ModuleHandler {
   CalShape AOCalShape() const override;
   CalEntry UnityAI(int gainCode) const override;
   CalEntry UnityAO(int rangeCode) const override;
+  void PowerOn() override;
 
   // Full scale of an RX5K30 gain code in millivolts (10000 ... 20).
   static unsigned Rx5k30RangeMv(int gainCode);
@@ -49,8 +50,8 @@ class HighSpeedModule : public ModuleHandler {
   };
   IOState io;
 
-  // The scan-setup commands and their state (emulator/HighSpeedScan.h).
-  HighSpeedScan& scan() { return scan_; }
+  // The scan-setup commands and their state (emulator/HighSpeedScanSetup.h).
+  HighSpeedScanSetup& scan() { return scan_; }
 
  private:
   void BuildCommon();
@@ -65,7 +66,7 @@ class HighSpeedModule : public ModuleHandler {
 
   Model model_;
   CommandTable table_;
-  HighSpeedScan scan_{model_};
+  HighSpeedScanSetup scan_{model_, io.divider};
 };
 
 }  // namespace nivex::emu

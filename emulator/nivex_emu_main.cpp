@@ -6,10 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "emulator/Emulator.h"
 
 namespace {
+
+using nivex::emu::CalEntry;
+using nivex::emu::Fault;
+using nivex::emu::FaultKind;
+using nivex::emu::Options;
+using nivex::emu::RebootBehaviour;
+using nivex::emu::SignalShape;
 
 void Usage(FILE* out) {
   fprintf(out,
@@ -20,37 +28,184 @@ void Usage(FILE* out) {
           "line containing \"ready\" once every port listens; runs until SIGINT or\n"
           "SIGTERM, then exits 0.\n"
           "\n"
-          "  --model M        module type (required)\n"
-          "  --ip ADDR        IPv4 address to serve on (default 127.0.0.1)\n"
-          "  --cmd-port N     command port (default 9999)\n"
-          "  --data-port N    data port; slot carriers add the slot's offset (default 10010)\n"
-          "  --firmware HEX   firmware version reported by the name service, hexadecimal\n"
-          "                   (default 400)\n"
-          "  --slots TEXT     slot carriers: the cards present; D4071s one character per\n"
-          "                   position 0-7, 1 = card (default 11111111); D3054s one card\n"
-          "                   character per slot, 1 2 3 4 8 9 (default 1199)\n"
-          "  --help           this text\n");
+          "  --model M          module type (required)\n"
+          "  --ip ADDR          IPv4 address to serve on (default 127.0.0.1)\n"
+          "  --cmd-port N       command port (default 9999)\n"
+          "  --data-port N      data port; slot carriers add the slot's offset (default 10010)\n"
+          "  --firmware HEX     firmware version reported by the name service, hexadecimal\n"
+          "                     (default 400)\n"
+          "  --hw-version DIGITS  the hardware version the high-speed types answer to \"$01F\"\n"
+          "                     (default 12)\n"
+          "  --slots TEXT       slot carriers: the cards present; D4071s one character per\n"
+          "                     position 0-7, 1 = card (default 11111111); D3054s one card\n"
+          "                     character per slot, 1 2 3 4 8 9 (default 1199)\n"
+          "  --signal LIST      the inputs' signals from channel 0 on, comma-separated; each\n"
+          "                     a level in volts, or sine:AMP:HZ[:LEVEL] or ramp:AMP:HZ[:LEVEL]\n"
+          "                     (a ramp rises from LEVEL-AMP to LEVEL+AMP). Inputs not listed\n"
+          "                     keep a steady level of their own between -4.75 and 4.75 V\n"
+          "  --noise V          peak of the noise on every input in volts (default 0.001;\n"
+          "                     0: none)\n"
+          "  --cal CH,CODE,GAIN,OFFSET[,RANGEMV]\n"
+          "                     one entry of the input calibration table, for input CH at gain\n"
+          "                     code CODE (repeatable). GAIN: 32768 is unity (RXBN500: 10000);\n"
+          "                     OFFSET in codes; RANGEMV: RX5K30's range of the gain code\n"
+          "  --reboot MODE      what the reboot command does: restart (default: no reply, every\n"
+          "                     connection closes, the settings return to their power-on\n"
+          "                     values, the ports listen again after the delay), ack (replies\n"
+          "                     \"!01\", nothing else), silent (nothing), drop (closes the\n"
+          "                     command and data connections)\n"
+          "  --reboot-delay MS  how long a restart keeps the ports closed (default 200)\n"
+          "  --fault KIND:COMMAND[:MS]\n"
+          "                     shape the reply to every COMMAND line (a trailing * matches\n"
+          "                     every line it begins; repeatable). KIND: silence (no reply),\n"
+          "                     late (reply MS late, default 1500), split (reply in two pieces\n"
+          "                     MS apart, default 100), refuse (\"?01\"), close (the connection\n"
+          "                     closes). Example: --fault 'late:~01N:1500'\n"
+          "  --gt-lead          every reply that carries data leads with '>' (acknowledgements\n"
+          "                     stay \"!01\")\n"
+          "  --help             this text\n");
 }
 
-bool ParsePort(const char* text, int* port) {
+bool ParseLong(const char* text, int base, long lo, long hi, long* out) {
   char* end = nullptr;
   errno = 0;
-  const long v = strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535) return false;
-  *port = static_cast<int>(v);
+  const long v = strtol(text, &end, base);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
+  *out = v;
   return true;
+}
+
+bool ParseDouble(const std::string& text, double* out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || !(v == v)) return false;
+  *out = v;
+  return true;
+}
+
+std::vector<std::string> SplitText(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (;;) {
+    const size_t at = text.find(sep, from);
+    parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+    if (at == std::string::npos) return parts;
+    from = at + 1;
+  }
+}
+
+// "1.5", "sine:2:50", "ramp:1:0.5:2.5".
+bool ParseSignal(const std::string& text, SignalShape* s) {
+  const std::vector<std::string> f = SplitText(text, ':');
+  if (f.size() == 1) {
+    s->kind = SignalShape::Steady;
+    return ParseDouble(f[0], &s->level);
+  }
+  if (f.size() < 3 || f.size() > 4) return false;
+  if (f[0] == "sine") {
+    s->kind = SignalShape::Sine;
+  } else if (f[0] == "ramp") {
+    s->kind = SignalShape::Ramp;
+  } else {
+    return false;
+  }
+  s->level = 0.0;
+  return ParseDouble(f[1], &s->amplitude) && ParseDouble(f[2], &s->hz) && s->hz > 0.0 &&
+         (f.size() == 3 || ParseDouble(f[3], &s->level));
+}
+
+struct CalArg {
+  int channel, code;
+  CalEntry entry;
+  bool hasRange;
+};
+
+bool ParseCal(const std::string& text, CalArg* c) {
+  const std::vector<std::string> f = SplitText(text, ',');
+  long v[5] = {};
+  if (f.size() < 4 || f.size() > 5) return false;
+  const long lo[5] = {0, 0, 0, -0x80000000L, 0}, hi[5] = {255, 9, 0xFFFF, 0x7FFFFFFF, 0xFFFF};
+  for (size_t i = 0; i < f.size(); ++i)
+    if (!ParseLong(f[i].c_str(), 0, lo[i], hi[i], &v[i])) return false;
+  *c = CalArg{static_cast<int>(v[0]), static_cast<int>(v[1]),
+              CalEntry{static_cast<unsigned>(v[2]), static_cast<int>(v[3]),
+                       static_cast<unsigned>(v[4])},
+              f.size() == 5};
+  return true;
+}
+
+bool ParseFault(const std::string& text, Fault* f) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  const std::string kind = text.substr(0, colon);
+  std::string command = text.substr(colon + 1);
+  long ms = -1;
+  const size_t last = command.rfind(':');
+  if (last != std::string::npos) {
+    if (!ParseLong(command.c_str() + last + 1, 10, 0, 600000, &ms)) return false;
+    command.erase(last);
+  }
+  f->prefix = !command.empty() && command.back() == '*';
+  if (f->prefix) command.pop_back();
+  f->command = command;
+  f->count = -1;
+  if (kind == "silence") {
+    f->kind = FaultKind::NoReply;
+  } else if (kind == "late") {
+    f->kind = FaultKind::Delay;
+    f->delayMs = ms < 0 ? 1500 : static_cast<int>(ms);
+  } else if (kind == "split") {
+    f->kind = FaultKind::Split;
+    f->delayMs = ms < 0 ? 100 : static_cast<int>(ms);
+  } else if (kind == "refuse") {
+    f->kind = FaultKind::Refuse;
+  } else if (kind == "close") {
+    f->kind = FaultKind::Close;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseReboot(const std::string& text, RebootBehaviour* b) {
+  const struct {
+    const char* name;
+    RebootBehaviour behaviour;
+  } kModes[] = {{"restart", RebootBehaviour::Restart}, {"ack", RebootBehaviour::Acknowledge},
+                {"silent", RebootBehaviour::Silent}, {"drop", RebootBehaviour::Drop}};
+  for (const auto& m : kModes) {
+    if (text == m.name) {
+      *b = m.behaviour;
+      return true;
+    }
+  }
+  return false;
+}
+
+int Bad(const char* what, const char* value) {
+  fprintf(stderr, "nivex-emu: bad %s '%s' (see --help)\n", what, value);
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  nivex::emu::Options o;
+  Options o;
   bool haveModel = false;
+  std::vector<SignalShape> signals;
+  std::vector<CalArg> cals;
+  std::vector<Fault> faults;
+  double noise = 0.001;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       Usage(stdout);
       return 0;
+    }
+    if (a == "--gt-lead") {
+      o.everyDataReplyLeadsGt = true;
+      continue;
     }
     if (i + 1 >= argc) {
       fprintf(stderr, "nivex-emu: %s needs a value\n", a.c_str());
@@ -58,35 +213,45 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* v = argv[++i];
+    long n = 0;
     if (a == "--model") {
-      if (!nivex::emu::ParseModel(v, &o.model)) {
-        fprintf(stderr, "nivex-emu: unknown model '%s'\n", v);
-        return 2;
-      }
+      if (!nivex::emu::ParseModel(v, &o.model)) return Bad("model", v);
       haveModel = true;
     } else if (a == "--ip") {
       o.ip = v;
     } else if (a == "--cmd-port") {
-      if (!ParsePort(v, &o.cmdPort)) {
-        fprintf(stderr, "nivex-emu: bad command port '%s'\n", v);
-        return 2;
-      }
+      if (!ParseLong(v, 10, 1, 65535, &n)) return Bad("command port", v);
+      o.cmdPort = static_cast<int>(n);
     } else if (a == "--data-port") {
-      if (!ParsePort(v, &o.dataPort)) {
-        fprintf(stderr, "nivex-emu: bad data port '%s'\n", v);
-        return 2;
-      }
+      if (!ParseLong(v, 10, 1, 65535, &n)) return Bad("data port", v);
+      o.dataPort = static_cast<int>(n);
     } else if (a == "--slots") {
       o.slotLayout = v;
     } else if (a == "--firmware") {
-      char* end = nullptr;
-      errno = 0;
-      const unsigned long fw = strtoul(v, &end, 16);
-      if (errno != 0 || end == v || *end != '\0' || fw == 0 || fw > 0xFFFF) {
-        fprintf(stderr, "nivex-emu: bad firmware version '%s' (1-FFFF, hexadecimal)\n", v);
-        return 2;
+      if (!ParseLong(v, 16, 1, 0xFFFF, &n)) return Bad("firmware version (1-FFFF, hexadecimal)", v);
+      o.firmwareVersion = static_cast<unsigned>(n);
+    } else if (a == "--hw-version") {
+      if (std::string(v).find_first_not_of("0123456789") != std::string::npos)
+        return Bad("hardware version (decimal digits)", v);
+      o.hwVersionText = v;
+    } else if (a == "--signal") {
+      for (const std::string& item : SplitText(v, ',')) {
+        signals.emplace_back();
+        if (!ParseSignal(item, &signals.back())) return Bad("signal", item.c_str());
       }
-      o.firmwareVersion = static_cast<unsigned>(fw);
+    } else if (a == "--noise") {
+      if (!ParseDouble(v, &noise) || noise < 0.0) return Bad("noise", v);
+    } else if (a == "--cal") {
+      cals.emplace_back();
+      if (!ParseCal(v, &cals.back())) return Bad("calibration entry", v);
+    } else if (a == "--reboot") {
+      if (!ParseReboot(v, &o.reboot)) return Bad("reboot mode", v);
+    } else if (a == "--reboot-delay") {
+      if (!ParseLong(v, 10, 0, 600000, &n)) return Bad("reboot delay", v);
+      o.rebootDelayMs = static_cast<int>(n);
+    } else if (a == "--fault") {
+      faults.emplace_back();
+      if (!ParseFault(v, &faults.back())) return Bad("fault", v);
     } else {
       fprintf(stderr, "nivex-emu: unknown option '%s'\n", a.c_str());
       Usage(stderr);
@@ -107,6 +272,28 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   nivex::emu::Emulator emu(o);
+  // Each input a level of its own, alternating in sign, unless the command line gave one.
+  const int inputs = nivex::emu::AnalogInputs(o.model);
+  for (int ch = 0; ch < inputs; ++ch) {
+    SignalShape s;
+    if (ch < static_cast<int>(signals.size())) {
+      s = signals[static_cast<size_t>(ch)];
+    } else {
+      s.level = (ch % 2 == 0 ? 1.0 : -1.0) * (0.25 + 4.5 * ch / inputs);
+    }
+    s.noise = noise;
+    emu.SetSignalShape(ch, s);
+  }
+  for (const CalArg& c : cals) {
+    CalEntry e = c.entry;
+    if (!c.hasRange) e.rangeMv = emu.Calibration(c.channel, c.code).rangeMv;
+    if (!emu.SetCalibration(c.channel, c.code, e)) {
+      fprintf(stderr, "nivex-emu: no calibration entry for input %d, gain code %d\n", c.channel,
+              c.code);
+      return 2;
+    }
+  }
+  for (const Fault& f : faults) emu.AddFault(f);
   if (!emu.Start()) {
     fprintf(stderr, "nivex-emu: cannot listen on %s (ports 10000, %d, %d): %s\n", o.ip.c_str(),
             o.cmdPort, o.dataPort, strerror(errno));

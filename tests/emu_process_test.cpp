@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -22,14 +24,19 @@ TEST(EmuProcess, HelpDocumentsEveryOptionAndBadArgumentsFail) {
     const std::string text = p.Read("", 5000);
     EXPECT_EQ(p.Stop(0), 0);
     for (const char* opt : {"--model", "--ip", "--cmd-port", "--data-port", "--firmware", "--help",
-                            "RX5K10", "RX5K30", "RXBN500", "D4071s", "D3054s"}) {
+                            "--hw-version", "--slots", "--signal", "--noise", "--cal", "--reboot",
+                            "--reboot-delay", "--fault", "--gt-lead", "RX5K10", "RX5K30", "RXBN500",
+                            "D4071s", "D3054s"}) {
       EXPECT_NE(text.find(opt), std::string::npos) << opt;
     }
   }
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{}, {"--model", "RX9"}, {"--model", "RX5K10", "--cmd-port", "0"},
         {"--model", "RX5K10", "--firmware", "xyz"}, {"--model", "RX5K10", "--bogus", "1"},
-        {"--model"}}) {
+        {"--model"}, {"--model", "RX5K10", "--signal", "1,wave:1:2"},
+        {"--model", "RX5K10", "--fault", "boom:$01F"},
+        {"--model", "RX5K10", "--cal", "8,0,32768,0"},
+        {"--model", "RX5K10", "--reboot", "later"}}) {
     ChildProcess p(EmulatorProgram(), bad);
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.Stop(0), 2);
@@ -74,6 +81,45 @@ TEST(EmuProcess, ServesEachHighSpeedTypeUntilTerminated) {
     EXPECT_TRUE(PeerClosed(cmd, 1000));
     close(cmd);
   }
+}
+
+// The signals asked for on the command line come back through the kit's reads, through the
+// calibration entry given; the other inputs have levels of their own; a fault shapes its
+// command's reply.
+TEST(EmuProcess, SignalsCalibrationAndFaultsFromTheCommandLine) {
+  const std::string ip = FreshLoopbackAddress();
+  ChildProcess p(EmulatorProgram(),
+                 {"--model", "RX5K10", "--ip", ip, "--signal", "1.5,-2.25,0.75,-4,3.3,sine:2:7",
+                  "--cal", "1,0,31000,77", "--fault", "refuse:$01F"});
+  ASSERT_TRUE(p.started());
+  ASSERT_NE(p.Read("ready", 5000).find("ready"), std::string::npos);
+  void* h = QZ_Device_Create((ip + ",9999,10010").c_str());
+  ASSERT_NE(h, nullptr) << "error 0x" << std::hex << QZ_GetLastError();
+  const double asked[5] = {1.5, -2.25, 0.75, -4, 3.3};
+  const double tol = 0.001 + 0.0002;  // the noise and one step
+  float v[8] = {};
+  float lo = 9, hi = -9;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(QZ_ReadAIALL(h, 0, v, 8), 1);
+    for (int ch = 0; ch < 5; ++ch) EXPECT_NEAR(v[ch], asked[ch], tol) << ch;
+    lo = std::min(lo, v[5]);
+    hi = std::max(hi, v[5]);
+    usleep(7000);
+  }
+  EXPECT_LE(hi, 2.0 + tol);
+  EXPECT_GE(lo, -2.0 - tol);
+  EXPECT_GT(hi - lo, 1.0);  // the sine moves
+  EXPECT_GT(std::fabs(v[6] - v[7]), 0.1);
+  unsigned short gain = 0;
+  short offset = 0;
+  ASSERT_EQ(QZ_ReadGainOffset(h, 1, 0, &gain, &offset), 1);
+  EXPECT_EQ(gain, 31000);
+  EXPECT_EQ(offset, 77);
+  char text[QZ_REPLY_SIZE] = "";
+  EXPECT_EQ(QZ_SendRecv(h, "$01F", text, 1000), 1);
+  EXPECT_STREQ(text, "?01");
+  EXPECT_EQ(QZ_Device_Release(h), 1);
+  EXPECT_EQ(p.Stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 
 using nivex::emu::FaultKind;
 using nivex::emu::HighSpeedModule;
-using nivex::emu::HighSpeedScan;
+using nivex::emu::HighSpeedScanSetup;
 using nivex::emu::Model;
 using nivex::test::FailsWith;
 using nivex::test::Strings;
@@ -138,7 +138,7 @@ TEST(AnalogTrigger, LevelsSaturateAtTheCodeRange) {
     l.hi[0] = c.volts;
     l.lo[0] = -c.volts;
     ASSERT_EQ(l.Set(d, c.type, 1, 5, 5), 1);
-    d.WithScan([&](HighSpeedScan& s) {
+    d.WithScan([&](HighSpeedScanSetup& s) {
       EXPECT_EQ(s.levelHigh[0], c.wantHigh) << static_cast<int>(c.model);
       if (c.wantLow != 0) {
         EXPECT_EQ(s.levelLow[0], c.wantLow) << static_cast<int>(c.model);
@@ -201,7 +201,7 @@ TEST(AnalogTrigger, LevelsReadBackAreSentBackBeyondN) {
   ASSERT_TRUE(d.ok());
   PrepareScan(d, 8, 0, 1000);
   // Channel 1 is enabled on the module; this object never set it.
-  d.WithScan([](HighSpeedScan& s) {
+  d.WithScan([](HighSpeedScanSetup& s) {
     s.levelHigh[1] = 0x4000;
     s.levelLow[1] = 0xC000;
   });
@@ -256,7 +256,7 @@ TEST(AnalogTrigger, ReadBackRefusals) {
 TEST(AnalogTrigger, TriggerIndex) {
   Device d(Model::RXBN500);
   ASSERT_TRUE(d.ok());
-  d.WithScan([](HighSpeedScan& s) { s.triggerIndex = 123; });
+  d.WithScan([](HighSpeedScanSetup& s) { s.triggerIndex = 123; });
   EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
   EXPECT_EQ(d.model().triggerIndex.load(), 123u);
   d.Fault("~01XN", FaultKind::Refuse);

@@ -1,7 +1,7 @@
 // The high-speed types' scan-setup commands. Patterns match whole lines, so the queries
 // ("~01P", "~01R", "~01SI") never take a setting command's answer, nor the other way round,
 // and "~01S" (scan start) or "~01SST" fall through to the other handlers.
-#include "emulator/HighSpeedScan.h"
+#include "emulator/HighSpeedScanSetup.h"
 
 #include <cstdlib>
 
@@ -12,6 +12,8 @@ long Num(const std::smatch& m, size_t i) { return std::strtol(m[i].str().c_str()
 unsigned long Hex(const std::smatch& m, size_t i) {
   return std::strtoul(m[i].str().c_str(), nullptr, 16);
 }
+
+bool InRange(long v, long lo, long hi) { return v >= lo && v <= hi; }
 
 bool ValidFactor(long f) { return f >= 2 && f <= 14 && f % 2 == 0; }
 bool ValidDivider(long c) {
@@ -24,18 +26,22 @@ bool ValidDivider(long c) {
 
 }  // namespace
 
-HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
+HighSpeedScanSetup::HighSpeedScanSetup(Model model, const int& divider)
+    : model_(model), divider_(divider) {
   const bool is10 = model_ == Model::RX5K10;
+  // The "T" digits of "~01P": RX5K10 takes its trigger modes as they are, the 24-bit types
+  // their modes 0-2 and the chunk stream, 8.
+  auto ValidTrigger = [is10](long t) {
+    return InRange(t, 0, 2) || t == 8 || (is10 && (t == 3 || t == 5 || t == 6 || t == 9));
+  };
   const int channels = is10 ? 8 : 4;
   const bool bn = model_ == Model::RXBN500;
-  for (int i = 0; i < kMaxChannels; ++i) {
-    levelHigh[i] = is10 ? 0x7FFF : 0x7FFFFF;
-    levelLow[i] = is10 ? 0x8000 : 0x800000;
-  }
+  PowerOn();
 
   // ---- scan parameters
   if (bn) {
-    table_.Add(R"(~01PC(\d)T(\d)M(\d))", [this](const std::smatch& m) {
+    table_.Add(R"(~01PC(\d)T(\d)M(\d))", [this, channels, ValidTrigger](const std::smatch& m) {
+      if (!InRange(Num(m, 1), 1, channels) || !ValidTrigger(Num(m, 2))) return Answer::Refuse();
       chCnt = static_cast<int>(Num(m, 1));
       T = static_cast<int>(Num(m, 2));
       M = static_cast<int>(Num(m, 3));
@@ -45,7 +51,10 @@ HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
       return Answer::Text(Format("!01C%dT%dM%d", chCnt, T, M));
     });
   } else {
-    table_.Add(R"(~01PG(\d)C(\d)T(\d)M(\d))", [this](const std::smatch& m) {
+    const int gains = is10 ? 2 : 10;
+    table_.Add(R"(~01PG(\d)C(\d)T(\d)M(\d))", [=](const std::smatch& m) {
+      if (Num(m, 1) >= gains || !InRange(Num(m, 2), 1, channels) || !ValidTrigger(Num(m, 3)))
+        return Answer::Refuse();
       gain = static_cast<int>(Num(m, 1));
       chCnt = static_cast<int>(Num(m, 2));
       T = static_cast<int>(Num(m, 3));
@@ -58,8 +67,9 @@ HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
   }
   if (is10) {
     table_.Add(R"(~01R(\d{6}))", [this](const std::smatch& m) {
+      // The divider of "~01V" (2^n) lowers the highest rate the clock allows.
       const long r = Num(m, 1);
-      if (r < 1 || r > 200000) return Answer::Refuse();
+      if (r < 1 || r > (200000L >> divider_)) return Answer::Refuse();
       rateHz = r;
       return Answer::Ack();
     });
@@ -94,6 +104,9 @@ HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
 
   // ---- analog trigger
   table_.Add(R"(~01XM([0-3])L(\d{8})R(\d{8}))", [this](const std::smatch& m) {
+    // The samples before and after the trigger make up the target count.
+    if (static_cast<uint64_t>(Num(m, 2)) + static_cast<uint64_t>(Num(m, 3)) != target)
+      return Answer::Refuse();
     triggerType = static_cast<uint32_t>(Num(m, 1));
     pre = static_cast<uint32_t>(Num(m, 2));
     post = static_cast<uint32_t>(Num(m, 3));
@@ -140,14 +153,23 @@ HighSpeedScan::HighSpeedScan(Model model) : model_(model) {
   });
 }
 
-bool HighSpeedScan::Handle(const std::string& line, Answer* answer) {
+void HighSpeedScanSetup::PowerOn() {
+  static_cast<HighSpeedScanSettings&>(*this) = HighSpeedScanSettings{};
+  const bool is10 = model_ == Model::RX5K10;
+  for (int i = 0; i < kMaxChannels; ++i) {
+    levelHigh[i] = is10 ? 0x7FFF : 0x7FFFFF;
+    levelLow[i] = is10 ? 0x8000 : 0x800000;
+  }
+}
+
+bool HighSpeedScanSetup::Handle(const std::string& line, Answer* answer) {
   Answer a = table_.Dispatch(line);
   if (a.kind == Answer::Unknown) return false;
   *answer = a;
   return true;
 }
 
-double HighSpeedScan::RateHz() const {
+double HighSpeedScanSetup::RateHz() const {
   if (model_ == Model::RX5K10) return static_cast<double>(rateHz);
   const long a = std::strtol(rateFactors.substr(0, 2).c_str(), nullptr, 10);
   const long b = std::strtol(rateFactors.substr(2, 2).c_str(), nullptr, 10);

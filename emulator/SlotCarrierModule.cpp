@@ -1,12 +1,14 @@
 // The slot carriers' commands. Every pattern is matched against the whole line, so texts that
 // share a beginning ("~01RP" and "~01RPF...", "#01H" and "#01HS...") never take each other's
 // answers. Replies carry no CR; the engine adds it.
-#include "emulator/SlotCarrier.h"
+#include "emulator/SlotCarrierModule.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+
+#include "emulator/InverseCalibration.h"
 
 namespace nivex::emu {
 namespace {
@@ -124,12 +126,17 @@ std::string SlotCarrierModule::VoltFields(int k, int gain) const {
 int SlotCarrierModule::RawCode(int channel, int gain) const {
   const double volts = engine_.Signal(channel);
   if (model_ != Model::D4071s) return ClampInt16(std::lround(volts * 3276.8));
-  const int code = ClampInt16(std::lround(volts * (gain == 0 ? 6553.6 : 3276.8)));
   // The card delivers the code before its calibration: the host's (raw x gain) >> 15 + offset
-  // gives the code back.
+  // gives the code nearest the signal.
   const CalEntry e = engine_.Calibration(false, channel, gain);
-  if (e.gain == 0) return 0;
-  return ClampInt16(std::ceil((code - e.offset) * 32768.0 / e.gain));
+  return InverseQ15(volts * (gain == 0 ? 6553.6 : 3276.8), e.gain, e.offset);
+}
+
+void SlotCarrierModule::PowerOn() {
+  rpf_ = 500;
+  dt_ = 1;
+  for (auto& slot : edBits_)
+    for (uint32_t& bits : slot) bits = 0;
 }
 
 Answer SlotCarrierModule::Handle(const std::string& line) { return table_.Dispatch(line); }
@@ -146,11 +153,13 @@ void SlotCarrierModule::Build() {
   });
   // Configuration kind 5.
   table_.Add(R"(~01RPF(\d{5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 500) return Answer::Refuse();
     rpf_ = Digit(m, 1);
     return Answer::Ack();
   });
   table_.Add(R"(~01RP)", [this](const std::smatch&) { return Answer::Text(Format("!01P%05d", rpf_)); });
   table_.Add(R"(~01DT(\d{5}))", [this](const std::smatch& m) {
+    if (Digit(m, 1) < 1 || Digit(m, 1) > 1000) return Answer::Refuse();
     dt_ = Digit(m, 1);
     return Answer::Ack();
   });
@@ -223,21 +232,19 @@ void SlotCarrierModule::BuildD3054s() {
   table_.Add(R"(\$01C)", [this](const std::smatch&) {
     return Answer::Text(Format("!01%02X", static_cast<unsigned>(SlotCount() & 0xFF)) + layout_);
   });
-  // Hardware versions, one field per slot; a single slot gets a second field, since the host
-  // takes fewer than two fields as no answer.
+  // Hardware versions, one field per slot.
   table_.Add(R"(\$01F)", [this](const std::smatch&) {
     std::string out = "!";
-    const size_t n = std::max<size_t>(2, slots_.size());
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = 0; k < slots_.size(); ++k) {
       const unsigned v = k < cardVersion_.size() ? cardVersion_[k] : 0;
       out += Format(k == 0 ? "%X" : ",%X", v);
     }
     return Answer::Text(out);
   });
-  // Volts of slot k: as many fields as its card has channels.
+  // Volts of slot k: as many fields as its card has channels. The cards have one range, 0.
   table_.Add(R"(#01S(\d)G(\d))", [this](const std::smatch& m) {
     const int k = Digit(m, 1);
-    if (k >= SlotCount()) return Answer::Refuse();
+    if (k >= SlotCount() || Digit(m, 2) != 0) return Answer::Refuse();
     return Answer::Text("!" + VoltFields(k, Digit(m, 2)));
   });
   // Raw codes: the command names no slot, so one slot (rawSlot_) answers it.

@@ -27,6 +27,7 @@ class SlotCarrierModule : public ModuleHandler {
   std::vector<int> DataPortOffsets() const override;
   CalShape AICalShape() const override;
   CalEntry UnityAI(int gainCode) const override;
+  void PowerOn() override;
 
   // The layout text of a model when Options::slotLayout is empty.
   static std::string DefaultLayout(Model m);

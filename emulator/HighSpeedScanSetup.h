@@ -10,40 +10,47 @@
 
 namespace nivex::emu {
 
-class HighSpeedScan {
- public:
+// The settings of the scan-setup commands, at their power-on values.
+struct HighSpeedScanSettings {
   static constexpr int kMaxChannels = 8;
 
-  explicit HighSpeedScan(Model model);
-
-  // Answers line when it is one of these commands (exact text); false otherwise.
-  bool Handle(const std::string& line, Answer* answer);
-
-  // The sample rate the module runs at: RX5K10 the hertz it was given, the 24-bit types the
-  // clock of 16,384,000 Hz divided by a, b and c.
-  double RateHz() const;
-
-  // ---- state (read and set by tests under the engine's lock)
   int gain = 0;
   int chCnt = 1;
   int T = 0;
   int M = 0;
-  long rateHz = 1000;             // RX5K10
+  long rateHz = 1000;                    // RX5K10
   std::string rateFactors = "02024096";  // 24-bit types: aabbcccc (1000 Hz)
   uint32_t target = 0;
   uint32_t ack = 0;
   uint32_t triggerType = 0;
   uint32_t pre = 0;
   uint32_t post = 0;
-  uint32_t levelHigh[kMaxChannels] = {};
+  uint32_t levelHigh[kMaxChannels] = {};  // the disabled pattern of the type after PowerOn
   uint32_t levelLow[kMaxChannels] = {};
   uint32_t triggerIndex = 0;
   uint32_t delay = 0;
   // The sync-in layout as last set: "H%XO%02XT%02X" and the items.
   std::string syncInLayout = "H0O00T00";
+};
+
+// The settings are read and set by tests under the engine's lock.
+class HighSpeedScanSetup : public HighSpeedScanSettings {
+ public:
+  // `divider` is the exponent of the rate divider ("~01V", RX5K10), read at each "~01R".
+  HighSpeedScanSetup(Model model, const int& divider);
+
+  // Answers line when it is one of these commands (exact text); false otherwise.
+  bool Handle(const std::string& line, Answer* answer);
+  // Every setting back to its power-on value.
+  void PowerOn();
+
+  // The sample rate the module runs at: RX5K10 the hertz it was given, the 24-bit types the
+  // clock of 16,384,000 Hz divided by a, b and c.
+  double RateHz() const;
 
  private:
   Model model_;
+  const int& divider_;
   CommandTable table_;
 };
 
