@@ -11,9 +11,12 @@
 #include <cstdint>
 #include <ctime>
 
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_ModuleTable.h"
 
 namespace nivex {
+
+class BinaryFile;  // support/Storax.h
+class TextFile;
 
 class ModelLog {
  public:

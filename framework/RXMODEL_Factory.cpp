@@ -14,6 +14,7 @@
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "drivers/slot/D3054s_Class.h"
 #include "drivers/slot/D4071s_Class.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
 #include "support/utility.h"

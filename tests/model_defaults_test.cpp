@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "support/Storax.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "emulator/HighSpeedModule.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "nivex.h"
 #include "tests/common/DeviceFixture.h"
 
