@@ -9,7 +9,7 @@
 #include "api/NIVEX_Frame.h"
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "drivers/slot/SlotCarrier.h"
-#include "framework/RXMODEL_Factory.h"
+#include "drivers/RXMODEL_Factory.h"
 #include "nivex.h"
 #include "support/FaultText.h"
 #include "support/utility.h"

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "framework/RXMODEL_Class.h"
-#include "framework/RXMODEL_Factory.h"
+#include "drivers/RXMODEL_Factory.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 #include "tests/common/TestSupport.h"

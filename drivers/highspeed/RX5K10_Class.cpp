@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "framework/RXMODEL_Factory.h"
+#include "drivers/RXMODEL_Factory.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
 #include "support/utility.h"

@@ -1,5 +1,5 @@
 // The device factory, the handle check, Paserstr and the framework's strcasecmp.
-#include "framework/RXMODEL_Factory.h"
+#include "drivers/RXMODEL_Factory.h"
 
 #include <algorithm>
 #include <cctype>
