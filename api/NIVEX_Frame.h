@@ -18,7 +18,7 @@
 #pragma once
 
 #include "framework/RXMODEL_Class.h"
-#include "drivers/RXMODEL_Factory.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
 #include "nivex.h"
 #include "support/FaultText.h"
 

@@ -159,6 +159,11 @@ class MODEL {
   virtual int Filter_Data(unsigned int n, float* samples);                          // 102
   virtual int Filter_DataHEX(unsigned int n, unsigned int* codes);                  // 103
 
+  // ---------------------------------------------------------------- beyond the slots
+  // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
+  // -1 for a device without one.
+  virtual int CommandSocket() const { return -1; }
+
   // ---------------------------------------------------------------- shared fields
   char IP[256];                   // the module's address text
   WRXmodule module;               // copy of the module-table row (AI may be rewritten)

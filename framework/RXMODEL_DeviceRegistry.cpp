@@ -10,4 +10,10 @@ SocketList<MODEL>& QZListInstance() {
   return *list;
 }
 
+bool GetDeviceHandle(const void* dev) {
+  if (dev == nullptr) return false;
+  // Only the address is compared; the cast does not read through the pointer.
+  return QZList->check_Socket_Obj(static_cast<MODEL*>(const_cast<void*>(dev))) == 1;
+}
+
 }  // namespace nivex

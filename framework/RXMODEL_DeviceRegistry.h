@@ -120,4 +120,8 @@ SocketList<MODEL>& QZListInstance();
 // QZList->add_Socket_Obj(dev).
 inline constexpr RegistryRef<SocketList<MODEL>, &QZListInstance> QZList{};
 
+// True when dev is a registered device object. Compares the pointer with the registered
+// objects only: an unknown, stale or garbage pointer is never dereferenced.
+bool GetDeviceHandle(const void* dev);
+
 }  // namespace nivex

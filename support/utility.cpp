@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/FaultText.h"
 
 namespace nivex {
 
@@ -176,6 +179,37 @@ bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
   }
   *value = v;
   return true;
+}
+
+int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
+  if (text == nullptr || vals == nullptr) {
+    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
+    return 0;
+  }
+  const size_t end = len > 0 ? strnlen(text, static_cast<size_t>(len)) : 0;
+  int stored = 0;
+  for (size_t pos = 0;; pos += 8) {
+    if (pos >= end || stored >= maxCount) return 1;
+    char group[9];
+    const size_t n = std::min<size_t>(8, end - pos);
+    std::memcpy(group, text + pos, n);
+    group[n] = '\0';
+    unsigned int value;
+    if (std::sscanf(group, "%X", &value) != 1) {
+      _SetLastError(QZ_ERR_INVALID_VALUE);
+      return 0;
+    }
+    vals[stored++] = value;
+  }
+}
+
+int strcasecmp(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const int ca = std::toupper(static_cast<unsigned char>(*a));
+    const int cb = std::toupper(static_cast<unsigned char>(*b));
+    if (ca != cb) return ca - cb;
+    if (ca == 0) return 0;
+  }
 }
 
 // The hexadecimal number at the start of hex: 1 parsed, 0 no number, -1 null or empty text.

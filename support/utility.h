@@ -68,6 +68,16 @@ void Log(const char* where, const char* what);
 // hexadecimal digit; never reads past the reply's NUL.
 bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
 
+// Reads hexadecimal groups of 8 characters from text (at most len characters, never past its
+// NUL) into vals, as with "%08X". Stops with 1 at the end of the text or once maxCount values
+// are stored; a group that holds no hexadecimal number gives 0x17008 and 0 (the values stored
+// before it stay). A shorter last group is read like a full one.
+int Paserstr(const char* text, int len, unsigned int* vals, int maxCount);
+
+// Case-insensitive compare after conversion to upper case: the difference of the first
+// differing upper-case characters, else 0. The kit's own; the C library's is not replaced.
+int strcasecmp(const char* a, const char* b);
+
 // ------------------------------------------------------------------ carried for applications
 
 // Parses hex as a hexadecimal number and stores its low 8 bits in *out; 1 when parsed, 0 when

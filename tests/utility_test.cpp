@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/time.h>
 
 #include <clocale>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "support/Chronum.h"
+#include "support/FaultText.h"
 #include "support/utility.h"
 
 namespace {
@@ -201,6 +203,37 @@ TEST(Conversions, HexScaleAndBits) {
   for (const char* text : {"ab", "a\xE4\xB8\xAD", "a\xE4"})  // a cut character ends at the NUL
     EXPECT_EQ(get_wchar_size(text), 8) << text;
   EXPECT_EQ(LongtoHexStr(0xFFFFFFFFu), 0);
+}
+
+TEST(Paserstr, ReadsEightCharacterGroups) {
+  unsigned int v[4] = {0, 0, 0, 0};
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, v, 4), 1);
+  EXPECT_EQ(v[0], 10u);
+  EXPECT_EQ(v[1], 20u);
+
+  unsigned int one[2] = {0, 0};  // the count bounds the writes
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, one, 1), 1);
+  EXPECT_EQ(one[1], 0u);
+
+  // A short last group is read like a full one; a length past the text stops at its end.
+  EXPECT_EQ(Paserstr("FFFFFFFF1F", 400, v, 4), 1);
+  EXPECT_EQ(v[0], 0xFFFFFFFFu);
+  EXPECT_EQ(v[1], 0x1Fu);
+
+  // An unreadable group keeps what was stored before it.
+  unsigned int bad[4] = {0, 0, 0, 0};
+  _ClearLastError();
+  EXPECT_EQ(Paserstr("00000001zzzzzzzz00000003", 24, bad, 4), 0);
+  EXPECT_EQ(_GetLastError(), static_cast<int>(QZ_ERR_INVALID_VALUE));
+  EXPECT_EQ(bad[0], 1u);
+  EXPECT_EQ(bad[1], 0u);
+}
+
+TEST(FrameworkStrcasecmp, ComparesInUpperCase) {
+  EXPECT_EQ(nivex::strcasecmp("rx5k10", "RX5K10"), 0);
+  // '_' (0x5F) lies above the upper-case letters: the upper-case fold orders it after them.
+  EXPECT_GT(nivex::strcasecmp("_", "a"), 0);
+  EXPECT_LT(::strcasecmp("_", "a"), 0);  // the C library's own is left as it is
 }
 
 }  // namespace

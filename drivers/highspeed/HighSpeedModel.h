@@ -85,7 +85,7 @@ class HighSpeedModel : public MODEL {
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
 
   // The socket of the command port (-1 when not connected).
-  int CommandSocket() const { return cmdSock; }
+  int CommandSocket() const override { return cmdSock; }
 
   unsigned int dataPort;
   int cmdSock = -1;

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "drivers/RXMODEL_Factory.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
 #include "support/utility.h"

@@ -94,7 +94,7 @@ class SlotCarrier : public MODEL {
   void setQZsamplingStatus(bool busy) override;
   bool getQZsamplingStatus() override;
 
-  int CommandSocket() const { return cmdSock; }
+  int CommandSocket() const override { return cmdSock; }
   int SlotCount() const { return slotCount; }
   int ChannelTotal() const { return module.AI; }
   // Channels of slot k's card (0 for k outside the slot list).
