@@ -21,4 +21,20 @@ const char* GetWRXModuleNamebyID(unsigned short id) {
   return nullptr;
 }
 
+CodeFormula CodeFormulaOf(unsigned short id) {
+  struct Row {
+    unsigned short id;
+    CodeFormula formula;
+  };
+  static constexpr Row kFormulas[] = {
+      {kIdRX5K10, CodeFormula::k16Bit},
+      {kIdRX5K30, CodeFormula::kRx5k30},
+      {kIdD4071s, CodeFormula::k16Bit},
+      {kIdRXBN500, CodeFormula::kRxbn500},
+  };
+  for (const Row& r : kFormulas)
+    if (r.id == id) return r.formula;
+  return CodeFormula::kNone;
+}
+
 }  // namespace nivex

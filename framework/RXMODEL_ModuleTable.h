@@ -32,4 +32,9 @@ extern const WRXmodule WRXMODULE[6];
 // The name of the first row with this ID, or null when the end row comes first.
 const char* GetWRXModuleNamebyID(unsigned short id);
 
+// How the raw codes of a module type are calibrated (framework/Calibration.h): the 16-bit
+// conversion (RX5K10, D4071s), the RX5K30 one, the RXBN500 one, or none the kit knows.
+enum class CodeFormula { kNone, k16Bit, kRx5k30, kRxbn500 };
+CodeFormula CodeFormulaOf(unsigned short id);
+
 }  // namespace nivex

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/Calibration.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
 #include "support/utility.h"
@@ -154,50 +153,33 @@ bool HighSpeedModel::IntField(const char* reply, size_t pos, int* value) {
 // ================================================================== one-shot analog input
 
 int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
-  const bool rx5k10 = module.id == kIdRX5K10;
-  const bool cached = module.id == kIdRX5K10 || module.id == kIdRX5K30;
-  const int minCount = rx5k10 ? 0 : 1;
-  if (count < minCount || count > Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
+  if (count < MinReadCount() || count > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (getQZsamplingStatus()) {
-    if (!cached) {
-      _SetLastError(QZ_ERR_DEVICE_BUSY);
-      return 0;
-    }
+    if (!CachesReads()) return Fail(QZ_ERR_DEVICE_BUSY);
     if (rawCacheValid) {  // exactly the caller's count, nothing sent
       for (int i = 0; i < count; ++i) raw[i] = rawCache[i];
       return 1;
     }
   }
+  char command[32];
+  FormatRawRead(command, sizeof(command), gain);
   char reply[kReplySize];
-  const int ok = module.id == kIdRXBN500 ? Exchange(cmdSock, reply, 1000, "#01R")
-                                          : Exchange(cmdSock, reply, 1000, "#01H%01d", gain);
-  if (!ok) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Exchange(cmdSock, reply, 1000, "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   // The module answers with '>' (or '!') and the codes; anything else is a refusal.
-  if (reply[0] != '>' && reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  const size_t width = rx5k10 ? 4 : 8;
+  if (reply[0] != '>' && reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  const size_t width = 2 * static_cast<size_t>(SampleBytes());
   int32_t values[HighSpeedCalibration::kMaxChannels] = {};
   for (int i = 0; i < count; ++i) {
     uint32_t v = 0;
-    if (!HexField(reply, 1 + width * static_cast<size_t>(i), width, &v)) {
-      _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-      return 0;
-    }
-    values[i] = rx5k10 ? static_cast<int16_t>(static_cast<uint16_t>(v)) : static_cast<int32_t>(v);
+    if (!HexField(reply, 1 + width * static_cast<size_t>(i), width, &v))
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
+    values[i] = RawCode(v);
   }
-  for (int i = 0; i < count; ++i) {
-    raw[i] = values[i];
-    if (cached) rawCache[i] = values[i];
+  for (int i = 0; i < count; ++i) raw[i] = values[i];
+  if (CachesReads()) {
+    for (int i = 0; i < count; ++i) rawCache[i] = values[i];
+    rawCacheValid = true;
   }
-  if (cached) rawCacheValid = true;
   return 1;
 }
 
@@ -210,103 +192,58 @@ int HighSpeedModel::CheckConversion(int channel, int gain, const void* out) {
 
 int HighSpeedModel::Calibrate_HEX(int code, int channel, int gain, int* out) {
   if (!CheckConversion(channel, gain, out)) return 0;
-  switch (module.id) {
-    case kIdRX5K10:
-      *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
-      return 1;
-    case kIdRX5K30: {
-      int32_t v = 0;
-      if (calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain],
-                             cal.range[gain], calib::kRx5k30FullScale[gain], &v))
-        *out = v;
-      return 1;
-    }
-    case kIdRXBN500:
-      *out = calib::CalibrateBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
-      return 1;
-    default:
-      return NotImplemented();
-  }
+  CalibrateCode(code, channel, gain, out);
+  return 1;
 }
 
 int HighSpeedModel::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
   if (!CheckConversion(channel, gain, out)) return 0;
-  switch (module.id) {
-    case kIdRX5K10: {
-      const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
-      calib::Volts16(c, gain, out);
-      return 1;
-    }
-    case kIdRX5K30: {
-      int32_t c = 0;  // a code the conversion leaves unwritten counts as 0
-      calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
-                         calib::kRx5k30FullScale[gain], &c);
-      *out = calib::Volts24(c, calib::kRx5k30FullScale[gain]);
-      return 1;
-    }
-    case kIdRXBN500:
-      *out = calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
-      return 1;
-    default:
-      return NotImplemented();
+  *out = CodeVolts(code, channel, gain);
+  return 1;
+}
+
+template <class T>
+int HighSpeedModel::ReadChannel(int channel, int gain, T* out, Conversion<T> convert,
+                                bool clearOnFailure) {
+  if (channel < 0 || channel >= Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain < 0 || gain >= Ranges()) return Fail(QZ_ERR_GAIN_RANGE);
+  int raw[HighSpeedCalibration::kMaxChannels] = {};
+  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
+    if (clearOnFailure && out != nullptr) *out = T();
+    return 0;
   }
+  return (this->*convert)(raw[channel], channel, gain, out);
+}
+
+template <class T>
+int HighSpeedModel::ReadChannels(int gain, T* out, int count, Conversion<T> convert) {
+  if (count < MinReadCount() || count > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain < 0 || gain >= Ranges()) return Fail(QZ_ERR_GAIN_RANGE);
+  int raw[HighSpeedCalibration::kMaxChannels] = {};
+  if (!ReadAIALLHEXRAW(gain, raw, count)) {
+    if (out != nullptr)
+      for (int i = 0; i < count; ++i) out[i] = T();
+    return 0;
+  }
+  for (int i = 0; i < count; ++i)
+    if (!(this->*convert)(raw[i], i, gain, &out[i])) return 0;
+  return 1;
 }
 
 int HighSpeedModel::ReadAI(int channel, int gain, float* volts) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  if (Calibrate_Hex2Float(raw[channel], channel, gain, volts) != 1) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  return 1;
+  return ReadChannel(channel, gain, volts, &HighSpeedModel::Calibrate_Hex2Float, false);
 }
 
 int HighSpeedModel::ReadAIALL(int gain, float* volts, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, count)) {
-    for (int i = 0; i < count; ++i) volts[i] = 0.0f;
-    return 0;
-  }
-  for (int i = 0; i < count; ++i) {
-    if (Calibrate_Hex2Float(raw[i], i, gain, &volts[i]) != 1) {
-      _SetLastError(QZ_ERR_CHANNEL_RANGE);
-      return 0;
-    }
-  }
-  return 1;
+  return ReadChannels(gain, volts, count, &HighSpeedModel::Calibrate_Hex2Float);
 }
 
 int HighSpeedModel::ReadAIHEX(int channel, int gain, int* value) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
-    *value = 0;
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  Calibrate_HEX(raw[channel], channel, gain, value);
-  return 1;
+  return ReadChannel(channel, gain, value, &HighSpeedModel::Calibrate_HEX, true);
 }
 
 int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, count)) {
-    for (int i = 0; i < count; ++i) values[i] = 0;
-    return 0;
-  }
-  for (int i = 0; i < count; ++i) Calibrate_HEX(raw[i], i, gain, &values[i]);
-  return 1;
+  return ReadChannels(gain, values, count, &HighSpeedModel::Calibrate_HEX);
 }
 
 // ================================================================== digital I/O

@@ -1,8 +1,10 @@
 // RX5K10: construction and the calibration load.
 #include "drivers/highspeed/RX5K10_Class.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "framework/Calibration.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
@@ -41,6 +43,27 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
     }
   }
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+// ================================================================== raw codes and their conversion
+
+void RX5K10::FormatRawRead(char* command, size_t size, int gain) const {
+  std::snprintf(command, size, "#01H%01d", gain);
+}
+
+int32_t RX5K10::RawCode(uint32_t field) const {
+  return static_cast<int16_t>(static_cast<uint16_t>(field));
+}
+
+void RX5K10::CalibrateCode(int code, int channel, int gain, int* out) const {
+  *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+}
+
+float RX5K10::CodeVolts(int code, int channel, int gain) const {
+  const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+  float volts = 0.0f;
+  calib::Volts16(c, gain, &volts);
+  return volts;
 }
 
 // ================================================================== calibration query

@@ -1,6 +1,7 @@
 // RX5K30: construction and the calibration load.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "framework/Calibration.h"
@@ -47,6 +48,26 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
     }
   }
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+// ================================================================== raw codes and their conversion
+
+void RX5K30::FormatRawRead(char* command, size_t size, int gain) const {
+  std::snprintf(command, size, "#01H%01d", gain);
+}
+
+void RX5K30::CalibrateCode(int code, int channel, int gain, int* out) const {
+  int32_t v = 0;
+  if (calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain],
+                         cal.range[gain], calib::kRx5k30FullScale[gain], &v))
+    *out = v;
+}
+
+float RX5K30::CodeVolts(int code, int channel, int gain) const {
+  int32_t c = 0;  // a code the conversion leaves unwritten counts as 0
+  calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
+                     calib::kRx5k30FullScale[gain], &c);
+  return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
 }
 
 // ================================================================== calibration query

@@ -1,6 +1,9 @@
-// RXBN500: construction and the calibration load.
+// RXBN500: construction, the calibration load and the conversion of its codes.
 #include "drivers/highspeed/RXBN500_Class.h"
 
+#include <cstdio>
+
+#include "framework/Calibration.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
@@ -28,41 +31,18 @@ int RXBN500::ReadAllGainOffsetfromQZ() {
   return last;
 }
 
-// ================================================================== one-shot reads
+// ================================================================== raw codes and their conversion
 
-int RXBN500::CheckedReadRaw(int first, int last, int gain, int* raw) {
-  if (first < 0 || last >= Channels() || last < first) return Fail(QZ_ERR_CHANNEL_RANGE);
-  if (gain != 0) return Fail(QZ_ERR_GAIN_RANGE);
-  if (Busy()) return 0;
-  return ReadAIALLHEXRAW(gain, raw, Channels());
+void RXBN500::FormatRawRead(char* command, size_t size, int) const {
+  std::snprintf(command, size, "#01R");
 }
 
-int RXBN500::ReadAI(int channel, int gain, float* volts) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckedReadRaw(channel, channel, gain, raw)) return 0;
-  return Calibrate_Hex2Float(raw[channel], channel, gain, volts);
+void RXBN500::CalibrateCode(int code, int channel, int, int* out) const {
+  *out = calib::CalibrateBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
 }
 
-int RXBN500::ReadAIALL(int gain, float* volts, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckedReadRaw(0, count - 1, gain, raw)) return 0;
-  for (int i = 0; i < count; ++i)
-    if (Calibrate_Hex2Float(raw[i], i, gain, &volts[i]) != 1) return 0;
-  return 1;
-}
-
-int RXBN500::ReadAIHEX(int channel, int gain, int* value) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckedReadRaw(channel, channel, gain, raw)) return 0;
-  return Calibrate_HEX(raw[channel], channel, gain, value);
-}
-
-int RXBN500::ReadAIALLHEX(int gain, int* values, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!CheckedReadRaw(0, count - 1, gain, raw)) return 0;
-  for (int i = 0; i < count; ++i)
-    if (Calibrate_HEX(raw[i], i, gain, &values[i]) != 1) return 0;
-  return 1;
+float RXBN500::CodeVolts(int code, int channel, int) const {
+  return calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
 }
 
 }  // namespace nivex
