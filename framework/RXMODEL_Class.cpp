@@ -77,4 +77,31 @@ int MODEL::NotImplemented() {
   return 0;
 }
 
+int MODEL::Ask(char* reply, char lead, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VAsk(reply, lead, format, args);
+  va_end(args);
+  return ok;
+}
+
+int MODEL::VAsk(char* reply, char lead, const char* format, va_list args) {
+  if (!VExchange(CommandSocket(), reply, 1000, format, args)) return 0;
+  if (reply[0] != lead) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  return 1;
+}
+
+int MODEL::ReadHexFields(const char* command, int timeoutMs, const char* leads,
+                         const HexSpan* fields, int n, uint32_t* values) {
+  if (n < 0 || n > kMaxHexSpans) return 0;
+  char reply[kExchangeReplySize];
+  if (!Exchange(CommandSocket(), reply, timeoutMs, "%s", command)) return 0;
+  if (reply[0] == '\0' || std::strchr(leads, reply[0]) == nullptr) return 0;
+  uint32_t read[kMaxHexSpans];
+  for (int i = 0; i < n; ++i)
+    if (!HexField(reply, fields[i].pos, fields[i].digits, &read[i])) return 0;
+  for (int i = 0; i < n; ++i) values[i] = read[i];
+  return 1;
+}
+
 }  // namespace nivex

@@ -212,6 +212,42 @@ int strcasecmp(const char* a, const char* b) {
   }
 }
 
+namespace {
+
+// The 1 to maxDigits decimal digits at p, up to the first character that is not a digit.
+bool Digits(const char* p, size_t maxDigits, uint64_t* value) {
+  if (maxDigits > 18) maxDigits = 18;  // the value stays far inside 64 bits
+  uint64_t v = 0;
+  size_t i = 0;
+  for (; p[i] >= '0' && p[i] <= '9'; ++i) {
+    if (i == maxDigits) return false;  // more digits than the field holds
+    v = v * 10 + static_cast<uint64_t>(p[i] - '0');
+  }
+  if (i == 0) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uint32_t* value) {
+  if (strnlen(reply, pos) < pos) return false;
+  uint64_t v = 0;
+  if (!Digits(reply + pos, maxDigits, &v) || v > max || v > UINT32_MAX) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool DecField(const char* reply, size_t pos, size_t maxDigits, int* value) {
+  if (strnlen(reply, pos) < pos) return false;
+  const bool negative = reply[pos] == '-';
+  uint64_t v = 0;
+  if (!Digits(reply + pos + (negative ? 1 : 0), maxDigits, &v)) return false;
+  if (v > (negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX})) return false;
+  *value = negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+  return true;
+}
+
 // The hexadecimal number at the start of hex: 1 parsed, 0 no number, -1 null or empty text.
 static int ParseHex(const char* hex, unsigned long* value) {
   if (hex == nullptr || hex[0] == '\0') return -1;

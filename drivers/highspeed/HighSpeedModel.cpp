@@ -115,41 +115,6 @@ bool HighSpeedModel::Busy() {
   return true;
 }
 
-int HighSpeedModel::Ask(char* reply, char lead, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int ok = VAsk(reply, lead, format, args);
-  va_end(args);
-  return ok;
-}
-
-int HighSpeedModel::VAsk(char* reply, char lead, const char* format, va_list args) {
-  if (!VExchange(cmdSock, reply, 1000, format, args)) return 0;
-  if (reply[0] != lead) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  return 1;
-}
-
-bool HighSpeedModel::IntField(const char* reply, size_t pos, int* value) {
-  if (strnlen(reply, pos) < pos) return false;
-  const char* p = reply + pos;
-  const bool negative = *p == '-';
-  if (negative) ++p;
-  if (*p == '\0') return false;
-  int64_t v = 0;
-  for (; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + (*p - '0');
-    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  *value = static_cast<int>(v);
-  return true;
-}
-
 // ================================================================== one-shot analog input
 
 int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
@@ -293,31 +258,10 @@ int UnknownItem(int kind, int* value) {
 }  // namespace
 
 int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChannel) {
+  if (SharedConfigItem(kind, sub)) return SetSharedConfig(kind, sub, value);
   char reply[kReplySize];
   switch (kind) {
-    case 4:
-      if (sub == 1) {  // split / folder mode
-        if (value < 0 || value > 7) break;
-        folderMode = (value == 0 && targetCount == 0) ? 1 : value;
-        return 1;
-      }
-      if (sub == 2) {
-        storedValue = static_cast<unsigned int>(value);
-        return 1;
-      }
-      break;
     case 5:
-      if (sub == 0) {  // RMS RPF
-        if (value < 1 || value > 500) value = 500;
-        return Ask(reply, '!', "~01RPF%05d", value);
-      }
-      if (sub == 1) {  // RMS DT
-        if (value > 1000) value = 1000;
-        if (value < 1) value = 1;
-        if (!Ask(reply, '!', "~01DT%05d", value)) return 0;
-        msleep(1);
-        return 1;
-      }
       _SetLastError(QZ_ERR_CONFIG_COMMAND);
       return 0;
     case 6: {  // per-channel value, volts x 1000
@@ -346,30 +290,9 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
 }
 
 int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perChannel) {
+  if (SharedConfigItem(kind, sub)) return GetSharedConfig(kind, sub, value);
   char reply[kReplySize];
   switch (kind) {
-    case 4:
-      if (sub == 1) {
-        *value = folderMode;
-        return 1;
-      }
-      if (sub == 2) {
-        *value = static_cast<int>(storedValue);
-        return 1;
-      }
-      break;
-    case 5: {
-      if (sub != 0 && sub != 1) break;
-      int v = 0;
-      if (!Ask(reply, '!', sub == 0 ? "~01RP" : "~01DT")) return 0;
-      if (!IntField(reply, sub == 0 ? 4 : 3, &v)) {
-        _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-        return 0;
-      }
-      *value = v;
-      msleep(1);
-      return 1;
-    }
     case 6: {
       if (sub < 0 || sub >= Channels()) break;
       if (!Exchange(cmdSock, reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {

@@ -128,11 +128,6 @@ class HighSpeedModel : public MODEL {
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
   bool Busy();
-  // Formats and exchanges a command on the command socket (1000 ms); 1 when the reply begins
-  // with lead, else 0 with the exchange's error or 0x17003 for any other reply.
-  int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
-  int VAsk(char* reply, char lead, const char* format, va_list args)
-      __attribute__((format(printf, 4, 0)));
   // The checks of the calibration conversions: channel (0x18008), gain code (0x18005), then
   // the output (0x1300C). 1 when all pass.
   int CheckConversion(int channel, int gain, const void* out);
@@ -144,13 +139,11 @@ class HighSpeedModel : public MODEL {
   int ReadChannel(int channel, int gain, T* out, Conversion<T> convert, bool clearOnFailure);
   template <class T>
   int ReadChannels(int gain, T* out, int count, Conversion<T> convert);
-  // A signed decimal number at pos up to the reply's end (digits only, an optional '-'
-  // first, within the int range); false otherwise.
-  static bool IntField(const char* reply, size_t pos, int* value);
   // Digital I/O shared by RX5K10 and RX5K30 ("@01", "#01A%X1"/"#01A%X0").
   int ReadDIOCommon(unsigned int* di, unsigned int* dout);
   int WriteDOBitCommon(int bit, bool on);
-  // Configuration items shared by RX5K10 and RX5K30; perChannel holds the item-6 values.
+  // Configuration items of the types that have them: the shared items of MODEL, item 6 (a
+  // per-channel value in perChannel) and the refusals of unknown items.
   int SetConfigCommon(int kind, int sub, int value, float* perChannel);
   int GetConfigCommon(int kind, int sub, int* value, float* perChannel);
 
@@ -187,10 +180,6 @@ class HighSpeedModel : public MODEL {
   // channel count c, the trigger mode and the transfer mode m.
   void KeepScanReply(int g, int c, int trigMode, int m, short* chCnt, short* gain, short* trig,
                      short* M);
-  // The decimal number of 1 to maxDigits digits at pos, ending at the reply's end or at a
-  // character that is not a digit; false when there is none or it is above max.
-  static bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
-                       uint32_t* value);
   // Steps "~01T" and "~01A" of SetScanParam: caches the target, then the acknowledge mode
   // and the parameters-sent flag; the outcome of the last command sent.
   int SendTargetAndAck(unsigned int target, short ackMode);

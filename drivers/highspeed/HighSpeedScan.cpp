@@ -205,20 +205,6 @@ int HighSpeedModel::TriggerDigit(short trig, bool buffered) {
   return buffered ? 1 : 0;
 }
 
-bool HighSpeedModel::DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
-                              uint32_t* value) {
-  if (strnlen(reply, pos) < pos) return false;
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i <= maxDigits && reply[pos + i] >= '0' && reply[pos + i] <= '9'; ++i) {
-    if (i == maxDigits) return false;  // more digits than the field holds
-    v = v * 10 + static_cast<uint64_t>(reply[pos + i] - '0');
-  }
-  if (i == 0 || v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
-
 int HighSpeedModel::SendTargetAndAck(unsigned int target, short ack) {
   if (!SetCommand("~01T%010lu", static_cast<unsigned long>(target))) return 0;
   targetCount = target;

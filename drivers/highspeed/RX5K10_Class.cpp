@@ -330,7 +330,7 @@ int RX5K10::GetRMSParam(short* rpf, short* dt) {
   msleep(1);
   if (!Ask(reply, '!', "~01DT")) return 1;
   int v = 0;
-  if (!IntField(reply, 3, &v) || v < -32768 || v > 32767) return 1;
+  if (!DecField(reply, 3, 10, &v) || v < -32768 || v > 32767) return 1;
   *dt = static_cast<short>(v);
   rmsDT = static_cast<unsigned short>(v);
   msleep(1);
