@@ -212,6 +212,13 @@ int strcasecmp(const char* a, const char* b) {
   }
 }
 
+int32_t SignExtend(uint32_t v, int bits) {
+  const uint32_t mask = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u);
+  const uint32_t sign = 1u << (bits - 1);
+  v &= mask;
+  return static_cast<int32_t>((v ^ sign) - sign);
+}
+
 namespace {
 
 // The 1 to maxDigits decimal digits at p, up to the first character that is not a digit.

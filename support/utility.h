@@ -68,6 +68,9 @@ void Log(const char* where, const char* what);
 // hexadecimal digit; never reads past the reply's NUL.
 bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
 
+// The low `bits` bits (1 to 32) of v as a two's-complement value.
+int32_t SignExtend(uint32_t v, int bits);
+
 // Reads the decimal number at position pos of a module reply into *value: 1 to maxDigits
 // (at most 18) digits, ended by the reply's end or by a character that is not a digit. False
 // (value untouched) when the reply ends before pos, no digit is there, more than maxDigits

@@ -59,14 +59,6 @@ constexpr const char* kSlowestCommand = "~01R14144096";
 // Step 4 of the search: up wins only when it is strictly nearer.
 inline bool UpWins(float rate, float up, float down) { return F(rate - down) > F(up - rate); }
 
-// Sign-extends the low `bits` bits of v.
-int32_t SignExtend(uint32_t v, int bits) {
-  const uint32_t mask = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u);
-  const uint32_t sign = 1u << (bits - 1);
-  v &= mask;
-  return static_cast<int32_t>((v ^ sign) - sign);
-}
-
 }  // namespace
 
 int32_t SaturateCode(float x, int bits) {

@@ -27,21 +27,17 @@ RX5K10::~RX5K10() {
 }
 
 int RX5K10::ReadAllGainOffsetfromQZ() {
-  const int channels = Channels();
   const int gains = Ranges() < 2 ? Ranges() : 2;
-  int last = 0;
-  for (int c = 0; c < channels; ++c) {
-    for (int g = 0; g < gains; ++g) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0;
-      last = Exchange(cmdSock, reply, kCalibrationTimeoutMs, "$01R0C%01dG%01d", c, g) &&
-             reply[0] == '!' && HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
-      if (last) {
-        cal.gain[c][g] = static_cast<uint16_t>(gain);
-        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-      }
-    }
-  }
+  static constexpr HexSpan kEntry[] = {{1, 4}, {5, 4}};  // gain, offset
+  const int last = LoadCalibration(
+      Channels(), gains, kCalibrationTimeoutMs, "!", kEntry, 2, false,
+      [](int c, int g, char* command, size_t size) {
+        std::snprintf(command, size, "$01R0C%01dG%01d", c, g);
+      },
+      [this](int c, int g, const uint32_t* v) {
+        cal.gain[c][g] = static_cast<uint16_t>(v[0]);
+        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+      });
   return CalibrationMissing(gains) ? 0 : last;
 }
 

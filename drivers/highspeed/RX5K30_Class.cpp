@@ -16,37 +16,31 @@ RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RX5K30::~RX5K30() = default;
 
 int RX5K30::ReadAllGainOffsetfromQZ() {
-  const int channels = Channels();
   const int gains = Ranges();
-  int last = 0;
-  for (int c = 0; c < channels; ++c) {
-    for (int g = 0; g < gains; ++g) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0, rangeMv = 0;
-      last = Exchange(cmdSock, reply, 1000, "$01RI1C%01dG%01d", c, g) && reply[0] == '!' &&
-             HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset) &&
-             HexField(reply, 9, 4, &rangeMv);
-      if (last) {
-        cal.gain[c][g] = static_cast<uint16_t>(gain);
-        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-        cal.range[g] = calib::RangeVolts(rangeMv);
-      }
-    }
-  }
+  static constexpr HexSpan kInput[] = {{1, 4}, {5, 4}, {9, 4}};  // gain, offset, range in mV
+  int last = LoadCalibration(
+      Channels(), gains, 1000, "!", kInput, 3, false,
+      [](int c, int g, char* command, size_t size) {
+        std::snprintf(command, size, "$01RI1C%01dG%01d", c, g);
+      },
+      [this](int c, int g, const uint32_t* v) {
+        cal.gain[c][g] = static_cast<uint16_t>(v[0]);
+        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+        cal.range[g] = calib::RangeVolts(v[2]);
+      });
   const int outputs =
       module.AO < HighSpeedCalibration::kMaxAO ? module.AO : HighSpeedCalibration::kMaxAO;
-  for (int a = 0; a < outputs; ++a) {
-    for (int r = 0; r < HighSpeedCalibration::kMaxAORanges; ++r) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0;
-      last = Exchange(cmdSock, reply, 1000, "$01RO1C%01dG%01d", a, r) && reply[0] == '!' &&
-             HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
-      if (last) {
-        cal.aoGain[a][r] = static_cast<uint16_t>(gain);
-        cal.aoOffset[a][r] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-      }
-    }
-  }
+  static constexpr HexSpan kOutput[] = {{1, 4}, {5, 4}};  // gain, offset
+  if (outputs > 0)
+    last = LoadCalibration(
+        outputs, HighSpeedCalibration::kMaxAORanges, 1000, "!", kOutput, 2, false,
+        [](int a, int r, char* command, size_t size) {
+          std::snprintf(command, size, "$01RO1C%01dG%01d", a, r);
+        },
+        [this](int a, int r, const uint32_t* v) {
+          cal.aoGain[a][r] = static_cast<uint16_t>(v[0]);
+          cal.aoOffset[a][r] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+        });
   return CalibrationMissing(gains) ? 0 : last;
 }
 

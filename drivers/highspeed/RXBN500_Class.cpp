@@ -15,20 +15,15 @@ RXBN500::RXBN500(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RXBN500::~RXBN500() = default;
 
 int RXBN500::ReadAllGainOffsetfromQZ() {
-  const int channels = Channels();
-  int last = 0;
-  for (int c = 0; c < channels; ++c) {
-    char reply[kReplySize];
-    uint32_t gain = 0, offset = 0;
-    last = Exchange(cmdSock, reply, 1000, "$01R1C%01d", c) && reply[0] == '!' &&
-           HexField(reply, 1, 4, &gain) && HexField(reply, 5, 8, &offset);
-    if (last) {
-      cal.bnGain[c] = static_cast<float>((gain & 0xFFFF) / 1000.0);
-      cal.bnGainMilli[c] = gain & 0xFFFF;
-      cal.bnOffset[c] = static_cast<int32_t>(offset);
-    }
-  }
-  return last;
+  static constexpr HexSpan kEntry[] = {{1, 4}, {5, 8}};  // gain x 1000, offset
+  return LoadCalibration(
+      Channels(), 1, 1000, "!", kEntry, 2, false,
+      [](int c, int, char* command, size_t size) { std::snprintf(command, size, "$01R1C%01d", c); },
+      [this](int c, int, const uint32_t* v) {
+        cal.bnGain[c] = static_cast<float>((v[0] & 0xFFFF) / 1000.0);
+        cal.bnGainMilli[c] = v[0] & 0xFFFF;
+        cal.bnOffset[c] = static_cast<int32_t>(v[1]);
+      });
 }
 
 // ================================================================== raw codes and their conversion
