@@ -73,8 +73,7 @@ int MODEL::GetFirmVersionDate(unsigned short* version, char* date, int size) {
 }
 
 int MODEL::NotImplemented() {
-  _SetLastError(QZ_ERR_NOT_IMPLEMENTED);
-  return 0;
+  return Fail(QZ_ERR_NOT_IMPLEMENTED);
 }
 
 int MODEL::Ask(char* reply, char lead, const char* format, ...) {

@@ -182,10 +182,7 @@ bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
 }
 
 int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
-  if (text == nullptr || vals == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (text == nullptr || vals == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   const size_t end = len > 0 ? strnlen(text, static_cast<size_t>(len)) : 0;
   int stored = 0;
   for (size_t pos = 0;; pos += 8) {
@@ -195,10 +192,7 @@ int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
     std::memcpy(group, text + pos, n);
     group[n] = '\0';
     unsigned int value;
-    if (std::sscanf(group, "%X", &value) != 1) {
-      _SetLastError(QZ_ERR_INVALID_VALUE);
-      return 0;
-    }
+    if (std::sscanf(group, "%X", &value) != 1) return Fail(QZ_ERR_INVALID_VALUE);
     vals[stored++] = value;
   }
 }

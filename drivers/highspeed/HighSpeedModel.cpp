@@ -28,21 +28,18 @@ int HighSpeedModel::ConnectServer() {
   cmdSock = OpenTcp(IP, cmdPort, 1);
   if (cmdSock < 0) {
     cmdSock = -1;
-    _SetLastError(QZ_ERR_OPEN_DEVICE);
-    return 0;
+    return Fail(QZ_ERR_OPEN_DEVICE);
   }
   dataSock = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
   if (dataSock < 0) {
     dataSock = -1;
     DisconnectServer();
-    _SetLastError(QZ_ERR_OPEN_DEVICE);
-    return 0;
+    return Fail(QZ_ERR_OPEN_DEVICE);
   }
   SetWinSize(kWindowSize);
   if (ReadAllGainOffsetfromQZ() != 1) {
     DisconnectServer();
-    _SetLastError(QZ_ERR_MODULE_NOT_EXIST);
-    return 0;
+    return Fail(QZ_ERR_MODULE_NOT_EXIST);
   }
   return 1;
 }
@@ -60,10 +57,7 @@ int HighSpeedModel::DisconnectServer() {
 }
 
 int HighSpeedModel::GetFPGAVersion(char* text) {
-  if (text == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   char reply[kReplySize];
   if (!Exchange(cmdSock, reply, 1000, "$01F")) {
     text[0] = '\0';
@@ -71,9 +65,8 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
   }
   // A refusal ("?01") is not a version: read as a number it would give "V1".
   if (reply[0] != '\0' && reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     text[0] = '\0';
-    return 0;
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   }
   unsigned short version = 0;
   // The decimal number behind the lead character, as atoi reads it (a number too large for
@@ -216,29 +209,17 @@ int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
 int HighSpeedModel::ReadDIOCommon(unsigned int* di, unsigned int* dout) {
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "@01")) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  if (reply[0] != '!' && reply[0] != '>') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Exchange(cmdSock, reply, 1000, "@01")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (reply[0] != '!' && reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
   uint32_t d = 0, i = 0;  // exactly one digit each: DO at 1, DI at 2
-  if (!HexField(reply, 1, 1, &d) || !HexField(reply, 2, 1, &i)) {
-    _SetLastError(QZ_ERR_INVALID_VALUE);
-    return 0;
-  }
+  if (!HexField(reply, 1, 1, &d) || !HexField(reply, 2, 1, &i)) return Fail(QZ_ERR_INVALID_VALUE);
   *dout = d;
   *di = i;
   return 1;
 }
 
 int HighSpeedModel::WriteDOBitCommon(int bit, bool on) {
-  if (bit < 0 || bit >= module.DO) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
+  if (bit < 0 || bit >= module.DO) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   return Ask(reply, '!', "#01A%X%d", static_cast<unsigned int>(bit), on ? 1 : 0);
@@ -251,8 +232,7 @@ namespace {
 // Output of an unknown configuration item: kinds 0 and 1 leave it, the rest clear it.
 int UnknownItem(int kind, int* value) {
   if (kind != 0 && kind != 1) *value = 0;
-  _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-  return 0;
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 }  // namespace
@@ -262,8 +242,7 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
   char reply[kReplySize];
   switch (kind) {
     case 5:
-      _SetLastError(QZ_ERR_CONFIG_COMMAND);
-      return 0;
+      return Fail(QZ_ERR_CONFIG_COMMAND);
     case 6: {  // per-channel value, volts x 1000
       if (sub < 0 || sub >= Channels()) break;
       const float v = static_cast<float>(value * 0.001);
@@ -271,22 +250,17 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
       std::memcpy(&bits, &v, sizeof(bits));
       if (!Exchange(cmdSock, reply, 1000, "~01ED%02dG%08X", sub,
                     static_cast<unsigned int>(bits)) ||
-          reply[0] != '!') {
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
-      if (std::strlen(reply) != 3) {  // an accept other than "!01" is no accept
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
+          reply[0] != '!')
+        return Fail(QZ_ERR_CONFIG_COMMAND);
+      // An accept other than "!01" is no accept.
+      if (std::strlen(reply) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
       perChannel[sub] = v;
       return 1;
     }
     default:
       break;
   }
-  _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-  return 0;
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perChannel) {
@@ -297,25 +271,16 @@ int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perCha
       if (sub < 0 || sub >= Channels()) break;
       if (!Exchange(cmdSock, reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {
         *value = 0;
-        _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-        return 0;
+        return Fail(QZ_ERR_INVALID_ARGUMENT);
       }
       uint32_t bits = 0;
-      if (std::strlen(reply) != 11) {
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
-      if (!HexField(reply, 3, 8, &bits)) {
-        _SetLastError(QZ_ERR_INVALID_VALUE);
-        return 0;
-      }
+      if (std::strlen(reply) != 11) return Fail(QZ_ERR_CONFIG_COMMAND);
+      if (!HexField(reply, 3, 8, &bits)) return Fail(QZ_ERR_INVALID_VALUE);
       float f = 0.0f;
       std::memcpy(&f, &bits, sizeof(f));
       const double scaled = 1000.0 * static_cast<double>(f);
-      if (!(std::fabs(scaled) < 2147483647.0)) {  // NaN or beyond an int
-        _SetLastError(QZ_ERR_INVALID_VALUE);
-        return 0;
-      }
+      // NaN or beyond an int.
+      if (!(std::fabs(scaled) < 2147483647.0)) return Fail(QZ_ERR_INVALID_VALUE);
       // Rounded to the nearest: a value set reads back as set.
       *value = static_cast<int>(std::lround(scaled));
       perChannel[sub] = f;

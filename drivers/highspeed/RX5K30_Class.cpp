@@ -78,8 +78,7 @@ int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
   if (code != 0) {
     *g = 0;
     *o = 0;
-    _SetLastError(code);
-    return 0;
+    return Fail(code);
   }
   if (channel < ai) {
     *g = cal.gain[channel][gain];
@@ -96,10 +95,7 @@ int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
 int RX5K30::ReadDIO(unsigned int* di, unsigned int* dout) { return ReadDIOCommon(di, dout); }
 
 int RX5K30::WriteDO(unsigned int value) {
-  if (module.DO >= 32 ? false : (value >> module.DO) != 0) {
-    _SetLastError(QZ_ERR_VALUE_RANGE);
-    return 0;
-  }
+  if (module.DO >= 32 ? false : (value >> module.DO) != 0) return Fail(QZ_ERR_VALUE_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   return Ask(reply, '!', "@01D%X", value & 0xFu);
