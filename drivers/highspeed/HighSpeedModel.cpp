@@ -1,5 +1,6 @@
 // The shared part of the high-speed drivers: sockets, connection, window size, hardware
-// version and the exchange helpers.
+// version, the one-shot analog reads and the code conversions, digital I/O and the
+// configuration items of the types that have them.
 #include "drivers/highspeed/HighSpeedModel.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
-// RX5K10: construction and the calibration load.
+// RX5K10: construction, its raw codes and their conversion, the calibration load and query,
+// digital I/O and counters, the configuration items and the RMS parameters.
 #include "drivers/highspeed/RX5K10_Class.h"
 
 #include <cstdio>

@@ -1,4 +1,5 @@
-// RX5K30: construction and the calibration load.
+// RX5K30: construction, its raw codes and their conversion, the calibration load and query,
+// digital I/O, analog outputs, the encoder and the configuration items.
 #include "drivers/highspeed/RX5K30_Class.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The shared part of the slot carriers: the card table, connection and slot discovery, the
-// single reads, the configuration items and the exchange helpers.
+// single reads, the configuration items and the reply parsers.
 #include "drivers/slot/SlotCarrier.h"
 
 #include <cmath>
