@@ -228,17 +228,20 @@ TEST(SingleShotReads, WhileAReceiveRunsTheCacheAnswersWithExactlyTheCount) {
 }
 
 TEST(SingleShotReads, RefusedShortOrGarbledRepliesFailWithoutGarbage) {
-  Device d(Model::RX5K30);
-  ASSERT_TRUE(d.ok());
-  for (const char* reply :
-       {"?01", ">0000", ">00000001000000020000000300000", ">0000000G000000000000000000000000"}) {
-    d.Reply("#01H0", reply, 2);
-    int codes[4] = {9, 9, 9, 9};
-    QZ_ClearLastError();
-    EXPECT_TRUE(FailsWith(QZ_ReadAIALLHEX(d.h(), 0, codes, 4), QZ_ERR_DEVICE_RESPONSE)) << reply;
-    EXPECT_EQ(codes[3], 0);
-    float v = 3.0f;
-    EXPECT_TRUE(FailsWith(QZ_ReadAI(d.h(), 0, 0, &v), QZ_ERR_DEVICE_RESPONSE)) << reply;
+  for (Model m : {Model::RX5K30, Model::RXBN500}) {
+    Device d(m);
+    ASSERT_TRUE(d.ok());
+    const char* command = m == Model::RX5K30 ? "#01H0" : "#01R";
+    for (const char* reply :
+         {"?01", ">0000", ">00000001000000020000000300000", ">0000000G000000000000000000000000"}) {
+      d.Reply(command, reply, 2);
+      int codes[4] = {9, 9, 9, 9};
+      QZ_ClearLastError();
+      EXPECT_TRUE(FailsWith(QZ_ReadAIALLHEX(d.h(), 0, codes, 4), QZ_ERR_DEVICE_RESPONSE)) << reply;
+      EXPECT_EQ(codes[3], 0);
+      float v = 3.0f;
+      EXPECT_TRUE(FailsWith(QZ_ReadAI(d.h(), 0, 0, &v), QZ_ERR_DEVICE_RESPONSE)) << reply;
+    }
   }
   // RX5K10 reads count 0 by sending the command and writing nothing.
   Device k10(Model::RX5K10);

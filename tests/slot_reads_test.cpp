@@ -231,6 +231,7 @@ TEST(SlotConfig, ItemsRoundTripWithTheExactCommands) {
     EXPECT_EQ(roundTrip(4, 1, 0), 0);
     QZ_ClearLastError();
     EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 4, 1, 8), QZ_ERR_INVALID_ARGUMENT));
+    EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 4, 1, -1), QZ_ERR_INVALID_ARGUMENT));
     EXPECT_EQ(roundTrip(4, 2, 123456), 123456);  // stored value
     EXPECT_TRUE(c.Take().empty());
 

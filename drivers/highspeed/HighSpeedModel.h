@@ -101,6 +101,7 @@ class HighSpeedModel : public MODEL {
 
  protected:
   // ---------------------------------------------------------------- the type's hooks
+  // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
   // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in a 32-bit
   // word). A raw-read reply carries one field of twice as many hexadecimal digits per channel.
   virtual int SampleBytes() const = 0;
@@ -139,7 +140,7 @@ class HighSpeedModel : public MODEL {
   int ReadChannel(int channel, int gain, T* out, Conversion<T> convert, bool clearOnFailure);
   template <class T>
   int ReadChannels(int gain, T* out, int count, Conversion<T> convert);
-  // Digital I/O shared by RX5K10 and RX5K30 ("@01", "#01A%X1"/"#01A%X0").
+  // Digital I/O of the types that have it ("@01", "#01A%X1"/"#01A%X0").
   int ReadDIOCommon(unsigned int* di, unsigned int* dout);
   int WriteDOBitCommon(int bit, bool on);
   // Configuration items of the types that have them: the shared items of MODEL, item 6 (a

@@ -62,7 +62,6 @@ class RX5K30 : public HighSpeedModel {
   float CodeVolts(int code, int channel, int gain) const override;
 
  public:
-
   // Per-channel value of configuration item 6, in volts.
   float edValue[HighSpeedCalibration::kMaxChannels] = {};
   // Analog trigger high and low levels per channel (24-bit codes).
