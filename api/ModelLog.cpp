@@ -2,7 +2,6 @@
 #include "api/ModelLog.h"
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -24,10 +23,6 @@ struct Registry {
 Registry& Logs() {
   static Registry* r = new Registry();
   return *r;
-}
-
-bool NameIs(const char* name, const char* prefix) {
-  return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
 }  // namespace
@@ -63,44 +58,48 @@ int ModelLog::Calibrate_HEX(int code, int channel, int gainCode, int* out) const
     return 1;
   }
   if (sampleKind != kKind24) return 1;
-  if (NameIs(name, "RX-5K30")) {
-    if (gainCode < 0 || gainCode >= calib::kRx5k30Gains) return Fail(QZ_ERR_GAIN_RANGE);
-    int32_t v = 0;
-    if (calib::Calibrate24(code, gainTable[channel], offset16,
-                           calib::RangeVolts(rangeTable[channel]),
-                           calib::kRx5k30FullScale[gainCode], &v))
-      *out = v;
-    return 1;
+  switch (CodeFormulaOf(row.id)) {
+    case CodeFormula::kRx5k30: {
+      if (gainCode < 0 || gainCode >= calib::kRx5k30Gains) return Fail(QZ_ERR_GAIN_RANGE);
+      int32_t v = 0;
+      if (calib::Calibrate24(code, gainTable[channel], offset16,
+                             calib::RangeVolts(rangeTable[channel]),
+                             calib::kRx5k30FullScale[gainCode], &v))
+        *out = v;
+      return 1;
+    }
+    case CodeFormula::kRxbn500:
+      *out = calib::CalibrateBN(code, offsetTable[channel], rangeTable[channel],
+                                  calib::BnScale::kTimesRangeOver10k);
+      return 1;
+    default:
+      return 1;
   }
-  if (NameIs(name, "RX-BN500")) {
-    *out = calib::CalibrateBN(code, offsetTable[channel], rangeTable[channel],
-                              calib::BnScale::kTimesRangeOver10k);
-    return 1;
-  }
-  return 1;
 }
 
 int ModelLog::Calibrate_Hex2Float(int code, int channel, int gainCode, float* out) const {
-  if (NameIs(name, "RX-5K10") || NameIs(name, "D4071s")) {
-    int c = 0;
-    if (!Calibrate_HEX(code, channel, gainCode, &c)) return 0;
-    calib::Volts16(c, gainCode, out);
-    return 1;
+  switch (CodeFormulaOf(row.id)) {
+    case CodeFormula::k16Bit: {
+      int c = 0;
+      if (!Calibrate_HEX(code, channel, gainCode, &c)) return 0;
+      calib::Volts16(c, gainCode, out);
+      return 1;
+    }
+    case CodeFormula::kRx5k30: {
+      if (!ChannelOk(channel)) return Fail(QZ_ERR_CHANNEL_RANGE);
+      if (gainCode < 0 || gainCode >= calib::kRx5k30Gains) return Fail(QZ_ERR_GAIN_RANGE);
+      int c = 0;
+      Calibrate_HEX(code, channel, gainCode, &c);
+      *out = calib::Volts24(c, calib::kRx5k30FullScale[gainCode]);
+      return 1;
+    }
+    case CodeFormula::kRxbn500:
+      if (!ChannelOk(channel)) return Fail(QZ_ERR_CHANNEL_RANGE);
+      *out = calib::VoltsBN(code, offsetTable[channel], rangeTable[channel]);
+      return 1;
+    default:
+      return Fail(QZ_ERR_UNKNOWN_MODULE);
   }
-  if (NameIs(name, "RX-5K30")) {
-    if (!ChannelOk(channel)) return Fail(QZ_ERR_CHANNEL_RANGE);
-    if (gainCode < 0 || gainCode >= calib::kRx5k30Gains) return Fail(QZ_ERR_GAIN_RANGE);
-    int c = 0;
-    Calibrate_HEX(code, channel, gainCode, &c);
-    *out = calib::Volts24(c, calib::kRx5k30FullScale[gainCode]);
-    return 1;
-  }
-  if (NameIs(name, "RX-BN500")) {
-    if (!ChannelOk(channel)) return Fail(QZ_ERR_CHANNEL_RANGE);
-    *out = calib::VoltsBN(code, offsetTable[channel], rangeTable[channel]);
-    return 1;
-  }
-  return Fail(QZ_ERR_UNKNOWN_MODULE);
 }
 
 bool IsModelLog(const void* p) {

@@ -12,9 +12,12 @@
 #include <cstdint>
 #include <ctime>
 
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_ModuleTable.h"
 
 namespace nivex {
+
+class BinaryFile;  // support/Storax.h
+class TextFile;
 
 class ModelLog {
  public:
@@ -31,14 +34,16 @@ class ModelLog {
   ModelLog(const ModelLog&) = delete;
   ModelLog& operator=(const ModelLog&) = delete;
 
-  // Raw code to calibrated code. Kind 1: 16-bit conversion; kind 3: by name, "RX-5K30"
-  // (24-bit, the gain code must be the log's own: it selects the full scale, 0..9) or
-  // "RX-BN500"; any other: out unchanged. 1 on success; 0 with 0x18008 for a channel outside
+  // The formula is the one of the row's module ID (CodeFormulaOf); the stored name selected
+  // the row when the log was opened.
+  // Raw code to calibrated code. Kind 1: 16-bit conversion; kind 3: RX-5K30 (24-bit, the gain
+  // code must be the log's own: it selects the full scale, 0..9) or RX-BN500; any other type:
+  // out unchanged. 1 on success; 0 with 0x18008 for a channel outside
   // 0..AI-1 and 0x18005 for an RX-5K30 gain code outside 0..9 (out unchanged). An RX-5K30
   // code outside 0..0xFFFFFF leaves out unchanged and gives 1.
   int Calibrate_HEX(int code, int channel, int gainCode, int* out) const;
-  // Raw code to volts, by name: "RX-5K10"/"D4071s" (gain code 0: +/-5 V, 1: +/-10 V, other:
-  // 0.0), "RX-5K30", "RX-BN500". Any other name: 0 with 0x13003, out unchanged. Range
+  // Raw code to volts: RX-5K10 and D4071s (gain code 0: +/-5 V, 1: +/-10 V, other: 0.0),
+  // RX-5K30, RX-BN500. Any other type: 0 with 0x13003, out unchanged. Range
   // errors as Calibrate_HEX.
   int Calibrate_Hex2Float(int code, int channel, int gainCode, float* out) const;
 

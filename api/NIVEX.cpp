@@ -7,9 +7,7 @@
 #include <mutex>
 
 #include "api/NIVEX_Frame.h"
-#include "drivers/highspeed/HighSpeedModel.h"
-#include "drivers/slot/SlotCarrier.h"
-#include "framework/RXMODEL_Factory.h"
+#include "drivers/RXMODEL_Factory.h"
 #include "nivex.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
@@ -67,25 +65,6 @@ bool ParseConnection(const char* text, Connection* out) {
   return true;
 }
 
-// The socket the raw exchange of this device goes out on, or -1 for a module ID without one.
-int CommandSocketOf(MODEL& dev) {
-  switch (dev.module.id) {
-    case kIdRX5K10:
-    case kIdRX5K30:
-    case kIdRXBN500: {
-      const auto* hs = dynamic_cast<const HighSpeedModel*>(&dev);
-      return hs != nullptr ? hs->CommandSocket() : -1;
-    }
-    case kIdD4071s:
-    case kIdD3054s: {
-      const auto* slot = dynamic_cast<const SlotCarrier*>(&dev);
-      return slot != nullptr ? slot->CommandSocket() : -1;
-    }
-    default:
-      return -1;
-  }
-}
-
 // Releases are serialised, so two releases of one handle never both destroy it.
 std::mutex g_releaseMutex;
 
@@ -119,7 +98,7 @@ QZ_API int QZ_Device_Release(void* handle) {
 
 QZ_API int QZ_SendRecv(void* handle, const char* command, char* reply, int timeoutMs) {
   return api::WithDevice(handle, [&](MODEL& d) {
-    const int sock = api::CommandSocketOf(d);
+    const int sock = d.CommandSocket();
     if (sock < 0) return 0;
     return d.SendRec(sock, const_cast<char*>(command), reply, timeoutMs);
   });

@@ -18,7 +18,7 @@
 #pragma once
 
 #include "framework/RXMODEL_Class.h"
-#include "framework/RXMODEL_Factory.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
 #include "nivex.h"
 #include "support/FaultText.h"
 
@@ -33,14 +33,12 @@ inline void* HandleOf(MODEL* dev) { return QZList->handle_of(dev); }
 
 // Sets 0x1300A and gives 0: the answer to an unknown handle.
 inline int InvalidHandle() {
-  _SetLastError(QZ_ERR_INVALID_HANDLE);
-  return 0;
+  return Fail(QZ_ERR_INVALID_HANDLE);
 }
 
 // Sets 0x1300C and gives 0: an argument the function does not accept.
 inline int BadArgument() {
-  _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-  return 0;
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 // Steps 1-4 for a function that passes the operation's result on. onInvalid clears the

@@ -10,6 +10,8 @@
 #include <climits>
 #include <cmath>
 
+#include "support/utility.h"
+
 namespace nivex::calib {
 namespace {
 
@@ -36,10 +38,7 @@ int32_t FloatToInt(float f) {
   return static_cast<int32_t>(f);
 }
 
-int32_t SignExtend24(int code) {
-  const uint32_t u = static_cast<uint32_t>(code) & 0xFFFFFFu;
-  return (u & 0x800000u) != 0 ? AsInt(u | 0xFF000000u) : static_cast<int32_t>(u);
-}
+int32_t SignExtend24(int code) { return SignExtend(static_cast<uint32_t>(code), 24); }
 
 float RangeVolts(uint32_t millivolts) { return static_cast<float>(millivolts) / 1000.0f; }
 

@@ -1,4 +1,4 @@
-// The module table, the sync-in frame definition, MODEL's construction and the registries.
+// MODEL's construction, destruction and its few non-virtual operations.
 #include "framework/RXMODEL_Class.h"
 
 #include <cstring>
@@ -7,85 +7,6 @@
 #include "support/utility.h"
 
 namespace nivex {
-
-// ================================================================== module table
-
-const WRXmodule WRXMODULE[6] = {
-    // name        id      DI DO AI  AIr b/s AO AOr cnt f1 f2
-    {"RX-5K10", 0xB510, 4, 4, 8, 2, 2, 0, 0, 1, 0, 0},
-    {"RX-5K30", 0xB530, 3, 4, 4, 10, 4, 2, 4, 0, 1, 0},
-    {"D4071s", 0xB071, 0, 0, 64, 2, 2, 0, 0, 0, 0, 0},
-    {"RX-BN500", 0xB500, 0, 0, 4, 1, 4, 0, 0, 0, 0, 0},
-    {"D3054Ws", 0xB054, 0, 0, 48, 1, 2, 0, 0, 0, 0, 0},
-    {"", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-};
-
-const char* GetWRXModuleNamebyID(unsigned short id) {
-  for (const WRXmodule& row : WRXMODULE) {
-    if (row.id == 0) return nullptr;
-    if (row.id == id) return row.name;
-  }
-  return nullptr;
-}
-
-// ================================================================== sync-in frame
-
-SyncInFrameDef::SyncInFrameDef()
-    : totalSize(0),
-      headerKind(0),
-      types(new unsigned short[kMaxItems]()),
-      counts(new unsigned short[kMaxItems]()),
-      itemCount(0),
-      option(0) {}
-
-SyncInFrameDef::~SyncInFrameDef() {
-  delete[] types;
-  delete[] counts;
-}
-
-unsigned int SyncInFrameDef::ItemSize(unsigned short type, unsigned short count) {
-  switch (type) {
-    case 0: case 1: case 2: case 3: case 9:
-      return 2u * count;
-    case 4: case 5: case 10: case 11:
-      return 4u * count;
-    case 6: case 7: case 8:
-      return count / 8u + (count % 8u != 0 ? 1u : 0u);
-    default:
-      return 0;
-  }
-}
-
-void SyncInFrameDef::CalculateTotalSize() {
-  if (itemCount > kMaxItems) {  // more items than the arrays hold: refused
-    itemCount = 0;
-    totalSize = 0;
-    return;
-  }
-  unsigned int total = (headerKind >= 1 && headerKind <= 3) ? 4u : 0u;
-  for (unsigned int i = 0; i < itemCount; ++i) total += ItemSize(types[i], counts[i]);
-  totalSize = total;
-}
-
-unsigned int SyncInFrameDef::GetTotalSize() const { return totalSize; }
-
-int SyncInFrameDef::SetLayout(unsigned int header, const unsigned short* itemTypes,
-                              const unsigned short* itemCounts, unsigned int n,
-                              unsigned int opt) {
-  if (n > kMaxItems) return 0;
-  if (n > 0 && (itemTypes == nullptr || itemCounts == nullptr)) return 0;
-  for (unsigned int i = 0; i < kMaxItems; ++i) {
-    types[i] = i < n ? itemTypes[i] : 0;
-    counts[i] = i < n ? itemCounts[i] : 0;
-  }
-  headerKind = header;
-  itemCount = n;
-  option = opt;
-  CalculateTotalSize();
-  return 1;
-}
-
-// ================================================================== MODEL
 
 MODEL::MODEL(const char* ip, int cmdPortArg, int dataPort, WRXmodule row)
     : module(row),
@@ -152,22 +73,34 @@ int MODEL::GetFirmVersionDate(unsigned short* version, char* date, int size) {
 }
 
 int MODEL::NotImplemented() {
-  _SetLastError(QZ_ERR_NOT_IMPLEMENTED);
-  return 0;
+  return Fail(QZ_ERR_NOT_IMPLEMENTED);
 }
 
-// ================================================================== registries
-
-SocketList<MODEL>& QZListInstance() {
-  static SocketList<MODEL>* list = new SocketList<MODEL>();
-  return *list;
+int MODEL::Ask(char* reply, char lead, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VAsk(reply, lead, format, args);
+  va_end(args);
+  return ok;
 }
 
-LogList<Modellogpath>& LogFileListInstance() {
-  static LogList<Modellogpath>* list = new LogList<Modellogpath>();
-  return *list;
+int MODEL::VAsk(char* reply, char lead, const char* format, va_list args) {
+  if (!VExchange(CommandSocket(), reply, 1000, format, args)) return 0;
+  if (reply[0] != lead) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  return 1;
 }
 
-void LogFileListInit() { LogFileList->clearAll(); }
+int MODEL::ReadHexFields(const char* command, int timeoutMs, const char* leads,
+                         const HexSpan* fields, int n, uint32_t* values) {
+  if (n < 0 || n > kMaxHexSpans) return 0;
+  char reply[kExchangeReplySize];
+  if (!Exchange(CommandSocket(), reply, timeoutMs, "%s", command)) return 0;
+  if (reply[0] == '\0' || std::strchr(leads, reply[0]) == nullptr) return 0;
+  uint32_t read[kMaxHexSpans];
+  for (int i = 0; i < n; ++i)
+    if (!HexField(reply, fields[i].pos, fields[i].digits, &read[i])) return 0;
+  for (int i = 0; i < n; ++i) values[i] = read[i];
+  return 1;
+}
 
 }  // namespace nivex

@@ -1,6 +1,6 @@
-// The device framework's shared types: the module table, the abstract device class MODEL with its
-// virtual operations and their defaults, the sync-in frame definition and the two process-wide
-// registries (open devices and stored-log paths).
+// The abstract device class MODEL: its virtual operations (their defaults in
+// RXMODEL_ClassDefaults.cpp, the command exchange in RXMODEL_Exchange.cpp) and the fields every
+// driver shares.
 #pragma once
 
 #include <atomic>
@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
-#include <vector>
 
+#include "framework/RXMODEL_ModuleTable.h"
 #include "support/Chronum.h"
 #include "support/FaultText.h"
 
@@ -18,73 +18,7 @@ namespace nivex {
 
 class BinaryFile;  // log files (support/Storax.h)
 class TextFile;
-
-// ================================================================== module table
-
-// One row of the module table.
-struct WRXmodule {
-  char name[20];
-  unsigned short id;
-  unsigned short DI;
-  unsigned short DO;
-  unsigned short AI;
-  unsigned short AIranges;
-  unsigned int bytesPerSample;
-  unsigned short AO;
-  unsigned short AOranges;
-  unsigned short counters;
-  unsigned short further1;
-  unsigned short further2;
-};
-
-// Module IDs.
-constexpr unsigned short kIdRX5K10 = 0xB510;
-constexpr unsigned short kIdRX5K30 = 0xB530;
-constexpr unsigned short kIdD4071s = 0xB071;
-constexpr unsigned short kIdRXBN500 = 0xB500;
-constexpr unsigned short kIdD3054s = 0xB054;
-
-// The module table: five rows and an end row with ID 0.
-extern const WRXmodule WRXMODULE[6];
-
-// The name of the first row with this ID, or null when the end row comes first.
-const char* GetWRXModuleNamebyID(unsigned short id);
-
-// ================================================================== sync-in frame
-
-// Layout of one sync-in frame: an optional 4-byte header, then up to 7 items, each a run of
-// elements of one type.
-class SyncInFrameDef {
- public:
-  static constexpr unsigned int kMaxItems = 7;
-
-  SyncInFrameDef();
-  ~SyncInFrameDef();
-  SyncInFrameDef(const SyncInFrameDef&) = delete;
-  SyncInFrameDef& operator=(const SyncInFrameDef&) = delete;
-
-  // Recomputes totalSize from headerKind and the items. A layout with more than kMaxItems
-  // items is refused: it becomes empty (itemCount 0, totalSize 0).
-  void CalculateTotalSize();
-  unsigned int GetTotalSize() const;
-
-  // Stores a whole layout at once and recomputes the size. Refuses (returns 0, nothing
-  // changed) n > kMaxItems or null arrays with n > 0; 1 on success.
-  int SetLayout(unsigned int header, const unsigned short* itemTypes,
-                const unsigned short* itemCounts, unsigned int n, unsigned int opt);
-
-  // Bytes one item of this type and element count takes in a frame.
-  static unsigned int ItemSize(unsigned short type, unsigned short count);
-
-  unsigned int totalSize;    // bytes per frame, as last computed
-  unsigned int headerKind;   // 1, 2 or 3: 4-byte header
-  unsigned short* types;     // kMaxItems entries, owned
-  unsigned short* counts;    // kMaxItems entries, owned
-  unsigned int itemCount;    // items in use, at most kMaxItems
-  unsigned int option;       // bit 0: QZ_SYNCIN_ENABLE
-};
-
-// ================================================================== the device class
+class SyncInFrameDef;  // framework/RXMODEL_SyncInFrame.h
 
 class MODEL {
  public:
@@ -230,6 +164,11 @@ class MODEL {
   virtual int Filter_Data(unsigned int n, float* samples);                          // 102
   virtual int Filter_DataHEX(unsigned int n, unsigned int* codes);                  // 103
 
+  // ---------------------------------------------------------------- beyond the slots
+  // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
+  // -1 for a device without one.
+  virtual int CommandSocket() const { return -1; }
+
   // ---------------------------------------------------------------- shared fields
   char IP[256];                   // the module's address text
   WRXmodule module;               // copy of the module-table row (AI may be rewritten)
@@ -301,256 +240,56 @@ class MODEL {
       __attribute__((format(printf, 5, 6)));
   int VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args)
       __attribute__((format(printf, 5, 0)));
-};
 
-// ================================================================== registries
+  // Formats and exchanges a command on the command socket (1000 ms); 1 when the reply begins
+  // with lead, else 0 with the exchange's error or 0x17003 for any other reply.
+  int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  int VAsk(char* reply, char lead, const char* format, va_list args)
+      __attribute__((format(printf, 4, 0)));
 
-// Registry node of one open device.
-struct tcpNode {
-  char ip[20];      // the device's address text, zero-filled
-  void* obj;        // the device object itself (compared, never dereferenced)
-  uintptr_t handle;  // the handle issued for it
-  tcpNode* next;
-};
+  // ---- the configuration items every type with items shares
+  // (framework/RXMODEL_ConfigItems.cpp): (4,1) log folder mode, (4,2) stored value, (5,0) RMS
+  // RPF, (5,1) RMS DT. SharedConfigItem tells whether (kind, item) is one of them; the set and
+  // the get handle those four only.
+  static bool SharedConfigItem(int kind, int item);
+  int SetSharedConfig(int kind, int item, int value);
+  int GetSharedConfig(int kind, int item, int* value);
 
-// The open devices. Every operation takes the registry's lock.
-//
-// Each registration issues the device a handle, the value callers hold: an odd number counting
-// up that no registration issues again, so a released handle stays unknown even when a later
-// device object gets the released one's address. Being odd, it is never the address of a
-// device object; it is only compared, never followed.
-template <class T>
-class SocketList {
- public:
-  SocketList() = default;
-  SocketList(const SocketList&) = delete;
-  SocketList& operator=(const SocketList&) = delete;
-
-  // Appends obj at the tail; returns the new count. A null obj, or an address text that is
-  // already registered, is refused: returns 0 and nothing changes.
-  int add_Socket_Obj(T* obj) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (obj == nullptr || find_ip(obj->IP) != nullptr) return 0;
-    insert_node(obj);
-    return count_;
-  }
-  // 1 when a registered device has this address text, else 0.
-  int check_Socket_Obj(const char* ip) {
-    if (ip == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    return find_ip(ip) != nullptr ? 1 : 0;
-  }
-  // The handle issued for obj, null when obj is not registered.
-  void* handle_of(T* obj) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tcpNode* n = obj != nullptr ? find_node(obj) : nullptr;
-    return n != nullptr ? reinterpret_cast<void*>(n->handle) : nullptr;
-  }
-  // The registered device this handle was issued for, null for any other value.
-  T* device_of(const void* handle) {
-    const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
-    if ((h & 1) == 0) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (tcpNode* n = head_; n != nullptr; n = n->next)
-      if (n->handle == h) return static_cast<T*>(n->obj);
-    return nullptr;
-  }
-  // 1 when obj is this very registered object, else 0. Never dereferences obj.
-  int check_Socket_Obj(T* obj) {
-    if (obj == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    return find_node(obj) != nullptr ? 1 : 0;
-  }
-  // Removes obj's node; returns the count afterwards (unchanged when obj is not registered).
-  int remove_Socket_Obj(T* obj) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tcpNode* prev = nullptr;
-    for (tcpNode* n = head_; n != nullptr; prev = n, n = n->next) {
-      if (n->obj != static_cast<void*>(obj)) continue;
-      (prev == nullptr ? head_ : prev->next) = n->next;
-      delete n;
-      --count_;
-      break;
+  // ---- the calibration load of every type
+  // Where a hexadecimal field lies in a reply.
+  struct HexSpan {
+    size_t pos;
+    size_t digits;
+  };
+  static constexpr int kMaxHexSpans = 16;
+  // One read of hexadecimal fields: command on the command socket (timeoutMs), a reply that
+  // begins with a character of leads, and the n fields (at most kMaxHexSpans) into values.
+  // 1 when every field was read; 0 otherwise (values untouched; the exchange's error when
+  // the exchange failed, no code of its own otherwise).
+  int ReadHexFields(const char* command, int timeoutMs, const char* leads, const HexSpan* fields,
+                    int n, uint32_t* values);
+  // For every entry (a, b) with a < rows and b < cols: command(a, b, text, size) writes the
+  // entry's command, ReadHexFields reads it, store(a, b, values) keeps a complete entry; a
+  // failed read keeps nothing. stopAtFailure: the first failed read ends the load with 0, a
+  // complete load gives 1. Otherwise every entry is tried and the result is the outcome of
+  // the last read.
+  template <class Command, class Store>
+  int LoadCalibration(int rows, int cols, int timeoutMs, const char* leads,
+                      const HexSpan* fields, int n, bool stopAtFailure, Command command,
+                      Store store) {
+    int last = 0;
+    for (int a = 0; a < rows; ++a) {
+      for (int b = 0; b < cols; ++b) {
+        char text[64];
+        command(a, b, text, sizeof(text));
+        uint32_t values[kMaxHexSpans];
+        last = ReadHexFields(text, timeoutMs, leads, fields, n, values);
+        if (last) store(a, b, values);
+        else if (stopAtFailure) return 0;
+      }
     }
-    return count_;
+    return stopAtFailure ? 1 : last;
   }
-  int Count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
-  }
-  // The registered objects in registration order (a copy).
-  std::vector<T*> Objects() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<T*> out;
-    for (tcpNode* n = head_; n != nullptr; n = n->next) out.push_back(static_cast<T*>(n->obj));
-    return out;
-  }
-
- private:
-  // The steps of the operations above; the caller holds the lock.
-  tcpNode* find_node(T* obj) {
-    for (tcpNode* n = head_; n != nullptr; n = n->next)
-      if (n->obj == static_cast<void*>(obj)) return n;
-    return nullptr;
-  }
-  tcpNode* find_ip(const char* ip) {
-    for (tcpNode* n = head_; n != nullptr; n = n->next)
-      if (ip_equal(n->ip, ip)) return n;
-    return nullptr;
-  }
-  static bool ip_equal(const char* nodeIp, const char* ip) {
-    // Exact bytes up to the NUL; a text too long for a node never matches.
-    size_t i = 0;
-    for (; i < sizeof(tcpNode::ip); ++i) {
-      if (nodeIp[i] != ip[i]) return false;
-      if (ip[i] == '\0') return true;
-    }
-    return false;
-  }
-  tcpNode* insert_node(T* obj) {
-    tcpNode* node = new tcpNode();
-    const char* ip = obj->IP;
-    for (size_t i = 0; i + 1 < sizeof(node->ip) && ip[i] != '\0'; ++i) node->ip[i] = ip[i];
-    node->obj = obj;
-    node->handle = (++issued_ << 1) | 1;
-    if (head_ == nullptr) {
-      head_ = node;
-    } else {
-      tcpNode* last = head_;
-      while (last->next != nullptr) last = last->next;
-      last->next = node;
-    }
-    ++count_;
-    return node;
-  }
-
-  std::mutex mutex_;
-  int count_ = 0;
-  tcpNode* head_ = nullptr;
-  uintptr_t issued_ = 0;  // handles issued so far
 };
-
-// One stored log: its data file and its ".config" file (empty when none was found).
-struct Modellogpath {
-  char configPath[260];
-  char logPath[260];
-};
-
-template <class T>
-struct logNode {
-  T data;
-  logNode* next;
-};
-
-// The index of stored logs, addressed by position. Every operation takes the list's lock.
-template <class T>
-class LogList {
- public:
-  LogList() = default;
-  LogList(const LogList&) = delete;
-  LogList& operator=(const LogList&) = delete;
-
-  // Appends a copy of rec at the tail; returns the number of nodes.
-  int add_log_Obj(const T& rec) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    logNode<T>* node = insert_locked(tail_, rec);
-    (void)node;
-    return count_;
-  }
-  // The node at index (0 = head), null when the list is shorter. The node stays valid only
-  // until the list is next changed; use copy_log_Obj where another thread may change it.
-  logNode<T>* find_log_Obj(unsigned int index) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return at_locked(index);
-  }
-  // Copies the record at index into out; 1 when found, 0 when the list is shorter.
-  int copy_log_Obj(unsigned int index, T& out) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    logNode<T>* n = at_locked(index);
-    if (n == nullptr) return 0;
-    out = n->data;
-    return 1;
-  }
-  int length() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
-  }
-  void clearAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    while (head_ != nullptr) {
-      logNode<T>* n = head_;
-      head_ = n->next;
-      freenode(n);
-    }
-    tail_ = nullptr;
-    count_ = 0;
-  }
-  // A new zero-filled node (not linked).
-  static logNode<T>* getnode() { return new logNode<T>(); }
-  // Links a copy of rec behind node (at the head when node is null); returns the new node.
-  // node must belong to this list.
-  logNode<T>* insert_node(logNode<T>* node, const T& rec) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return insert_locked(node, rec);
-  }
-  // Unlinks node from this list and frees it; a node not in the list is left alone.
-  void delete_node(logNode<T>* node) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    logNode<T>* prev = nullptr;
-    for (logNode<T>* n = head_; n != nullptr; prev = n, n = n->next) {
-      if (n != node) continue;
-      (prev == nullptr ? head_ : prev->next) = n->next;
-      if (tail_ == n) tail_ = prev;
-      --count_;
-      freenode(n);
-      return;
-    }
-  }
-  static void freenode(logNode<T>* node) { delete node; }
-
- private:
-  logNode<T>* at_locked(unsigned int index) {
-    logNode<T>* n = head_;
-    for (unsigned int i = 0; n != nullptr && i < index; ++i) n = n->next;
-    return n;
-  }
-  logNode<T>* insert_locked(logNode<T>* node, const T& rec) {
-    logNode<T>* fresh = getnode();
-    fresh->data = rec;
-    if (node == nullptr) {
-      fresh->next = head_;
-      head_ = fresh;
-    } else {
-      fresh->next = node->next;
-      node->next = fresh;
-    }
-    if (fresh->next == nullptr) tail_ = fresh;
-    ++count_;
-    return fresh;
-  }
-
-  std::mutex mutex_;
-  logNode<T>* head_ = nullptr;
-  logNode<T>* tail_ = nullptr;
-  int count_ = 0;
-};
-
-// The two registries live for the whole process: created on first use (so any static
-// initialiser may use them) and never destroyed (so a late worker never meets a dead list).
-SocketList<MODEL>& QZListInstance();
-LogList<Modellogpath>& LogFileListInstance();
-
-// Pointer-like access to a registry: QZList->add_Socket_Obj(dev).
-template <class T, T& (*Get)()>
-struct RegistryRef {
-  T* operator->() const { return &Get(); }
-  T& operator*() const { return Get(); }
-  operator T*() const { return &Get(); }
-};
-inline constexpr RegistryRef<SocketList<MODEL>, &QZListInstance> QZList{};
-inline constexpr RegistryRef<LogList<Modellogpath>, &LogFileListInstance> LogFileList{};
-
-// Clears LogFileList.
-void LogFileListInit();
 
 }  // namespace nivex

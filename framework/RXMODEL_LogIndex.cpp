@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_LogPathRegistry.h"
 #include "support/Storax.h"
 
 namespace nivex {

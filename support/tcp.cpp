@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
+#include "support/Chronum.h"
 #include "support/utility.h"
 
 namespace nivex {
@@ -29,19 +29,13 @@ constexpr unsigned kNameServiceBudgetMs = 1000;
 constexpr int kReplySize = 256;  // one name-service reply, NUL included
 constexpr int kWriteBudgetMs = 1000;
 
-int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // poll() on one descriptor, resumed after EINTR with the time that is left.
 // timeoutMs < 0 waits without end. Returns poll's result; revents in *revents.
 int PollOne(int fd, short events, int timeoutMs, short* revents) {
   pollfd p{};
   p.fd = fd;
   p.events = events;
-  const int64_t deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
+  const int64_t deadline = timeoutMs < 0 ? 0 : GetNowMillisecond() + timeoutMs;
   int wait = timeoutMs;
   for (;;) {
     p.revents = 0;
@@ -52,7 +46,7 @@ int PollOne(int fd, short events, int timeoutMs, short* revents) {
     }
     if (errno != EINTR) return -1;
     if (timeoutMs >= 0) {
-      const int64_t left = deadline - NowMs();
+      const int64_t left = deadline - GetNowMillisecond();
       wait = left > 0 ? static_cast<int>(left) : 0;
     }
   }
@@ -145,13 +139,7 @@ int NameServiceQuery(int fd, const char* request, char* buf) {
 
 }  // namespace
 
-unsigned int GetTickCount() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                      static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-  return static_cast<unsigned int>(ms);
-}
+unsigned int GetTickCount() { return static_cast<unsigned int>(GetNowMillisecond()); }
 
 int WSAGetLastError() { return errno; }
 
@@ -305,7 +293,7 @@ ssize_t tcp_send(int fd, const void* buf, size_t n) {
 ssize_t tcp_send_all(int fd, const void* buf, size_t n, int timeoutMs) {
   const char* p = static_cast<const char*>(buf);
   size_t sent = 0;
-  const int64_t deadline = NowMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+  const int64_t deadline = GetNowMillisecond() + (timeoutMs < 0 ? 0 : timeoutMs);
   while (sent < n) {
     const ssize_t r = tcp_send(fd, p + sent, n - sent);
     if (r > 0) {
@@ -313,7 +301,7 @@ ssize_t tcp_send_all(int fd, const void* buf, size_t n, int timeoutMs) {
       continue;
     }
     if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - GetNowMillisecond();
     if (left <= 0) return -1;
     short revents = 0;
     const int w = PollOne(fd, POLLOUT, static_cast<int>(left), &revents);

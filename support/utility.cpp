@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/FaultText.h"
 
 namespace nivex {
 
@@ -175,6 +178,74 @@ bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
     v = (v << 4) | static_cast<uint32_t>(d);
   }
   *value = v;
+  return true;
+}
+
+int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
+  if (text == nullptr || vals == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  const size_t end = len > 0 ? strnlen(text, static_cast<size_t>(len)) : 0;
+  int stored = 0;
+  for (size_t pos = 0;; pos += 8) {
+    if (pos >= end || stored >= maxCount) return 1;
+    char group[9];
+    const size_t n = std::min<size_t>(8, end - pos);
+    std::memcpy(group, text + pos, n);
+    group[n] = '\0';
+    unsigned int value;
+    if (std::sscanf(group, "%X", &value) != 1) return Fail(QZ_ERR_INVALID_VALUE);
+    vals[stored++] = value;
+  }
+}
+
+int strcasecmp(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const int ca = std::toupper(static_cast<unsigned char>(*a));
+    const int cb = std::toupper(static_cast<unsigned char>(*b));
+    if (ca != cb) return ca - cb;
+    if (ca == 0) return 0;
+  }
+}
+
+int32_t SignExtend(uint32_t v, int bits) {
+  const uint32_t mask = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u);
+  const uint32_t sign = 1u << (bits - 1);
+  v &= mask;
+  return static_cast<int32_t>((v ^ sign) - sign);
+}
+
+namespace {
+
+// The 1 to maxDigits decimal digits at p, up to the first character that is not a digit.
+bool Digits(const char* p, size_t maxDigits, uint64_t* value) {
+  if (maxDigits > 18) maxDigits = 18;  // the value stays far inside 64 bits
+  uint64_t v = 0;
+  size_t i = 0;
+  for (; p[i] >= '0' && p[i] <= '9'; ++i) {
+    if (i == maxDigits) return false;  // more digits than the field holds
+    v = v * 10 + static_cast<uint64_t>(p[i] - '0');
+  }
+  if (i == 0) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uint32_t* value) {
+  if (strnlen(reply, pos) < pos) return false;
+  uint64_t v = 0;
+  if (!Digits(reply + pos, maxDigits, &v) || v > max || v > UINT32_MAX) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool DecField(const char* reply, size_t pos, size_t maxDigits, int* value) {
+  if (strnlen(reply, pos) < pos) return false;
+  const bool negative = reply[pos] == '-';
+  uint64_t v = 0;
+  if (!Digits(reply + pos + (negative ? 1 : 0), maxDigits, &v)) return false;
+  if (v > (negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX})) return false;
+  *value = negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
   return true;
 }
 

@@ -68,6 +68,28 @@ void Log(const char* where, const char* what);
 // hexadecimal digit; never reads past the reply's NUL.
 bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
 
+// The low `bits` bits (1 to 32) of v as a two's-complement value.
+int32_t SignExtend(uint32_t v, int bits);
+
+// Reads the decimal number at position pos of a module reply into *value: 1 to maxDigits
+// (at most 18) digits, ended by the reply's end or by a character that is not a digit. False
+// (value untouched) when the reply ends before pos, no digit is there, more than maxDigits
+// follow or the number is above max; never reads past the reply's NUL.
+bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uint32_t* value);
+// The same for a signed number: an optional '-' before the digits, and false for a number
+// outside the int range.
+bool DecField(const char* reply, size_t pos, size_t maxDigits, int* value);
+
+// Reads hexadecimal groups of 8 characters from text (at most len characters, never past its
+// NUL) into vals, as with "%08X". Stops with 1 at the end of the text or once maxCount values
+// are stored; a group that holds no hexadecimal number gives 0x17008 and 0 (the values stored
+// before it stay). A shorter last group is read like a full one.
+int Paserstr(const char* text, int len, unsigned int* vals, int maxCount);
+
+// Case-insensitive compare after conversion to upper case: the difference of the first
+// differing upper-case characters, else 0. The kit's own; the C library's is not replaced.
+int strcasecmp(const char* a, const char* b);
+
 // ------------------------------------------------------------------ carried for applications
 
 // Parses hex as a hexadecimal number and stores its low 8 bits in *out; 1 when parsed, 0 when

@@ -12,10 +12,10 @@
 #include <memory>
 
 #include "api/ModelLog.h"
-#include "drivers/highspeed/RX5K10_Class.h"
 #include "drivers/highspeed/RX5K30_Class.h"
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "nivex.h"
+#include "tests/common/CalibrationReference.h"
 #include "tests/common/DeviceFixture.h"
 
 namespace {
@@ -55,15 +55,6 @@ TEST(Calibration16, ClampsAndScales) {
   EXPECT_NEAR(v, 10.0f, 1e-3);
   EXPECT_FALSE(Volts16(32767, 2, &v));
   EXPECT_EQ(v, 0.0f);
-}
-
-// The RX5K30 result computed directly in 64-bit arithmetic, with the low byte of a negative
-// code entering sign-extended (the 256-code step below zero that stored results keep).
-int64_t Reference5K30(int code, uint16_t g, int16_t o) {
-  const int32_t v = SignExtend24(code);
-  const int64_t hi = v >> 8;  // floor
-  const int64_t lo = v >= 0 ? (v & 0xFF) : (v & 0xFF) - 256;
-  return hi * g * 2 + (g * lo) / 128 + o;
 }
 
 TEST(Calibration5K30, SpecialCodesAndSaturation) {
@@ -117,7 +108,7 @@ TEST(Calibration5K30, MatchesA64BitReferenceAwayFromFullScale) {
       for (int code : codes) {
         int32_t out = 0;
         ASSERT_TRUE(Calibrate24(code, g, o, 10.0f, 10.0f, &out));
-        const int64_t want = Reference5K30(code, g, o);
+        const int64_t want = test::Reference5K30Sum(code, g, o);
         // Only the float rounding of the final product separates them.
         EXPECT_NEAR(static_cast<double>(out), static_cast<double>(want),
                     std::fabs(static_cast<double>(want)) * 1e-7 + 1)
@@ -168,55 +159,73 @@ WRXmodule Row(unsigned short id) {
   return WRXMODULE[0];
 }
 
-// Every code through the driver and the stored log, on every channel, with one gain code.
-// sameCodes false: only the volts agree (RXBN500 rounds its calibrated codes per path).
-template <class Driver>
-void ExpectAgree(Driver& dev, const ModelLog& log, int channels, int gain, bool sameCodes = true) {
+// Every code through a device and a stored log that hold the same calibration, on every
+// channel, with one gain code. sameCodes false: only the volts agree (RXBN500 rounds its
+// calibrated codes per path).
+void ExpectAgree(void* device, const ModelLog& log, int channels, int gain, bool sameCodes = true) {
   const int codes[] = {0,        1,        0x100,    0x7FFE,   0x8000,   0xFFFF,   0x123456,
                        0x7FFFFE, 0x7FFFFF, 0x800000, 0x800001, 0xABCDEF, 0xFFFF00, 0xFFFFFF};
   for (int ch = 0; ch < channels; ++ch)
     for (int code : codes) {
       int a = 1, b = 2;
       float va = 1, vb = 2;
-      ASSERT_EQ(dev.Calibrate_HEX(code, ch, gain, &a), 1);
+      ASSERT_EQ(QZ_Calibrate_Data_HEX(device, ch, gain, code, &a), 1);
       ASSERT_EQ(log.Calibrate_HEX(code, ch, gain, &b), 1);
       EXPECT_TRUE(!sameCodes || a == b) << std::hex << code << " channel " << ch;
-      ASSERT_EQ(dev.Calibrate_Hex2Float(code, ch, gain, &va), 1);
+      ASSERT_EQ(QZ_Calibrate_Data_Float(device, ch, gain, code, &va), 1);
       ASSERT_EQ(log.Calibrate_Hex2Float(code, ch, gain, &vb), 1);
       EXPECT_EQ(va, vb) << std::hex << code << " channel " << ch;
     }
 }
 
 TEST(CalibrationPaths, DriverAndStoredLogAgree) {
+  using emu::CalEntry;
+  using emu::Model;
   {
-    RX5K10 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K10));
+    // The module's table, loaded at connect, and the same values as a log stores them.
+    auto entry = [](int ch) {
+      return CalEntry{static_cast<unsigned>(30000 + 1000 * ch), -400 + 100 * ch, 0};
+    };
+    test::Device d(Model::RX5K10, nullptr, [&](emu::Emulator& e) {
+      for (int ch = 0; ch < 8; ++ch) e.SetCalibration(ch, 1, entry(ch));
+    });
+    ASSERT_TRUE(d.ok());
     OwnedLog log = MakeLog(Row(kIdRX5K10), ModelLog::kKind16);
     for (int ch = 0; ch < 8; ++ch) {
-      log->gainTable[ch] = dev.cal.gain[ch][1] = static_cast<uint16_t>(30000 + 1000 * ch);
-      log->offsetTable[ch] = dev.cal.offset[ch][1] = static_cast<int16_t>(-400 + 100 * ch);
+      log->gainTable[ch] = static_cast<uint16_t>(entry(ch).gain);
+      log->offsetTable[ch] = entry(ch).offset;
     }
-    ExpectAgree(dev, *log, 8, 1);
+    ExpectAgree(d.h(), *log, 8, 1);
   }
   {
-    RX5K30 dev("127.0.0.1", 9999, 10010, Row(kIdRX5K30));
+    const unsigned rangeMv = 1262;  // a calibrated range near the nominal 1.25 V of gain code 3
+    auto entry = [&](int ch) {
+      return CalEntry{static_cast<unsigned>(31000 + 900 * ch), ch % 2 ? -250 : 250, rangeMv};
+    };
+    test::Device d(Model::RX5K30, nullptr, [&](emu::Emulator& e) {
+      for (int ch = 0; ch < 4; ++ch) e.SetCalibration(ch, 3, entry(ch));
+    });
+    ASSERT_TRUE(d.ok());
     OwnedLog log = MakeLog(Row(kIdRX5K30), ModelLog::kKind24);
-    const uint32_t rangeMv = 1262;  // a calibrated range near the nominal 1.25 V of gain code 3
-    dev.cal.range[3] = RangeVolts(rangeMv);
     for (int ch = 0; ch < 4; ++ch) {
-      log->gainTable[ch] = dev.cal.gain[ch][3] = static_cast<uint16_t>(31000 + 900 * ch);
-      log->offsetTable[ch] = dev.cal.offset[ch][3] = static_cast<int16_t>(ch % 2 ? -250 : 250);
+      log->gainTable[ch] = static_cast<uint16_t>(entry(ch).gain);
+      log->offsetTable[ch] = entry(ch).offset;
       log->rangeTable[ch] = rangeMv;
     }
-    ExpectAgree(dev, *log, 4, 3);
+    ExpectAgree(d.h(), *log, 4, 3);
   }
   {
-    RXBN500 dev("127.0.0.1", 9999, 10010, Row(kIdRXBN500));
+    auto entry = [](int ch) { return CalEntry{static_cast<unsigned>(9000 + 700 * ch), ch * 37 - 60, 0}; };
+    test::Device d(Model::RXBN500, nullptr, [&](emu::Emulator& e) {
+      for (int ch = 0; ch < 4; ++ch) e.SetCalibration(ch, 0, entry(ch));
+    });
+    ASSERT_TRUE(d.ok());
     OwnedLog log = MakeLog(Row(kIdRXBN500), ModelLog::kKind24);
     for (int ch = 0; ch < 4; ++ch) {
-      log->rangeTable[ch] = dev.cal.bnGainMilli[ch] = static_cast<uint32_t>(9000 + 700 * ch);
-      log->offsetTable[ch] = dev.cal.bnOffset[ch] = ch * 37 - 60;
+      log->rangeTable[ch] = entry(ch).gain;
+      log->offsetTable[ch] = entry(ch).offset;
     }
-    ExpectAgree(dev, *log, 4, 0, false);
+    ExpectAgree(d.h(), *log, 4, 0, false);
   }
 }
 

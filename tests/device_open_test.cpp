@@ -12,7 +12,7 @@
 #include "drivers/highspeed/RX5K10_Class.h"
 #include "drivers/highspeed/RX5K30_Class.h"
 #include "drivers/highspeed/RXBN500_Class.h"
-#include "framework/RXMODEL_Factory.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
 #include "nivex.h"
 #include "tests/common/DeviceFixture.h"
 #include "tests/common/TestSupport.h"

@@ -1,9 +1,8 @@
 // The command exchange (SendRec, SendRec2, IsDataAvailable_2) against a scripted peer on the
-// other end of a stream socket pair, and the reply-field parser Paserstr.
+// other end of a stream socket pair.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@
 #include <thread>
 
 #include "framework/RXMODEL_Class.h"
-#include "framework/RXMODEL_Factory.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 #include "tests/common/TestSupport.h"
@@ -241,37 +239,6 @@ TEST_F(ExchangeTest, IsDataAvailable2) {
   EXPECT_LT(NowMs() - t0, 1000);  // at once, not after the 3 s
   EXPECT_EQ(model_.IsDataAvailable_2(-1, 0), -1);
   EXPECT_EQ(_GetLastError(), EBADF);
-}
-
-TEST(Paserstr, ReadsEightCharacterGroups) {
-  unsigned int v[4] = {0, 0, 0, 0};
-  EXPECT_EQ(Paserstr("0000000A00000014", 16, v, 4), 1);
-  EXPECT_EQ(v[0], 10u);
-  EXPECT_EQ(v[1], 20u);
-
-  unsigned int one[2] = {0, 0};  // the count bounds the writes
-  EXPECT_EQ(Paserstr("0000000A00000014", 16, one, 1), 1);
-  EXPECT_EQ(one[1], 0u);
-
-  // A short last group is read like a full one; a length past the text stops at its end.
-  EXPECT_EQ(Paserstr("FFFFFFFF1F", 400, v, 4), 1);
-  EXPECT_EQ(v[0], 0xFFFFFFFFu);
-  EXPECT_EQ(v[1], 0x1Fu);
-
-  // An unreadable group keeps what was stored before it.
-  unsigned int bad[4] = {0, 0, 0, 0};
-  _ClearLastError();
-  EXPECT_EQ(Paserstr("00000001zzzzzzzz00000003", 24, bad, 4), 0);
-  EXPECT_EQ(_GetLastError(), (int)QZ_ERR_INVALID_VALUE);
-  EXPECT_EQ(bad[0], 1u);
-  EXPECT_EQ(bad[1], 0u);
-}
-
-TEST(FrameworkStrcasecmp, ComparesInUpperCase) {
-  EXPECT_EQ(nivex::strcasecmp("rx5k10", "RX5K10"), 0);
-  // '_' (0x5F) lies above the upper-case letters: the upper-case fold orders it after them.
-  EXPECT_GT(nivex::strcasecmp("_", "a"), 0);
-  EXPECT_LT(::strcasecmp("_", "a"), 0);  // the C library's own is left as it is
 }
 
 }  // namespace

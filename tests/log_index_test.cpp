@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_LogPathRegistry.h"
 #include "framework/RXMODEL_LogIndex.h"
 
 #include "tests/common/FileFixtures.h"

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "support/Storax.h"
+#include "tests/common/DeviceFixture.h"
 
 namespace {
 
@@ -39,15 +41,18 @@ TEST(Model, ConstructionCutsTheAddressAndDeletionFreesEverything) {
   // Deleted through the base: both clocks and any log files left open go with it (the leak
   // checker watches).
   MODEL* owned = new Bare("10.0.0.1", 9999, 10010, WRXMODULE[3]);
-  owned->binLogFile = new BinaryFile(0);
-  owned->textLogFile = new TextFile(0);
+  test::GiveLogFiles(*owned, new BinaryFile(0), new TextFile(0));
   delete owned;
 }
 
 TEST(Model, FirmwareDateIsCutToTheBuffer) {
-  Bare m("10.0.0.1", 9999, 10010, WRXMODULE[0]);
-  m.firmVersion = 0x0123;
-  strcpy(m.firmDate, "2024/03/05 09:07:03");
+  // The version and date the name service gives at the open.
+  test::Device d(emu::Model::RX5K10, [](emu::Options& o) {
+    o.firmwareVersion = 0x0123;
+    o.firmwareDate = "2024/03/05 09:07:03";
+  });
+  ASSERT_TRUE(d.ok());
+  MODEL& m = d.model();
   unsigned short ver = 0;
   char date[32];
   EXPECT_EQ(m.GetFirmVersionDate(&ver, date, sizeof(date)), 0);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
+#include "framework/RXMODEL_LogPathRegistry.h"
 
 namespace {
 

@@ -33,10 +33,16 @@ struct Refusal {
   int code;
 };
 
-void ExpectRefusals(Model m, const std::vector<Refusal>& rows, unsigned divider = 1) {
+// Sets the RX5K10 rate divider 2^exponent through its configuration item.
+void SetDivider(Device& d, int exponent) {
+  ASSERT_EQ(QZ_SetConfig(d.h(), 2, 2, exponent), 1);
+  d.Take();
+}
+
+void ExpectRefusals(Model m, const std::vector<Refusal>& rows, int dividerExponent = 0) {
   Device d(m);
   ASSERT_TRUE(d.ok());
-  d.model().rateDivider = divider;
+  if (dividerExponent != 0) SetDivider(d, dividerExponent);
   for (const Refusal& r : rows) {
     const Args& a = r.args;
     EXPECT_TRUE(nivex::test::FailsWith(Set(d, a), r.code))
@@ -71,10 +77,10 @@ TEST(ScanParamChecks, Rx5k10InOrder) {
 
 TEST(ScanParamChecks, Rx5k10RateDivider) {
   // Divider 4: 200000 / 4 = 50000 is the top.
-  ExpectRefusals(Model::RX5K10, {{{1, 0, 0, 50001, 1000, 0, 0}, QZ_ERR_VALUE_RANGE}}, 4);
+  ExpectRefusals(Model::RX5K10, {{{1, 0, 0, 50001, 1000, 0, 0}, QZ_ERR_VALUE_RANGE}}, 2);
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  d.model().rateDivider = 4;
+  SetDivider(d, 2);
   EXPECT_EQ(Set(d, {1, 0, 0, 50000, 1000, 0, 0}), 1);
 }
 

@@ -6,32 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "drivers/highspeed/HighSpeedModel.h"
 #include "emulator/HighSpeedModule.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "nivex.h"
 #include "tests/common/DeviceFixture.h"
 
 namespace {
 
+using nivex::emu::CalEntry;
+using nivex::emu::Emulator;
 using nivex::emu::FaultKind;
 using nivex::emu::HighSpeedModule;
-using nivex::emu::HighSpeedScanSetup;
 using nivex::emu::Model;
+using nivex::test::Device;
 using nivex::test::FailsWith;
 using nivex::test::Strings;
-
-struct Device : nivex::test::Device {
-  explicit Device(Model m) : nivex::test::Device(m) {}
-  nivex::HighSpeedModel& model() { return As<nivex::HighSpeedModel>(); }
-  // Runs f on the module's scan state under the emulator's lock.
-  template <class F>
-  void WithScan(F&& f) {
-    Locked<HighSpeedModule>([&](HighSpeedModule& m) { f(m.scan()); });
-  }
-  void Fault(const char* command, FaultKind kind, const char* text = "") {
-    AddFault(command, kind, text);
-  }
-};
 
 // A scan with this gain code, trigger mode 6 and target (pre + post must add up to it).
 void PrepareScan(Device& d, int channels, int gain, unsigned target) {
@@ -84,7 +73,12 @@ TEST(AnalogTrigger, Rx5k10LevelsLimitsAndCommands) {
 }
 
 TEST(AnalogTrigger, ArgumentChecksInOrderSendNothing) {
-  Device d(Model::RX5K10);
+  // Channel 1 has a zero calibration gain at gain code 0: no level of it converts.
+  Device d(Model::RX5K10, nullptr, [](Emulator& e) {
+    CalEntry zero = e.Calibration(1, 0);
+    zero.gain = 0;
+    e.SetCalibration(1, 0, zero);
+  });
   ASSERT_TRUE(d.ok());
   PrepareScan(d, 8, 0, 1000);
   Levels l;
@@ -107,11 +101,10 @@ TEST(AnalogTrigger, ArgumentChecksInOrderSendNothing) {
   EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 900), QZ_ERR_TRIGGER_COUNT));
   EXPECT_TRUE(d.Take().empty());
   // A zero calibration gain cannot convert a level.
-  d.model().cal.gain[0][0] = 0;
-  EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 899), QZ_ERR_TRIGGER_LEVEL));
+  EXPECT_TRUE(FailsWith(l.Set(d, 0, 2, 100, 899), QZ_ERR_TRIGGER_LEVEL));
+  EXPECT_TRUE(d.Take().empty());
   // A module that refuses the mode command: 0x1300A.
-  d.model().cal.gain[0][0] = 0x8000;
-  d.Fault("~01XM0L00000100R00000899", FaultKind::Refuse);
+  d.AddFault("~01XM0L00000100R00000899", FaultKind::Refuse);
   EXPECT_TRUE(FailsWith(l.Set(d, 0, 1, 100, 899), QZ_ERR_INVALID_HANDLE));
 }
 
@@ -129,19 +122,21 @@ TEST(AnalogTrigger, LevelsSaturateAtTheCodeRange) {
       {Model::RXBN500, 2, 10.0f, -100, 0x7FFFFF, 0x800065},  // +10 V lies 100 codes beyond
   };
   for (const Case& c : cases) {
-    Device d(c.model);
+    Device d(c.model, nullptr, [&](Emulator& e) {
+      CalEntry entry = e.Calibration(0, 0);
+      entry.offset = c.offset;
+      e.SetCalibration(0, 0, entry);
+    });
     ASSERT_TRUE(d.ok());
     PrepareScan(d, 1, 0, 10);
-    d.model().cal.offset[0][0] = c.offset;
-    d.model().cal.bnOffset[0] = c.offset;
     Levels l;
     l.hi[0] = c.volts;
     l.lo[0] = -c.volts;
     ASSERT_EQ(l.Set(d, c.type, 1, 5, 5), 1);
-    d.WithScan([&](HighSpeedScanSetup& s) {
-      EXPECT_EQ(s.levelHigh[0], c.wantHigh) << static_cast<int>(c.model);
+    d.Locked<HighSpeedModule>([&](HighSpeedModule& m) {
+      EXPECT_EQ(m.scan().levelHigh[0], c.wantHigh) << static_cast<int>(c.model);
       if (c.wantLow != 0) {
-        EXPECT_EQ(s.levelLow[0], c.wantLow) << static_cast<int>(c.model);
+        EXPECT_EQ(m.scan().levelLow[0], c.wantLow) << static_cast<int>(c.model);
       }
     });
     if (c.model != Model::RX5K30) continue;
@@ -201,9 +196,9 @@ TEST(AnalogTrigger, LevelsReadBackAreSentBackBeyondN) {
   ASSERT_TRUE(d.ok());
   PrepareScan(d, 8, 0, 1000);
   // Channel 1 is enabled on the module; this object never set it.
-  d.WithScan([](HighSpeedScanSetup& s) {
-    s.levelHigh[1] = 0x4000;
-    s.levelLow[1] = 0xC000;
+  d.Locked<HighSpeedModule>([](HighSpeedModule& m) {
+    m.scan().levelHigh[1] = 0x4000;
+    m.scan().levelLow[1] = 0xC000;
   });
   int t = 0;
   char en[1] = {};
@@ -233,12 +228,12 @@ TEST(AnalogTrigger, ReadBackRefusals) {
   EXPECT_EQ(en[8], 1);  // beyond the type's inputs
 
   for (const char* reply : {"!01XM4L00000001R00000002", "!01XM0L0000000", "?01"}) {
-    d.Fault("~01XM", FaultKind::Reply, reply);
+    d.AddFault("~01XM", FaultKind::Reply, reply);
     EXPECT_EQ(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved), 0)
         << reply;
     EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
   }
-  d.Fault("~01XC3", FaultKind::Reply, "!0103H7FFFL80");
+  d.AddFault("~01XC3", FaultKind::Reply, "!0103H7FFFL80");
   EXPECT_TRUE(
       FailsWith(QZ_GetAIAnalogTriggerParam(d.h(), &t, en, hi, lo, 1, &pre, &post, &reserved),
                 QZ_ERR_INVALID_VALUE));
@@ -256,13 +251,13 @@ TEST(AnalogTrigger, ReadBackRefusals) {
 TEST(AnalogTrigger, TriggerIndex) {
   Device d(Model::RXBN500);
   ASSERT_TRUE(d.ok());
-  d.WithScan([](HighSpeedScanSetup& s) { s.triggerIndex = 123; });
+  d.Locked<HighSpeedModule>([](HighSpeedModule& m) { m.scan().triggerIndex = 123; });
   EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
   EXPECT_EQ(d.model().triggerIndex.load(), 123u);
-  d.Fault("~01XN", FaultKind::Refuse);
+  d.AddFault("~01XN", FaultKind::Refuse);
   EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
   EXPECT_EQ(d.model().triggerIndex.load(), 0u);
-  d.Fault("~01XN", FaultKind::NoReply);
+  d.AddFault("~01XN", FaultKind::NoReply);
   EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);
 }
@@ -353,7 +348,7 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
       FailsWith(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 8, 1, 0), QZ_ERR_INVALID_ARGUMENT));
 
   // Refused by the module.
-  d.Fault("~01SIH1O01T0200010202", FaultKind::Refuse);
+  d.AddFault("~01SIH1O01T0200010202", FaultKind::Refuse);
   unsigned short t[2] = {0, 2}, k[2] = {1, 2};
   EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(d.h(), 1, k, t, 2, 1, 0), QZ_ERR_DEVICE_RESPONSE));
 
@@ -400,7 +395,7 @@ TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
   d.Take();
 
   // The module takes the layout but refuses the forced scan parameters.
-  d.Fault("~01PG0C8T0M0", FaultKind::Refuse);
+  d.AddFault("~01PG0C8T0M0", FaultKind::Refuse);
   unsigned short types[1] = {0}, counts[1] = {8};
   EXPECT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 0);
   EXPECT_NE(QZ_GetLastError(), 0);
@@ -437,14 +432,14 @@ TEST(SyncIn, ReadBackChecks) {
       "!01H1O00T00",                                      // no items
   };
   for (const char* reply : bad) {
-    d.Fault("~01SI", FaultKind::Reply, reply);
+    d.AddFault("~01SI", FaultKind::Reply, reply);
     EXPECT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 0) << reply;
     EXPECT_NE(QZ_GetLastError(), 0) << reply;
     EXPECT_EQ(def.itemCount, 3u) << reply;
     EXPECT_EQ(def.headerKind, 3u) << reply;
   }
   // A good reply is stored and sizes the frame.
-  d.Fault("~01SI", FaultKind::Reply, "!01H2O01T0200040401");
+  d.AddFault("~01SI", FaultKind::Reply, "!01H2O01T0200040401");
   ASSERT_EQ(QZ_GetSyncInScanParam(d.h(), &header, c, t, 7, &n, &option, &reserved), 1);
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.GetTotalSize(), 4u + 8u + 4u);

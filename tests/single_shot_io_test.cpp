@@ -202,9 +202,11 @@ TEST(ConfigItems, EveryItemSetAndReadBack) {
   ASSERT_TRUE(d.ok());
   nivex::MODEL& m = d.model();
   int v = 0;
-  m.sampleRate = 30000;
+  // The divider is checked against the rate of the scan setup.
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 1, 0, 0, 30000, 0, 0, 0), 1);
   EXPECT_TRUE(FailsWith(QZ_SetConfig(d.h(), 2, 2, 3), QZ_ERR_INVALID_ARGUMENT));
-  m.sampleRate = 20000;
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 1, 0, 0, 20000, 0, 0, 0), 1);
+  d.Take();
   ASSERT_EQ(QZ_SetConfig(d.h(), 2, 2, 3), 1);
   EXPECT_EQ(m.rateDivider, 8u);
   ASSERT_EQ(QZ_GetConfig(d.h(), 2, 2, &v), 1);
@@ -237,11 +239,10 @@ TEST(ConfigItems, EveryItemSetAndReadBack) {
   EXPECT_EQ(Strings(c.begin() + 4, c.begin() + 9),
             (Strings{"~01RPF00500", "~01DT01000", "~01RP", "~01DT", "~01ED00G3FC00000"}));
 
-  m.targetCount = 0;
-  ASSERT_EQ(QZ_SetConfig(d.h(), 4, 1, 0), 1);
+  ASSERT_EQ(QZ_SetConfig(d.h(), 4, 1, 0), 1);  // target 0 (the scan setup's above)
   ASSERT_EQ(QZ_GetConfig(d.h(), 4, 1, &v), 1);
   EXPECT_EQ(v, 1);
-  m.targetCount = 1000;
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 1, 0, 0, 20000, 1000, 0, 0), 1);
   ASSERT_EQ(QZ_SetConfig(d.h(), 4, 1, 0), 1);
   ASSERT_EQ(QZ_GetConfig(d.h(), 4, 1, &v), 1);
   EXPECT_EQ(v, 0);

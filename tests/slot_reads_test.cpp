@@ -16,7 +16,6 @@
 namespace {
 
 using nivex::D4071s;
-using nivex::SlotCarrier;
 using namespace nivex::emu;
 using namespace nivex::test;
 
@@ -228,10 +227,11 @@ TEST(SlotConfig, ItemsRoundTripWithTheExactCommands) {
     // (4,1) log folder mode: 0 becomes 1 while the target is 0; above 7 is refused.
     EXPECT_EQ(roundTrip(4, 1, 0), 1);
     EXPECT_EQ(roundTrip(4, 1, 5), 5);
-    c.As<SlotCarrier>().targetCount = 400;
+    SetCachedTarget(c.model(), 400);
     EXPECT_EQ(roundTrip(4, 1, 0), 0);
     QZ_ClearLastError();
     EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 4, 1, 8), QZ_ERR_INVALID_ARGUMENT));
+    EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 4, 1, -1), QZ_ERR_INVALID_ARGUMENT));
     EXPECT_EQ(roundTrip(4, 2, 123456), 123456);  // stored value
     EXPECT_TRUE(c.Take().empty());
 

@@ -3,14 +3,17 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/time.h>
 
+#include <climits>
 #include <clocale>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "support/Chronum.h"
+#include "support/FaultText.h"
 #include "support/utility.h"
 
 namespace {
@@ -201,6 +204,70 @@ TEST(Conversions, HexScaleAndBits) {
   for (const char* text : {"ab", "a\xE4\xB8\xAD", "a\xE4"})  // a cut character ends at the NUL
     EXPECT_EQ(get_wchar_size(text), 8) << text;
   EXPECT_EQ(LongtoHexStr(0xFFFFFFFFu), 0);
+}
+
+TEST(ReplyFields, DecimalNumbersAndSignExtension) {
+  struct Case {
+    const char* reply;
+    size_t pos, digits;
+    bool ok;
+    long long want;  // unsigned reading with max 99999, or the signed one
+  } unsignedCases[] = {
+      {"!01T0000001000", 4, 10, true, 1000}, {"!01R12x", 4, 6, true, 12},  // a non-digit ends it
+      {"!01", 3, 4, false, 0},               {"!01-5", 3, 4, false, 0},     // no sign
+      {"!01123456", 3, 5, false, 0},         {"!01100000", 3, 6, false, 0},  // digits, max
+      {"!0", 5, 2, false, 0},                                              // ends before pos
+  };
+  for (const Case& c : unsignedCases) {
+    uint32_t v = 77;
+    EXPECT_EQ(DecField(c.reply, c.pos, c.digits, 99999, &v), c.ok) << c.reply;
+    EXPECT_EQ(v, c.ok ? static_cast<uint32_t>(c.want) : 77u) << c.reply;
+  }
+  const Case signedCases[] = {
+      {"!01P00500", 4, 10, true, 500},        {"!01-32768", 3, 10, true, -32768},
+      {"!01-2147483648", 3, 10, true, INT_MIN}, {"!012147483648", 3, 10, false, 0},
+      {"!01-", 3, 10, false, 0},              {"!01P", 4, 10, false, 0},
+  };
+  for (const Case& c : signedCases) {
+    int v = 77;
+    EXPECT_EQ(DecField(c.reply, c.pos, c.digits, &v), c.ok) << c.reply;
+    EXPECT_EQ(v, c.ok ? c.want : 77) << c.reply;
+  }
+  EXPECT_EQ(SignExtend(0xFFFF, 16), -1);
+  EXPECT_EQ(SignExtend(0x7FFF, 16), 0x7FFF);
+  EXPECT_EQ(SignExtend(0xFF800000u, 24), -0x800000);  // the bits above are ignored
+  EXPECT_EQ(SignExtend(0x80000000u, 32), INT_MIN);
+}
+
+TEST(Paserstr, ReadsEightCharacterGroups) {
+  unsigned int v[4] = {0, 0, 0, 0};
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, v, 4), 1);
+  EXPECT_EQ(v[0], 10u);
+  EXPECT_EQ(v[1], 20u);
+
+  unsigned int one[2] = {0, 0};  // the count bounds the writes
+  EXPECT_EQ(Paserstr("0000000A00000014", 16, one, 1), 1);
+  EXPECT_EQ(one[1], 0u);
+
+  // A short last group is read like a full one; a length past the text stops at its end.
+  EXPECT_EQ(Paserstr("FFFFFFFF1F", 400, v, 4), 1);
+  EXPECT_EQ(v[0], 0xFFFFFFFFu);
+  EXPECT_EQ(v[1], 0x1Fu);
+
+  // An unreadable group keeps what was stored before it.
+  unsigned int bad[4] = {0, 0, 0, 0};
+  _ClearLastError();
+  EXPECT_EQ(Paserstr("00000001zzzzzzzz00000003", 24, bad, 4), 0);
+  EXPECT_EQ(_GetLastError(), static_cast<int>(QZ_ERR_INVALID_VALUE));
+  EXPECT_EQ(bad[0], 1u);
+  EXPECT_EQ(bad[1], 0u);
+}
+
+TEST(FrameworkStrcasecmp, ComparesInUpperCase) {
+  EXPECT_EQ(nivex::strcasecmp("rx5k10", "RX5K10"), 0);
+  // '_' (0x5F) lies above the upper-case letters: the upper-case fold orders it after them.
+  EXPECT_GT(nivex::strcasecmp("_", "a"), 0);
+  EXPECT_LT(::strcasecmp("_", "a"), 0);  // the C library's own is left as it is
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The shared part of the high-speed drivers: sockets, connection, window size, hardware
-// version and the exchange helpers.
+// version, the one-shot analog reads and the code conversions, digital I/O and the
+// configuration items of the types that have them.
 #include "drivers/highspeed/HighSpeedModel.h"
 
 #include <cmath>
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/Calibration.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
 #include "support/utility.h"
@@ -29,21 +29,18 @@ int HighSpeedModel::ConnectServer() {
   cmdSock = OpenTcp(IP, cmdPort, 1);
   if (cmdSock < 0) {
     cmdSock = -1;
-    _SetLastError(QZ_ERR_OPEN_DEVICE);
-    return 0;
+    return Fail(QZ_ERR_OPEN_DEVICE);
   }
   dataSock = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
   if (dataSock < 0) {
     dataSock = -1;
     DisconnectServer();
-    _SetLastError(QZ_ERR_OPEN_DEVICE);
-    return 0;
+    return Fail(QZ_ERR_OPEN_DEVICE);
   }
   SetWinSize(kWindowSize);
   if (ReadAllGainOffsetfromQZ() != 1) {
     DisconnectServer();
-    _SetLastError(QZ_ERR_MODULE_NOT_EXIST);
-    return 0;
+    return Fail(QZ_ERR_MODULE_NOT_EXIST);
   }
   return 1;
 }
@@ -61,10 +58,7 @@ int HighSpeedModel::DisconnectServer() {
 }
 
 int HighSpeedModel::GetFPGAVersion(char* text) {
-  if (text == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   char reply[kReplySize];
   if (!Exchange(cmdSock, reply, 1000, "$01F")) {
     text[0] = '\0';
@@ -72,9 +66,8 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
   }
   // A refusal ("?01") is not a version: read as a number it would give "V1".
   if (reply[0] != '\0' && reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
     text[0] = '\0';
-    return 0;
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   }
   unsigned short version = 0;
   // The decimal number behind the lead character, as atoi reads it (a number too large for
@@ -116,88 +109,36 @@ bool HighSpeedModel::Busy() {
   return true;
 }
 
-int HighSpeedModel::Ask(char* reply, char lead, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int ok = VAsk(reply, lead, format, args);
-  va_end(args);
-  return ok;
-}
-
-int HighSpeedModel::VAsk(char* reply, char lead, const char* format, va_list args) {
-  if (!VExchange(cmdSock, reply, 1000, format, args)) return 0;
-  if (reply[0] != lead) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  return 1;
-}
-
-bool HighSpeedModel::IntField(const char* reply, size_t pos, int* value) {
-  if (strnlen(reply, pos) < pos) return false;
-  const char* p = reply + pos;
-  const bool negative = *p == '-';
-  if (negative) ++p;
-  if (*p == '\0') return false;
-  int64_t v = 0;
-  for (; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + (*p - '0');
-    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  *value = static_cast<int>(v);
-  return true;
-}
-
 // ================================================================== one-shot analog input
 
 int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
-  const bool rx5k10 = module.id == kIdRX5K10;
-  const bool cached = module.id == kIdRX5K10 || module.id == kIdRX5K30;
-  const int minCount = rx5k10 ? 0 : 1;
-  if (count < minCount || count > Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
+  if (count < MinReadCount() || count > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (getQZsamplingStatus()) {
-    if (!cached) {
-      _SetLastError(QZ_ERR_DEVICE_BUSY);
-      return 0;
-    }
+    if (!CachesReads()) return Fail(QZ_ERR_DEVICE_BUSY);
     if (rawCacheValid) {  // exactly the caller's count, nothing sent
       for (int i = 0; i < count; ++i) raw[i] = rawCache[i];
       return 1;
     }
   }
+  char command[32];
+  FormatRawRead(command, sizeof(command), gain);
   char reply[kReplySize];
-  const int ok = module.id == kIdRXBN500 ? Exchange(cmdSock, reply, 1000, "#01R")
-                                          : Exchange(cmdSock, reply, 1000, "#01H%01d", gain);
-  if (!ok) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Exchange(cmdSock, reply, 1000, "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   // The module answers with '>' (or '!') and the codes; anything else is a refusal.
-  if (reply[0] != '>' && reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  const size_t width = rx5k10 ? 4 : 8;
+  if (reply[0] != '>' && reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  const size_t width = 2 * static_cast<size_t>(SampleBytes());
   int32_t values[HighSpeedCalibration::kMaxChannels] = {};
   for (int i = 0; i < count; ++i) {
     uint32_t v = 0;
-    if (!HexField(reply, 1 + width * static_cast<size_t>(i), width, &v)) {
-      _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-      return 0;
-    }
-    values[i] = rx5k10 ? static_cast<int16_t>(static_cast<uint16_t>(v)) : static_cast<int32_t>(v);
+    if (!HexField(reply, 1 + width * static_cast<size_t>(i), width, &v))
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
+    values[i] = RawCode(v);
   }
-  for (int i = 0; i < count; ++i) {
-    raw[i] = values[i];
-    if (cached) rawCache[i] = values[i];
+  for (int i = 0; i < count; ++i) raw[i] = values[i];
+  if (CachesReads()) {
+    for (int i = 0; i < count; ++i) rawCache[i] = values[i];
+    rawCacheValid = true;
   }
-  if (cached) rawCacheValid = true;
   return 1;
 }
 
@@ -210,104 +151,58 @@ int HighSpeedModel::CheckConversion(int channel, int gain, const void* out) {
 
 int HighSpeedModel::Calibrate_HEX(int code, int channel, int gain, int* out) {
   if (!CheckConversion(channel, gain, out)) return 0;
-  switch (module.id) {
-    case kIdRX5K10:
-      *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
-      return 1;
-    case kIdRX5K30: {
-      int32_t v = 0;
-      if (calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain],
-                             cal.range[gain], calib::kRx5k30FullScale[gain], &v))
-        *out = v;
-      return 1;
-    }
-    case kIdRXBN500:
-      *out = calib::CalibrateBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel],
-                                calib::BnScale::kGainTimesTenth);
-      return 1;
-    default:
-      return NotImplemented();
-  }
+  CalibrateCode(code, channel, gain, out);
+  return 1;
 }
 
 int HighSpeedModel::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
   if (!CheckConversion(channel, gain, out)) return 0;
-  switch (module.id) {
-    case kIdRX5K10: {
-      const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
-      calib::Volts16(c, gain, out);
-      return 1;
-    }
-    case kIdRX5K30: {
-      int32_t c = 0;  // a code the conversion leaves unwritten counts as 0
-      calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
-                         calib::kRx5k30FullScale[gain], &c);
-      *out = calib::Volts24(c, calib::kRx5k30FullScale[gain]);
-      return 1;
-    }
-    case kIdRXBN500:
-      *out = calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
-      return 1;
-    default:
-      return NotImplemented();
+  *out = CodeVolts(code, channel, gain);
+  return 1;
+}
+
+template <class T>
+int HighSpeedModel::ReadChannel(int channel, int gain, T* out, Conversion<T> convert,
+                                bool clearOnFailure) {
+  if (channel < 0 || channel >= Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain < 0 || gain >= Ranges()) return Fail(QZ_ERR_GAIN_RANGE);
+  int raw[HighSpeedCalibration::kMaxChannels] = {};
+  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
+    if (clearOnFailure && out != nullptr) *out = T();
+    return 0;
   }
+  return (this->*convert)(raw[channel], channel, gain, out);
+}
+
+template <class T>
+int HighSpeedModel::ReadChannels(int gain, T* out, int count, Conversion<T> convert) {
+  if (count < MinReadCount() || count > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  if (gain < 0 || gain >= Ranges()) return Fail(QZ_ERR_GAIN_RANGE);
+  int raw[HighSpeedCalibration::kMaxChannels] = {};
+  if (!ReadAIALLHEXRAW(gain, raw, count)) {
+    if (out != nullptr)
+      for (int i = 0; i < count; ++i) out[i] = T();
+    return 0;
+  }
+  for (int i = 0; i < count; ++i)
+    if (!(this->*convert)(raw[i], i, gain, &out[i])) return 0;
+  return 1;
 }
 
 int HighSpeedModel::ReadAI(int channel, int gain, float* volts) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  if (Calibrate_Hex2Float(raw[channel], channel, gain, volts) != 1) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  return 1;
+  return ReadChannel(channel, gain, volts, &HighSpeedModel::Calibrate_Hex2Float, false);
 }
 
 int HighSpeedModel::ReadAIALL(int gain, float* volts, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, count)) {
-    for (int i = 0; i < count; ++i) volts[i] = 0.0f;
-    return 0;
-  }
-  for (int i = 0; i < count; ++i) {
-    if (Calibrate_Hex2Float(raw[i], i, gain, &volts[i]) != 1) {
-      _SetLastError(QZ_ERR_CHANNEL_RANGE);
-      return 0;
-    }
-  }
-  return 1;
+  return ReadChannels(gain, volts, count, &HighSpeedModel::Calibrate_Hex2Float);
 }
 
 int HighSpeedModel::ReadAIHEX(int channel, int gain, int* value) {
-  if (channel < 0 || channel >= Channels()) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, Channels())) {
-    *value = 0;
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  Calibrate_HEX(raw[channel], channel, gain, value);
-  return 1;
+  return ReadChannel(channel, gain, value, &HighSpeedModel::Calibrate_HEX, true);
 }
 
 int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
-  int raw[HighSpeedCalibration::kMaxChannels] = {};
-  if (!ReadAIALLHEXRAW(gain, raw, count)) {
-    for (int i = 0; i < count; ++i) values[i] = 0;
-    return 0;
-  }
-  for (int i = 0; i < count; ++i) Calibrate_HEX(raw[i], i, gain, &values[i]);
-  return 1;
+  return ReadChannels(gain, values, count, &HighSpeedModel::Calibrate_HEX);
 }
 
 // ================================================================== digital I/O
@@ -315,29 +210,17 @@ int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
 int HighSpeedModel::ReadDIOCommon(unsigned int* di, unsigned int* dout) {
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "@01")) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
-  if (reply[0] != '!' && reply[0] != '>') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Exchange(cmdSock, reply, 1000, "@01")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (reply[0] != '!' && reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
   uint32_t d = 0, i = 0;  // exactly one digit each: DO at 1, DI at 2
-  if (!HexField(reply, 1, 1, &d) || !HexField(reply, 2, 1, &i)) {
-    _SetLastError(QZ_ERR_INVALID_VALUE);
-    return 0;
-  }
+  if (!HexField(reply, 1, 1, &d) || !HexField(reply, 2, 1, &i)) return Fail(QZ_ERR_INVALID_VALUE);
   *dout = d;
   *di = i;
   return 1;
 }
 
 int HighSpeedModel::WriteDOBitCommon(int bit, bool on) {
-  if (bit < 0 || bit >= module.DO) {
-    _SetLastError(QZ_ERR_CHANNEL_RANGE);
-    return 0;
-  }
+  if (bit < 0 || bit >= module.DO) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   return Ask(reply, '!', "#01A%X%d", static_cast<unsigned int>(bit), on ? 1 : 0);
@@ -350,40 +233,17 @@ namespace {
 // Output of an unknown configuration item: kinds 0 and 1 leave it, the rest clear it.
 int UnknownItem(int kind, int* value) {
   if (kind != 0 && kind != 1) *value = 0;
-  _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-  return 0;
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 }  // namespace
 
 int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChannel) {
+  if (SharedConfigItem(kind, sub)) return SetSharedConfig(kind, sub, value);
   char reply[kReplySize];
   switch (kind) {
-    case 4:
-      if (sub == 1) {  // split / folder mode
-        if (value < 0 || value > 7) break;
-        folderMode = (value == 0 && targetCount == 0) ? 1 : value;
-        return 1;
-      }
-      if (sub == 2) {
-        storedValue = static_cast<unsigned int>(value);
-        return 1;
-      }
-      break;
     case 5:
-      if (sub == 0) {  // RMS RPF
-        if (value < 1 || value > 500) value = 500;
-        return Ask(reply, '!', "~01RPF%05d", value);
-      }
-      if (sub == 1) {  // RMS DT
-        if (value > 1000) value = 1000;
-        if (value < 1) value = 1;
-        if (!Ask(reply, '!', "~01DT%05d", value)) return 0;
-        msleep(1);
-        return 1;
-      }
-      _SetLastError(QZ_ERR_CONFIG_COMMAND);
-      return 0;
+      return Fail(QZ_ERR_CONFIG_COMMAND);
     case 6: {  // per-channel value, volts x 1000
       if (sub < 0 || sub >= Channels()) break;
       const float v = static_cast<float>(value * 0.001);
@@ -391,72 +251,37 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
       std::memcpy(&bits, &v, sizeof(bits));
       if (!Exchange(cmdSock, reply, 1000, "~01ED%02dG%08X", sub,
                     static_cast<unsigned int>(bits)) ||
-          reply[0] != '!') {
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
-      if (std::strlen(reply) != 3) {  // an accept other than "!01" is no accept
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
+          reply[0] != '!')
+        return Fail(QZ_ERR_CONFIG_COMMAND);
+      // An accept other than "!01" is no accept.
+      if (std::strlen(reply) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
       perChannel[sub] = v;
       return 1;
     }
     default:
       break;
   }
-  _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-  return 0;
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perChannel) {
+  if (SharedConfigItem(kind, sub)) return GetSharedConfig(kind, sub, value);
   char reply[kReplySize];
   switch (kind) {
-    case 4:
-      if (sub == 1) {
-        *value = folderMode;
-        return 1;
-      }
-      if (sub == 2) {
-        *value = static_cast<int>(storedValue);
-        return 1;
-      }
-      break;
-    case 5: {
-      if (sub != 0 && sub != 1) break;
-      int v = 0;
-      if (!Ask(reply, '!', sub == 0 ? "~01RP" : "~01DT")) return 0;
-      if (!IntField(reply, sub == 0 ? 4 : 3, &v)) {
-        _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-        return 0;
-      }
-      *value = v;
-      msleep(1);
-      return 1;
-    }
     case 6: {
       if (sub < 0 || sub >= Channels()) break;
       if (!Exchange(cmdSock, reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {
         *value = 0;
-        _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-        return 0;
+        return Fail(QZ_ERR_INVALID_ARGUMENT);
       }
       uint32_t bits = 0;
-      if (std::strlen(reply) != 11) {
-        _SetLastError(QZ_ERR_CONFIG_COMMAND);
-        return 0;
-      }
-      if (!HexField(reply, 3, 8, &bits)) {
-        _SetLastError(QZ_ERR_INVALID_VALUE);
-        return 0;
-      }
+      if (std::strlen(reply) != 11) return Fail(QZ_ERR_CONFIG_COMMAND);
+      if (!HexField(reply, 3, 8, &bits)) return Fail(QZ_ERR_INVALID_VALUE);
       float f = 0.0f;
       std::memcpy(&f, &bits, sizeof(f));
       const double scaled = 1000.0 * static_cast<double>(f);
-      if (!(std::fabs(scaled) < 2147483647.0)) {  // NaN or beyond an int
-        _SetLastError(QZ_ERR_INVALID_VALUE);
-        return 0;
-      }
+      // NaN or beyond an int.
+      if (!(std::fabs(scaled) < 2147483647.0)) return Fail(QZ_ERR_INVALID_VALUE);
       // Rounded to the nearest: a value set reads back as set.
       *value = static_cast<int>(std::lround(scaled));
       perChannel[sub] = f;

@@ -1,6 +1,9 @@
 // What the three high-speed drivers (RX5K10, RX5K30, RXBN500) share: the data port and the two
 // sockets, connection and disconnection, the window-size and hardware-version commands, the
-// calibration tables, and helpers that format a command, exchange it and read reply fields.
+// calibration tables, the one-shot analog reads and the code conversions, and helpers that
+// format a command, exchange it and read reply fields. The types differ only in the hooks
+// below (sample size, raw-read command, code conversion, calibration load), as the slot
+// carriers do in theirs (drivers/slot/SlotCarrier.h).
 #pragma once
 
 #include <atomic>
@@ -65,27 +68,29 @@ class HighSpeedModel : public MODEL {
   void setQZsamplingStatus(bool busy) override { receiveInProgress = busy; }
   bool getQZsamplingStatus() override { return receiveInProgress; }
 
-  // One-shot read of the raw codes of channels 0..count-1 (RX5K10: "#01H%01d", 4 hexadecimal
-  // digits per channel; RX5K30: "#01H%01d", 8 digits; RXBN500: "#01R", 8 digits). RX5K10
-  // accepts count 0..AI, the others 1..AI (else 0x18008). While a receive is in progress
-  // RX5K10 and RX5K30 answer from the cache of the last read (exactly count values, nothing
-  // sent) when it holds one, RXBN500 refuses with 0x18011. A failed exchange or a reply that
-  // is refused, short or not hexadecimal gives 0x17003.
+  // One-shot read of the raw codes of channels 0..count-1: the type's raw-read command, answered
+  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits per channel. Count
+  // outside MinReadCount()..AI: 0x18008. While a receive is in progress a type that caches its
+  // reads answers from the cache of the last read (exactly count values, nothing sent) when it
+  // holds one; a type that does not refuses with 0x18011. A failed exchange or a reply that is
+  // refused, short or not hexadecimal gives 0x17003.
   int ReadAIALLHEXRAW(int gain, int* raw, int count);
-  // The one-shot reads of RX5K10 and RX5K30: the raw read, then the conversion of the object
-  // (RXBN500 has its own).
+  // The one-shot reads: channel (0x18008) or count (0x18008), then gain code (0x18005), then
+  // the raw read of every channel (one read) or of channels 0..count-1 (all reads), then the
+  // conversion of each code. A failed raw read zeroes the outputs of ReadAIHEX, ReadAIALL and
+  // ReadAIALLHEX; its error stands.
   int ReadAI(int channel, int gain, float* volts) override;
   int ReadAIALL(int gain, float* volts, int count) override;
   int ReadAIHEX(int channel, int gain, int* value) override;
   int ReadAIALLHEX(int gain, int* values, int count) override;
 
-  // The calibration conversions of the three types (framework/Calibration.h). Channel
-  // outside 0..AI-1: 0x18008; gain code outside 0..ranges-1: 0x18005.
+  // The calibration conversions: channel outside 0..AI-1: 0x18008; gain code outside
+  // 0..ranges-1: 0x18005; then the type's CalibrateCode / CodeVolts.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
 
   // The socket of the command port (-1 when not connected).
-  int CommandSocket() const { return cmdSock; }
+  int CommandSocket() const override { return cmdSock; }
 
   unsigned int dataPort;
   int cmdSock = -1;
@@ -95,6 +100,25 @@ class HighSpeedModel : public MODEL {
   HighSpeedCalibration cal;
 
  protected:
+  // ---------------------------------------------------------------- the type's hooks
+  // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
+  // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in a 32-bit
+  // word). A raw-read reply carries one field of twice as many hexadecimal digits per channel.
+  virtual int SampleBytes() const = 0;
+  // The raw-read command for a gain code.
+  virtual void FormatRawRead(char* command, size_t size, int gain) const = 0;
+  // The raw code of a raw-read field as it was read (the 16-bit type sign-extends it).
+  virtual int32_t RawCode(uint32_t field) const { return static_cast<int32_t>(field); }
+  // The smallest count a raw read takes.
+  virtual int MinReadCount() const { return 1; }
+  // True when a read during a receive answers from the cache of the last read; false when it
+  // is refused with 0x18011.
+  virtual bool CachesReads() const { return true; }
+  // A raw code of a checked channel and gain code through the loaded calibration: the
+  // calibrated code (out may be left as it was, see framework/Calibration.h) and volts.
+  virtual void CalibrateCode(int code, int channel, int gain, int* out) const = 0;
+  virtual float CodeVolts(int code, int channel, int gain) const = 0;
+
   // The AI count and gain-code count of the row, bounded by the calibration tables.
   int Channels() const;
   int Ranges() const;
@@ -105,25 +129,27 @@ class HighSpeedModel : public MODEL {
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
   bool Busy();
-  // Formats and exchanges a command on the command socket (1000 ms); 1 when the reply begins
-  // with lead, else 0 with the exchange's error or 0x17003 for any other reply.
-  int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
-  int VAsk(char* reply, char lead, const char* format, va_list args)
-      __attribute__((format(printf, 4, 0)));
   // The checks of the calibration conversions: channel (0x18008), gain code (0x18005), then
   // the output (0x1300C). 1 when all pass.
   int CheckConversion(int channel, int gain, const void* out);
-  // A signed decimal number at pos up to the reply's end (digits only, an optional '-'
-  // first, within the int range); false otherwise.
-  static bool IntField(const char* reply, size_t pos, int* value);
-  // Digital I/O shared by RX5K10 and RX5K30 ("@01", "#01A%X1"/"#01A%X0").
+  // The steps of the one-shot reads: one channel, or channels 0..count-1, read raw and
+  // converted with convert (Calibrate_HEX or Calibrate_Hex2Float).
+  template <class T>
+  using Conversion = int (HighSpeedModel::*)(int code, int channel, int gain, T* out);
+  template <class T>
+  int ReadChannel(int channel, int gain, T* out, Conversion<T> convert, bool clearOnFailure);
+  template <class T>
+  int ReadChannels(int gain, T* out, int count, Conversion<T> convert);
+  // Digital I/O of the types that have it ("@01", "#01A%X1"/"#01A%X0").
   int ReadDIOCommon(unsigned int* di, unsigned int* dout);
   int WriteDOBitCommon(int bit, bool on);
-  // Configuration items shared by RX5K10 and RX5K30; perChannel holds the item-6 values.
+  // Configuration items of the types that have them: the shared items of MODEL, item 6 (a
+  // per-channel value in perChannel) and the refusals of unknown items.
   int SetConfigCommon(int kind, int sub, int value, float* perChannel);
   int GetConfigCommon(int kind, int sub, int* value, float* perChannel);
 
-  // The raw codes of the last one-shot read (RX5K10, RX5K30) and whether they are valid.
+  // The raw codes of the last one-shot read (types that cache their reads) and whether they
+  // are valid.
   int32_t rawCache[HighSpeedCalibration::kMaxChannels] = {};
   bool rawCacheValid = false;
 
@@ -155,10 +181,6 @@ class HighSpeedModel : public MODEL {
   // channel count c, the trigger mode and the transfer mode m.
   void KeepScanReply(int g, int c, int trigMode, int m, short* chCnt, short* gain, short* trig,
                      short* M);
-  // The decimal number of 1 to maxDigits digits at pos, ending at the reply's end or at a
-  // character that is not a digit; false when there is none or it is above max.
-  static bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
-                       uint32_t* value);
   // Steps "~01T" and "~01A" of SetScanParam: caches the target, then the acknowledge mode
   // and the parameters-sent flag; the outcome of the last command sent.
   int SendTargetAndAck(unsigned int target, short ackMode);

@@ -59,14 +59,6 @@ constexpr const char* kSlowestCommand = "~01R14144096";
 // Step 4 of the search: up wins only when it is strictly nearer.
 inline bool UpWins(float rate, float up, float down) { return F(rate - down) > F(up - rate); }
 
-// Sign-extends the low `bits` bits of v.
-int32_t SignExtend(uint32_t v, int bits) {
-  const uint32_t mask = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u);
-  const uint32_t sign = 1u << (bits - 1);
-  v &= mask;
-  return static_cast<int32_t>((v ^ sign) - sign);
-}
-
 }  // namespace
 
 int32_t SaturateCode(float x, int bits) {
@@ -203,20 +195,6 @@ int HighSpeedModel::TriggerDigit(short trig, bool buffered) {
   if (trig == 6) return 2;
   if (trig == 8) return 8;
   return buffered ? 1 : 0;
-}
-
-bool HighSpeedModel::DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max,
-                              uint32_t* value) {
-  if (strnlen(reply, pos) < pos) return false;
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i <= maxDigits && reply[pos + i] >= '0' && reply[pos + i] <= '9'; ++i) {
-    if (i == maxDigits) return false;  // more digits than the field holds
-    v = v * 10 + static_cast<uint64_t>(reply[pos + i] - '0');
-  }
-  if (i == 0 || v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
 }
 
 int HighSpeedModel::SendTargetAndAck(unsigned int target, short ack) {

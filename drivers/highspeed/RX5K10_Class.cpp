@@ -1,9 +1,12 @@
-// RX5K10: construction and the calibration load.
+// RX5K10: construction, its raw codes and their conversion, the calibration load and query,
+// digital I/O and counters, the configuration items and the RMS parameters.
 #include "drivers/highspeed/RX5K10_Class.h"
 
+#include <cstdio>
 #include <cstring>
 
-#include "framework/RXMODEL_Factory.h"
+#include "framework/Calibration.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
@@ -25,22 +28,39 @@ RX5K10::~RX5K10() {
 }
 
 int RX5K10::ReadAllGainOffsetfromQZ() {
-  const int channels = Channels();
   const int gains = Ranges() < 2 ? Ranges() : 2;
-  int last = 0;
-  for (int c = 0; c < channels; ++c) {
-    for (int g = 0; g < gains; ++g) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0;
-      last = Exchange(cmdSock, reply, kCalibrationTimeoutMs, "$01R0C%01dG%01d", c, g) &&
-             reply[0] == '!' && HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
-      if (last) {
-        cal.gain[c][g] = static_cast<uint16_t>(gain);
-        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-      }
-    }
-  }
+  static constexpr HexSpan kEntry[] = {{1, 4}, {5, 4}};  // gain, offset
+  const int last = LoadCalibration(
+      Channels(), gains, kCalibrationTimeoutMs, "!", kEntry, 2, false,
+      [](int c, int g, char* command, size_t size) {
+        std::snprintf(command, size, "$01R0C%01dG%01d", c, g);
+      },
+      [this](int c, int g, const uint32_t* v) {
+        cal.gain[c][g] = static_cast<uint16_t>(v[0]);
+        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+      });
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+// ================================================================== raw codes and their conversion
+
+void RX5K10::FormatRawRead(char* command, size_t size, int gain) const {
+  std::snprintf(command, size, "#01H%01d", gain);
+}
+
+int32_t RX5K10::RawCode(uint32_t field) const {
+  return static_cast<int16_t>(static_cast<uint16_t>(field));
+}
+
+void RX5K10::CalibrateCode(int code, int channel, int gain, int* out) const {
+  *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+}
+
+float RX5K10::CodeVolts(int code, int channel, int gain) const {
+  const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+  float volts = 0.0f;
+  calib::Volts16(c, gain, &volts);
+  return volts;
 }
 
 // ================================================================== calibration query
@@ -52,8 +72,7 @@ int RX5K10::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
   if (code != 0) {
     *g = 0;
     *o = 0;
-    _SetLastError(static_cast<unsigned int>(code));
-    return 0;
+    return Fail(static_cast<unsigned int>(code));
   }
   *g = cal.gain[channel][gain];
   *o = cal.offset[channel][gain];
@@ -81,15 +100,9 @@ unsigned int RX5K10::CounterCount() const { return module.counters < 4 ? module.
 
 int RX5K10::ReadValue8(unsigned int* value, const char* format, unsigned int index) {
   char reply[kReplySize];
-  if (!Ask(reply, '!', format, index)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', format, index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   uint32_t v = 0;
-  if (!HexField(reply, 3, 8, &v)) {
-    _SetLastError(QZ_ERR_INVALID_VALUE);
-    return 0;
-  }
+  if (!HexField(reply, 3, 8, &v)) return Fail(QZ_ERR_INVALID_VALUE);
   *value = v;
   return 1;
 }
@@ -97,10 +110,7 @@ int RX5K10::ReadValue8(unsigned int* value, const char* format, unsigned int ind
 int RX5K10::ReadDIO(unsigned int* di, unsigned int* dout) { return ReadDIOCommon(di, dout); }
 
 int RX5K10::WriteDO(unsigned int value) {
-  if (value >= 16) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (value >= 16) return Fail(QZ_ERR_INVALID_ARGUMENT);
   if (Busy()) return 0;
   char reply[kReplySize];
   if (firmVersion <= 0x312) return Ask(reply, '!', "@01%X", value & 0xFu);
@@ -124,10 +134,7 @@ int RX5K10::SetDICNTConfig(unsigned int index, unsigned int mode, unsigned int v
   if (index >= DICount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Ask(reply, '!', "@01PRE%01X%08X", index, value)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', "@01PRE%01X%08X", index, value)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   dicntMode[index] = static_cast<uint16_t>(mode);
   msleep(1);
   return Ask(reply, '!', "$015PR%01X%01u%01u", index, mode & 1u, (mode >> 1) & 1u);
@@ -138,15 +145,9 @@ int RX5K10::GetCounterConfig(unsigned int index, unsigned int* mode, unsigned in
   if (Busy()) return 0;
   if (!ReadValue8(value, "@01P%01X", index)) return 0;
   char reply[kReplySize];
-  if (!Ask(reply, '!', "$015%01X", index)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', "$015%01X", index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   unsigned int m = 0;
-  if (!ModeDigits(reply, &m)) {
-    _SetLastError(QZ_ERR_INVALID_VALUE);
-    return 0;
-  }
+  if (!ModeDigits(reply, &m)) return Fail(QZ_ERR_INVALID_VALUE);
   *mode = m;
   return 1;
 }
@@ -155,17 +156,12 @@ int RX5K10::SetCounterConfig(unsigned int index, unsigned int mode, unsigned int
   if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Ask(reply, '!', "@01P%01X%08X", index, value)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', "@01P%01X%08X", index, value)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   counterMode[index] = static_cast<uint16_t>(mode);
   msleep(1);
   msleep(1);
-  if (!Ask(reply, '!', "$015%01X%01u%01u", index, mode & 1u, (mode >> 1) & 1u)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', "$015%01X%01u%01u", index, mode & 1u, (mode >> 1) & 1u))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   return 1;
 }
 
@@ -184,10 +180,7 @@ int RX5K10::GetCounter(unsigned int index, unsigned int* count) {
 int RX5K10::ClearCommand(const char* command) {
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "%s", command)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Exchange(cmdSock, reply, 1000, "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   return reply[0] == '!' ? 1 : 0;  // a refusal has no code of its own
 }
 
@@ -214,15 +207,9 @@ int RX5K10::ReadAll(unsigned int* counts, int n, unsigned int limit, const char*
   if (n < 1 || static_cast<unsigned int>(n) > limit) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
-  if (!Ask(reply, '!', "%s", command)) {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (!Ask(reply, '!', "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   const size_t len = strnlen(reply, kReplySize);
-  if (len <= 3) {
-    _SetLastError(QZ_ERR_INVALID_VALUE);
-    return 0;
-  }
+  if (len <= 3) return Fail(QZ_ERR_INVALID_VALUE);
   return Paserstr(reply + 3, static_cast<int>(len - 3), counts, n);
 }
 
@@ -239,15 +226,11 @@ int RX5K10::GetCounterAll(unsigned int* counts, int n) {
 int RX5K10::SetConfig(int kind, int sub, int value) {
   if (kind == 2) {
     if (sub != 2 || value < 0 || value > 6 ||
-        static_cast<double>(sampleRate) > 200000.0 / static_cast<double>(1u << value)) {
-      _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-      return 0;
-    }
+        static_cast<double>(sampleRate) > 200000.0 / static_cast<double>(1u << value))
+      return Fail(QZ_ERR_INVALID_ARGUMENT);
     char reply[kReplySize];
-    if (!Exchange(cmdSock, reply, 1000, "~01V%01d", value) || reply[0] != '!') {
-      _SetLastError(QZ_ERR_CONFIG_COMMAND);
-      return 0;
-    }
+    if (!Exchange(cmdSock, reply, 1000, "~01V%01d", value) || reply[0] != '!')
+      return Fail(QZ_ERR_CONFIG_COMMAND);
     if (std::strlen(reply) != 3) return 0;
     rateDivider = 1u << value;
     return 1;
@@ -261,21 +244,13 @@ int RX5K10::SetConfig(int kind, int sub, int value) {
 
 int RX5K10::GetConfig(int kind, int sub, int* value) {
   if (kind == 2) {
-    if (sub != 2) {  // output left as it is
-      _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-      return 0;
-    }
+    if (sub != 2) return Fail(QZ_ERR_INVALID_ARGUMENT);  // output left as it is
     char reply[kReplySize];
-    if (!Exchange(cmdSock, reply, 1000, "~01V") || reply[0] != '!') {
-      _SetLastError(QZ_ERR_CONFIG_COMMAND);
-      return 0;
-    }
+    if (!Exchange(cmdSock, reply, 1000, "~01V") || reply[0] != '!')
+      return Fail(QZ_ERR_CONFIG_COMMAND);
     if (std::strlen(reply) != 5) return 0;
     const int v = reply[4] - '0';
-    if (v < 0 || v > 6) {
-      _SetLastError(QZ_ERR_CONFIG_COMMAND);
-      return 0;
-    }
+    if (v < 0 || v > 6) return Fail(QZ_ERR_CONFIG_COMMAND);
     rateDivider = 1u << v;
     *value = v;
     return 1;
@@ -307,7 +282,7 @@ int RX5K10::GetRMSParam(short* rpf, short* dt) {
   msleep(1);
   if (!Ask(reply, '!', "~01DT")) return 1;
   int v = 0;
-  if (!IntField(reply, 3, &v) || v < -32768 || v > 32767) return 1;
+  if (!DecField(reply, 3, 10, &v) || v < -32768 || v > 32767) return 1;
   *dt = static_cast<short>(v);
   rmsDT = static_cast<unsigned short>(v);
   msleep(1);

@@ -66,6 +66,15 @@ class RX5K10 : public HighSpeedModel {
   static constexpr int kCalibrationTimeoutMs = 2000;
 
  protected:
+  // The type's hooks: 16-bit codes in 2-byte samples, read with "#01H%01d" (counts from 0),
+  // sign-extended; reads during a receive answer from the cache.
+  int SampleBytes() const override { return 2; }
+  void FormatRawRead(char* command, size_t size, int gain) const override;
+  int32_t RawCode(uint32_t field) const override;
+  int MinReadCount() const override { return 0; }
+  void CalibrateCode(int code, int channel, int gain, int* out) const override;
+  float CodeVolts(int code, int channel, int gain) const override;
+
   // DI counters and counters of the row, bounded by the mode caches.
   unsigned int DICount() const;
   unsigned int CounterCount() const;

@@ -3,6 +3,7 @@
 
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RX5K10_Class.h"
+#include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 

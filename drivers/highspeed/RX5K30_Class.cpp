@@ -1,6 +1,8 @@
-// RX5K30: construction and the calibration load.
+// RX5K30: construction, its raw codes and their conversion, the calibration load and query,
+// digital I/O, analog outputs, the encoder and the configuration items.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "framework/Calibration.h"
@@ -15,38 +17,52 @@ RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RX5K30::~RX5K30() = default;
 
 int RX5K30::ReadAllGainOffsetfromQZ() {
-  const int channels = Channels();
   const int gains = Ranges();
-  int last = 0;
-  for (int c = 0; c < channels; ++c) {
-    for (int g = 0; g < gains; ++g) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0, rangeMv = 0;
-      last = Exchange(cmdSock, reply, 1000, "$01RI1C%01dG%01d", c, g) && reply[0] == '!' &&
-             HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset) &&
-             HexField(reply, 9, 4, &rangeMv);
-      if (last) {
-        cal.gain[c][g] = static_cast<uint16_t>(gain);
-        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-        cal.range[g] = calib::RangeVolts(rangeMv);
-      }
-    }
-  }
+  static constexpr HexSpan kInput[] = {{1, 4}, {5, 4}, {9, 4}};  // gain, offset, range in mV
+  int last = LoadCalibration(
+      Channels(), gains, 1000, "!", kInput, 3, false,
+      [](int c, int g, char* command, size_t size) {
+        std::snprintf(command, size, "$01RI1C%01dG%01d", c, g);
+      },
+      [this](int c, int g, const uint32_t* v) {
+        cal.gain[c][g] = static_cast<uint16_t>(v[0]);
+        cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+        cal.range[g] = calib::RangeVolts(v[2]);
+      });
   const int outputs =
       module.AO < HighSpeedCalibration::kMaxAO ? module.AO : HighSpeedCalibration::kMaxAO;
-  for (int a = 0; a < outputs; ++a) {
-    for (int r = 0; r < HighSpeedCalibration::kMaxAORanges; ++r) {
-      char reply[kReplySize];
-      uint32_t gain = 0, offset = 0;
-      last = Exchange(cmdSock, reply, 1000, "$01RO1C%01dG%01d", a, r) && reply[0] == '!' &&
-             HexField(reply, 1, 4, &gain) && HexField(reply, 5, 4, &offset);
-      if (last) {
-        cal.aoGain[a][r] = static_cast<uint16_t>(gain);
-        cal.aoOffset[a][r] = static_cast<int16_t>(static_cast<uint16_t>(offset));
-      }
-    }
-  }
+  static constexpr HexSpan kOutput[] = {{1, 4}, {5, 4}};  // gain, offset
+  if (outputs > 0)
+    last = LoadCalibration(
+        outputs, HighSpeedCalibration::kMaxAORanges, 1000, "!", kOutput, 2, false,
+        [](int a, int r, char* command, size_t size) {
+          std::snprintf(command, size, "$01RO1C%01dG%01d", a, r);
+        },
+        [this](int a, int r, const uint32_t* v) {
+          cal.aoGain[a][r] = static_cast<uint16_t>(v[0]);
+          cal.aoOffset[a][r] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
+        });
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+// ================================================================== raw codes and their conversion
+
+void RX5K30::FormatRawRead(char* command, size_t size, int gain) const {
+  std::snprintf(command, size, "#01H%01d", gain);
+}
+
+void RX5K30::CalibrateCode(int code, int channel, int gain, int* out) const {
+  int32_t v = 0;
+  if (calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain],
+                         cal.range[gain], calib::kRx5k30FullScale[gain], &v))
+    *out = v;
+}
+
+float RX5K30::CodeVolts(int code, int channel, int gain) const {
+  int32_t c = 0;  // a code the conversion leaves unwritten counts as 0
+  calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
+                     calib::kRx5k30FullScale[gain], &c);
+  return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
 }
 
 // ================================================================== calibration query
@@ -63,8 +79,7 @@ int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
   if (code != 0) {
     *g = 0;
     *o = 0;
-    _SetLastError(code);
-    return 0;
+    return Fail(code);
   }
   if (channel < ai) {
     *g = cal.gain[channel][gain];
@@ -81,10 +96,7 @@ int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
 int RX5K30::ReadDIO(unsigned int* di, unsigned int* dout) { return ReadDIOCommon(di, dout); }
 
 int RX5K30::WriteDO(unsigned int value) {
-  if (module.DO >= 32 ? false : (value >> module.DO) != 0) {
-    _SetLastError(QZ_ERR_VALUE_RANGE);
-    return 0;
-  }
+  if (module.DO >= 32 ? false : (value >> module.DO) != 0) return Fail(QZ_ERR_VALUE_RANGE);
   if (Busy()) return 0;
   char reply[kReplySize];
   return Ask(reply, '!', "@01D%X", value & 0xFu);

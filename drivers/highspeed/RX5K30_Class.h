@@ -53,6 +53,15 @@ class RX5K30 : public HighSpeedModel {
   // The analog-output checks (channel when the AO count is not 0, range), then the busy flag.
   int CheckAO(int channel, int range);
 
+ protected:
+  // The type's hooks: 24-bit codes in 4-byte samples, read with "#01H%01d"; reads during a
+  // receive answer from the cache.
+  int SampleBytes() const override { return 4; }
+  void FormatRawRead(char* command, size_t size, int gain) const override;
+  void CalibrateCode(int code, int channel, int gain, int* out) const override;
+  float CodeVolts(int code, int channel, int gain) const override;
+
+ public:
   // Per-channel value of configuration item 6, in volts.
   float edValue[HighSpeedCalibration::kMaxChannels] = {};
   // Analog trigger high and low levels per channel (24-bit codes).

@@ -1,6 +1,7 @@
 // RX5K30: scan parameters and analog triggers.
 #include "drivers/highspeed/HighSpeedScan.h"
 #include "drivers/highspeed/RX5K30_Class.h"
+#include "framework/Calibration.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
@@ -9,10 +10,7 @@ namespace {
 
 constexpr int kMaxRate = 128000;
 constexpr unsigned int kMaxTarget = 30000000;
-constexpr int kMaxGain = 9;
-// Nominal full scale of each gain code in volts: the analog trigger's level limit.
-constexpr float kFullScale[kMaxGain + 1] = {10.0f, 5.0f,  2.5f,   1.25f, 0.625f,
-                                            0.3f,  0.15f, 0.075f, 0.04f, 0.02f};
+constexpr int kMaxGain = calib::kRx5k30Gains - 1;
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const int g = self.gainCode;
@@ -65,7 +63,8 @@ int RX5K30::GetScanParam(short* chCnt, short* gain, short* trig, int* rate,
 
 int RX5K30::SetAIAnalogTriggerParam(int type, char* enable, float* high, float* low, int n,
                                     unsigned int pre, unsigned int post) {
-  const float limit = gainCode <= kMaxGain ? kFullScale[gainCode] : 0.0f;
+  // The nominal full scale of the gain code is the level limit.
+  const float limit = gainCode <= kMaxGain ? calib::kRx5k30FullScale[gainCode] : 0.0f;
   return SetTriggerLevels(type, enable, high, low, n, pre, post, limit, 24, &LevelToRaw,
                           triggerHigh, triggerLow, &triggerType);
 }

@@ -17,12 +17,6 @@ class RXBN500 : public HighSpeedModel {
   // outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
-  // One-shot reads: channel / count, then gain code 0 (0x18005), then the busy flag (0x18011).
-  int ReadAI(int channel, int gain, float* volts) override;
-  int ReadAIALL(int gain, float* volts, int count) override;
-  int ReadAIHEX(int channel, int gain, int* value) override;
-  int ReadAIALLHEX(int gain, int* values, int count) override;
-
   // Scan setup (drivers/highspeed/RXBN500_Scan.cpp).
   int SetScanParam(short chCnt, short gain, short trig, int rate, unsigned int target, short M,
                    short A) override;
@@ -33,10 +27,6 @@ class RXBN500 : public HighSpeedModel {
   int GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
                               unsigned int* pre, unsigned int* post) override;
 
-  // The read checks for channels first..last: 0x18008, gain code not 0: 0x18005, busy: 0x18011;
-  // then the raw read of every channel into raw (kMaxChannels entries).
-  int CheckedReadRaw(int first, int last, int gain, int* raw);
-
   static constexpr int kFilters = 4;
 
   // Analog trigger high and low levels per channel (24-bit codes).
@@ -46,6 +36,15 @@ class RXBN500 : public HighSpeedModel {
   unsigned int filterPhase = 0;
   // One software filter per channel.
   Filter_cls filter[kFilters] = {{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}};
+
+ protected:
+  // The type's hooks: 24-bit codes in 4-byte samples, read with "#01R"; a read during a
+  // receive is refused (0x18011).
+  int SampleBytes() const override { return 4; }
+  void FormatRawRead(char* command, size_t size, int gain) const override;
+  bool CachesReads() const override { return false; }
+  void CalibrateCode(int code, int channel, int gain, int* out) const override;
+  float CodeVolts(int code, int channel, int gain) const override;
 };
 
 }  // namespace nivex

@@ -63,17 +63,11 @@ int D3054s::GetChannelValue(int, int* mV) {
 }
 
 int D3054s::GetFPGAVersion(char* text) {
-  if (text == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   text[0] = '\0';
   char reply[kReplySize];
   if (!Exchange(cmdSock, reply, kTimeoutMs, "$01F")) return 0;
-  if (reply[0] != '!') {
-    _SetLastError(QZ_ERR_DEVICE_RESPONSE);
-    return 0;
-  }
+  if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
   char fields[kMaxSlots + 1][256];
   const int n = Split(reply + 1, ",", fields, kMaxSlots + 1);
   if (n < 2) return 0;

@@ -118,25 +118,23 @@ int D4071s::ReadGainOffset(int channel, int gain, unsigned short* gainOut, short
 }
 
 int D4071s::ReadAllGainOffsetfromQZ() {
-  for (int k = 0; k < slotCount; ++k) {
-    for (int g = 0; g < kGains; ++g) {
-      char reply[kReplySize];
-      if (!Exchange(cmdSock, reply, kTimeoutMs, "$01RS%1d%1dG%1d", slotPosition[k], 0, g)) return 0;
-      // Eight entries from position 1, directly behind the lead character.
-      if (!DataReply(reply, 1 + kSlotChannels * kCalEntryWidth)) return 0;
-      uint32_t gains[kSlotChannels], offsets[kSlotChannels];
-      for (int i = 0; i < kSlotChannels; ++i) {
-        const size_t at = 1 + static_cast<size_t>(i) * kCalEntryWidth;
-        if (!HexField(reply, at, 4, &gains[i]) || !HexField(reply, at + 4, 4, &offsets[i]))
-          return 0;
-      }
-      for (int i = 0; i < kSlotChannels; ++i) {
-        calGain[k][i][g] = static_cast<uint16_t>(gains[i]);
-        calOffset[k][i][g] = static_cast<int16_t>(static_cast<uint16_t>(offsets[i]));
-      }
-    }
+  // Eight entries of gain and offset from position 1, directly behind the lead character.
+  HexSpan entries[2 * kSlotChannels];
+  for (int i = 0; i < kSlotChannels; ++i) {
+    entries[2 * i] = {1 + static_cast<size_t>(i) * kCalEntryWidth, 4};
+    entries[2 * i + 1] = {5 + static_cast<size_t>(i) * kCalEntryWidth, 4};
   }
-  return 1;
+  return LoadCalibration(
+      slotCount, kGains, kTimeoutMs, "!>", entries, 2 * kSlotChannels, true,
+      [this](int k, int g, char* command, size_t size) {
+        std::snprintf(command, size, "$01RS%1d%1dG%1d", slotPosition[k], 0, g);
+      },
+      [this](int k, int g, const uint32_t* v) {
+        for (int i = 0; i < kSlotChannels; ++i) {
+          calGain[k][i][g] = static_cast<uint16_t>(v[2 * i]);
+          calOffset[k][i][g] = static_cast<int16_t>(static_cast<uint16_t>(v[2 * i + 1]));
+        }
+      });
 }
 
 // ------------------------------------------------------------------ versions

@@ -1,9 +1,7 @@
 // The shared part of the slot carriers: the card table, connection and slot discovery, the
-// single reads, the configuration items and the exchange helpers.
+// single reads, the configuration items and the reply parsers.
 #include "drivers/slot/SlotCarrier.h"
 
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -205,74 +203,21 @@ int SlotCarrier::ReadAIALLHEX(int gain, int* codes, int count) {
 // ------------------------------------------------------------------ configuration items
 
 int SlotCarrier::SetConfig(int kind, int item, int value) {
-  char reply[kReplySize];
-  switch (kind) {
-    case 4:
-      if (item == 1) {
-        if (value > 7) return Fail(QZ_ERR_INVALID_ARGUMENT);
-        folderMode = (value == 0 && targetCount == 0) ? 1 : value;
-        return 1;
-      }
-      if (item == 2) {
-        storedValue = static_cast<unsigned int>(value);
-        return 1;
-      }
-      return Fail(QZ_ERR_INVALID_ARGUMENT);
-    case 5:
-      if (item == 0) {
-        if (value < 1 || value > 500) value = 500;
-        if (!Exchange(cmdSock, reply, kTimeoutMs, "~01RPF%05d", value)) return 0;
-        if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
-        return 1;
-      }
-      if (item == 1) {
-        if (value < 1) value = 1;
-        if (value > 1000) value = 1000;
-        if (!Exchange(cmdSock, reply, kTimeoutMs, "~01DT%05d", value)) return 0;
-        if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
-        msleep(1);
-        return 1;
-      }
-      return Fail(QZ_ERR_CONFIG_COMMAND);
-    case 6:
-      return SetChannelValue(item, value);
-    default:
-      return Fail(QZ_ERR_INVALID_ARGUMENT);
-  }
+  if (SharedConfigItem(kind, item)) return SetSharedConfig(kind, item, value);
+  if (kind == 5) return Fail(QZ_ERR_CONFIG_COMMAND);
+  if (kind == 6) return SetChannelValue(item, value);
+  return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
 int SlotCarrier::GetConfig(int kind, int item, int* value) {
   if (value == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
+  if (SharedConfigItem(kind, item)) return GetSharedConfig(kind, item, value);
   switch (kind) {
     case 0:
     case 1:
     case 2:
+    case 4:  // the output stays as it was
       return Fail(QZ_ERR_INVALID_ARGUMENT);
-    case 4:
-      if (item == 1) {
-        *value = folderMode;
-        return 1;
-      }
-      if (item == 2) {
-        *value = static_cast<int>(storedValue);
-        return 1;
-      }
-      return Fail(QZ_ERR_INVALID_ARGUMENT);
-    case 5: {
-      if (item != 0 && item != 1) {
-        *value = 0;
-        return Fail(QZ_ERR_INVALID_ARGUMENT);
-      }
-      // "~01RP" answers its number from position 4 ("!01P..."), "~01DT" from position 3.
-      const bool rp = item == 0;
-      if (!Exchange(cmdSock, reply, kTimeoutMs, rp ? "~01RP" : "~01DT")) return 0;
-      int v = 0;
-      if (!DecimalField(reply, rp ? 4 : 3, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-      *value = v;
-      msleep(1);
-      return 1;
-    }
     case 6:
       return GetChannelValue(item, value);
     default:
@@ -343,17 +288,6 @@ bool SlotCarrier::ParseCodes(const char* reply, int n, int* out) {
     values[i] = static_cast<int>(v);
   }
   for (int i = 0; i < n; ++i) out[i] = values[i];
-  return true;
-}
-
-bool SlotCarrier::DecimalField(const char* reply, size_t pos, int* value) {
-  if (reply[0] != '!' || strnlen(reply, pos + 1) < pos + 1) return false;
-  const char* start = reply + pos;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(start, &end, 10);
-  if (end == start || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
-  *value = static_cast<int>(v);
   return true;
 }
 

@@ -77,9 +77,9 @@ class SlotCarrier : public MODEL {
   int ReadAIHEX(int channel, int gain, int* code) override;
   int ReadAIALLHEX(int gain, int* codes, int count) override;
 
-  // Configuration items: (4,1) log folder mode, (4,2) stored value, (5,0) "~01RPF", (5,1)
-  // "~01DT", (6,channel) the class's per-channel value; others 0x1300C (0x19002 for an unknown
-  // kind-5 item of SetConfig).
+  // Configuration items: the shared items of MODEL ((4,1) log folder mode, (4,2) stored
+  // value, (5,0) "~01RPF", (5,1) "~01DT"), (6,channel) the class's per-channel value; others
+  // 0x1300C (0x19002 for an unknown kind-5 item of SetConfig).
   int SetConfig(int kind, int item, int value) override;
   int GetConfig(int kind, int item, int* value) override;
 
@@ -94,7 +94,7 @@ class SlotCarrier : public MODEL {
   void setQZsamplingStatus(bool busy) override;
   bool getQZsamplingStatus() override;
 
-  int CommandSocket() const { return cmdSock; }
+  int CommandSocket() const override { return cmdSock; }
   int SlotCount() const { return slotCount; }
   int ChannelTotal() const { return module.AI; }
   // Channels of slot k's card (0 for k outside the slot list).
@@ -149,8 +149,6 @@ class SlotCarrier : public MODEL {
   static bool ParseVolts(const char* reply, int n, float* out);
   // The n raw fields (4 hexadecimal characters each, from position 1), 0 .. 65535.
   static bool ParseCodes(const char* reply, int n, int* out);
-  // Reads "%d" at pos of a '!' reply into *value; false when there is no number that fits.
-  static bool DecimalField(const char* reply, size_t pos, int* value);
 
   // One read exchange of slot k, its fields in out (SlotCapacity(k) entries); 0 with 0x17003.
   int ReadSlotVolts(int k, int gain, float* out);

@@ -1,6 +1,7 @@
 // An emulated module with a device handle opened on it, shared by the device tests.
 #include "tests/common/DeviceFixture.h"
 
+#include "emulator/HighSpeedModule.h"
 #include "nivex.h"
 #include "tests/common/TestSupport.h"
 
@@ -41,6 +42,12 @@ Strings Device::Take() {
   return s;
 }
 
+int32_t Device::RawCode(int channel, int gain) {
+  int32_t raw = 0;
+  Locked<emu::HighSpeedModule>([&](emu::HighSpeedModule& m) { raw = m.RawCode(channel, gain); });
+  return raw;
+}
+
 void Device::AddFault(const std::string& command, emu::FaultKind kind, const std::string& text,
                       int count) {
   emu_->AddFault(MakeFault(command, kind, text, count));
@@ -53,6 +60,13 @@ void Device::Reply(const std::string& command, const std::string& text, int coun
 void Device::Release() {
   if (handle_ != nullptr) QZ_Device_Release(handle_);
   handle_ = nullptr;
+}
+
+void SetCachedTarget(MODEL& m, unsigned int target) { m.targetCount = target; }
+
+void GiveLogFiles(MODEL& m, BinaryFile* bin, TextFile* text) {
+  m.binLogFile = bin;
+  m.textLogFile = text;
 }
 
 }  // namespace nivex::test

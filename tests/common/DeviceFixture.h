@@ -14,6 +14,11 @@
 #include "emulator/Engine.h"
 #include "framework/RXMODEL_Class.h"
 
+namespace nivex {
+class BinaryFile;
+class TextFile;
+}  // namespace nivex
+
 namespace nivex::test {
 
 using Strings = std::vector<std::string>;
@@ -54,6 +59,11 @@ class Device {
     std::lock_guard<std::recursive_mutex> lock(emu_->engine().mutex());
     f(static_cast<H&>(emu_->engine().handler()));
   }
+  // The raw code the emulated high-speed module reports for a channel at a gain code: its
+  // signal through the inverse of its calibration entry.
+  int32_t RawCode(int channel, int gain);
+  // The receive-in-progress flag, as a scan worker sets it around each data-port receive.
+  void SetReceiving(bool on) { model().setQZsamplingStatus(on); }
   // The command lines the module received since the last call (or the open).
   Strings Take();
   // Faults on the command port.
@@ -68,5 +78,11 @@ class Device {
   std::unique_ptr<emu::Emulator> emu_;
   void* handle_ = nullptr;
 };
+
+// States that no module command sets, written in this one place only: the scan target that
+// a slot carrier's scan setup caches, and the log files that a logger leaves open (the
+// device object takes them over).
+void SetCachedTarget(MODEL& m, unsigned int target);
+void GiveLogFiles(MODEL& m, BinaryFile* bin, TextFile* text);
 
 }  // namespace nivex::test

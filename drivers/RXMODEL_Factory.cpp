@@ -1,9 +1,7 @@
-// The device factory, the handle check, Paserstr and the framework's strcasecmp.
-#include "framework/RXMODEL_Factory.h"
+// The device factory and its driver table.
+#include "drivers/RXMODEL_Factory.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -14,6 +12,7 @@
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "drivers/slot/D3054s_Class.h"
 #include "drivers/slot/D4071s_Class.h"
+#include "framework/RXMODEL_DeviceRegistry.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
 #include "support/utility.h"
@@ -136,39 +135,6 @@ int RX5K10_RemoveClient(MODEL* dev) {
   dev->DisconnectServer();
   QZList->remove_Socket_Obj(dev);
   return 1;
-}
-
-bool GetDeviceHandle(const void* dev) { return QZList->device_of(dev) != nullptr; }
-
-int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
-  if (text == nullptr || vals == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
-  const size_t end = len > 0 ? strnlen(text, static_cast<size_t>(len)) : 0;
-  int stored = 0;
-  for (size_t pos = 0;; pos += 8) {
-    if (pos >= end || stored >= maxCount) return 1;
-    char group[9];
-    const size_t n = std::min<size_t>(8, end - pos);
-    std::memcpy(group, text + pos, n);
-    group[n] = '\0';
-    unsigned int value;
-    if (std::sscanf(group, "%X", &value) != 1) {
-      _SetLastError(QZ_ERR_INVALID_VALUE);
-      return 0;
-    }
-    vals[stored++] = value;
-  }
-}
-
-int strcasecmp(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    const int ca = std::toupper(static_cast<unsigned char>(*a));
-    const int cb = std::toupper(static_cast<unsigned char>(*b));
-    if (ca != cb) return ca - cb;
-    if (ca == 0) return 0;
-  }
 }
 
 }  // namespace nivex

@@ -1,6 +1,6 @@
 // The device factory: identifies a module by its name-service reply, creates and connects its
-// driver object and registers it; its counterpart unregisters a device; the handle check; and a
-// parser of hexadecimal reply fields.
+// driver object and registers it; its counterpart unregisters a device. It sits above the
+// drivers: it knows every driver class, and no driver knows it.
 #pragma once
 
 #include "framework/RXMODEL_Class.h"
@@ -25,19 +25,5 @@ MODEL* RX5K10_AddClient(const char* ip, int cmdPort, int dataPort);
 // Disconnects the device (result ignored) and removes it from the registry; returns 1. It does
 // not destroy the object (QZ_Device_Release does).
 int RX5K10_RemoveClient(MODEL* dev);
-
-// True when dev is the handle of a registered device (SocketList). Compares the value with the
-// registered handles only: an unknown, stale or garbage pointer is never dereferenced.
-bool GetDeviceHandle(const void* dev);
-
-// Reads hexadecimal groups of 8 characters from text (at most len characters, never past its
-// NUL) into vals, as with "%08X". Stops with 1 at the end of the text or once maxCount values
-// are stored; a group that holds no hexadecimal number gives 0x17008 and 0 (the values stored
-// before it stay). A shorter last group is read like a full one.
-int Paserstr(const char* text, int len, unsigned int* vals, int maxCount);
-
-// Case-insensitive compare after conversion to upper case: the difference of the first
-// differing upper-case characters, else 0. The kit's own; the C library's is not replaced.
-int strcasecmp(const char* a, const char* b);
 
 }  // namespace nivex
