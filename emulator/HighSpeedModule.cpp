@@ -25,7 +25,10 @@ int64_t Clamp(double v, int64_t lo, int64_t hi) {
 }  // namespace
 
 HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
-    : ModuleHandler(engine), model_(model) {
+    : ModuleHandler(engine),
+      model_(model),
+      // The stream's samples come from the one-shot reads' source, at the scan's gain code.
+      stream_(engine, model, scan_, [this](int ch, uint64_t) { return RawCode(ch, scan_.gain); }) {
   BuildCommon();
   switch (model_) {
     case Model::RX5K10:
@@ -74,8 +77,16 @@ CalEntry HighSpeedModule::UnityAO(int) const { return CalEntry{0x8000, 0, 0}; }
 
 Answer HighSpeedModule::Handle(const std::string& line) {
   if (Answer a; scan_.Handle(line, &a)) return a;
+  if (Answer a; stream_.Handle(line, &a)) return a;
   return table_.Dispatch(line);
 }
+
+void HighSpeedModule::OnDataConnected(int) { stream_.OnDataConnected(); }
+void HighSpeedModule::OnDataReceived(int, const char* bytes, size_t n) {
+  stream_.OnDataReceived(bytes, n);
+}
+void HighSpeedModule::OnDataClosed(int) { stream_.OnDataClosed(); }
+int HighSpeedModule::OnTick(int64_t) { return stream_.OnTick(); }
 
 void HighSpeedModule::BuildCommon() {
   // Data window size (connect): "~01WS032768".

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "emulator/DataStreamer.h"
 #include "emulator/Emulator.h"
 
 namespace {
@@ -20,6 +21,11 @@ void Usage(FILE* out) {
           "line containing \"ready\" once every port listens; runs until SIGINT or\n"
           "SIGTERM, then exits 0.\n"
           "\n"
+          "The high-speed types stream on the data port after \"~01S\" with the scan\n"
+          "parameters they were given: live runs at rate x channels samples per second,\n"
+          "buffered runs (high rates, trigger modes that wait) once \"~01E\" comes;\n"
+          "\"~01Z\" stops the stream. The samples are the codes the one-shot reads give.\n"
+          "\n"
           "  --model M        module type (required)\n"
           "  --ip ADDR        IPv4 address to serve on (default 127.0.0.1)\n"
           "  --cmd-port N     command port (default 9999)\n"
@@ -29,6 +35,11 @@ void Usage(FILE* out) {
           "  --slots TEXT     slot carriers: the cards present; D4071s one character per\n"
           "                   position 0-7, 1 = card (default 11111111); D3054s one card\n"
           "                   character per slot, 1 2 3 4 8 9 (default 1199)\n"
+          "  --stream MODE    high-speed types: paced (default) sends in real time; fast\n"
+          "                   sends as fast as the connection takes (acquisition instant)\n"
+          "  --trigger-after MS\n"
+          "                   high-speed types: the trigger of modes 2, 3, 5 and 6 fires\n"
+          "                   MS milliseconds after \"~01S\" (default: never)\n"
           "  --help           this text\n");
 }
 
@@ -45,6 +56,7 @@ bool ParsePort(const char* text, int* port) {
 
 int main(int argc, char** argv) {
   nivex::emu::Options o;
+  nivex::emu::StreamSettings stream;
   bool haveModel = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -76,6 +88,21 @@ int main(int argc, char** argv) {
         fprintf(stderr, "nivex-emu: bad data port '%s'\n", v);
         return 2;
       }
+    } else if (a == "--stream") {
+      if (std::string(v) != "paced" && std::string(v) != "fast") {
+        fprintf(stderr, "nivex-emu: bad stream mode '%s' (paced or fast)\n", v);
+        return 2;
+      }
+      stream.fast = std::string(v) == "fast";
+    } else if (a == "--trigger-after") {
+      char* end = nullptr;
+      errno = 0;
+      const long ms = strtol(v, &end, 10);
+      if (errno != 0 || end == v || *end != '\0' || ms < 0 || ms > 86400000) {
+        fprintf(stderr, "nivex-emu: bad trigger delay '%s' (0-86400000 ms)\n", v);
+        return 2;
+      }
+      stream.triggerAfterMs = static_cast<int>(ms);
     } else if (a == "--slots") {
       o.slotLayout = v;
     } else if (a == "--firmware") {
@@ -107,6 +134,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   nivex::emu::Emulator emu(o);
+  if (nivex::emu::DataStreamer* streamer = nivex::emu::StreamerOf(emu)) {
+    streamer->SetSettings(stream);
+  }
   if (!emu.Start()) {
     fprintf(stderr, "nivex-emu: cannot listen on %s (ports 10000, %d, %d): %s\n", o.ip.c_str(),
             o.cmdPort, o.dataPort, strerror(errno));
