@@ -86,9 +86,12 @@ void ReleaseModelLog(ModelLog* log);
 // the same pointer, or any other pointer, does nothing and gives false.
 bool CloseModelLog(const void* p);
 
-// Opens a stored log: reads the ".config" file at configPath (api/ModelLog.cpp lists what it
-// takes from it) and opens the data file at dataPath as fileType tells (0 binary, 1 text, any
-// other type: no data file). Returns the new registered handle, or null with 0x14102 when the
+// Opens a stored log: reads the ".config" file at configPath through the scan-log format unit
+// (the module name picks the row and sample kind: "RX-5K10", "RX-5K30", "D4071s", "RX-BN500",
+// any other name reads as RX-5K10 with 16-bit samples; the settings, the start time and, for
+// the first min(channel count, AI) channels, gain and offset, or range and offset on RX-BN500,
+// RX-5K30 taking its one "Range" for every channel) and opens the data file at dataPath as
+// fileType tells (0 binary, 1 text, any other type: no data file). Returns the new registered handle, or null with 0x14102 when the
 // ".config" file cannot be read, is empty or names no module, or the data file does not open.
 ModelLog* OpenModelLog(const char* dataPath, const char* configPath, int fileType);
 
