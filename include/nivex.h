@@ -255,6 +255,97 @@ QZ_API int QZ_GetSyncInScanParam(void *handle, unsigned int *headerKind, unsigne
                                  unsigned short *itemCount, unsigned int *option,
                                  unsigned int *reserved);
 
+/* ------------------------------------------------------------------ stored logs */
+/*
+ * The scan logs the loggers wrote: data files below <base>/log, each run's ".config" file in
+ * <base>/config. A log handle is an opaque pointer returned by an open and valid until
+ * QZ_LogFile_Close; every function that takes one fails with QZ_ERR_INVALID_HANDLE (result 0,
+ * nothing written) for NULL, a closed handle or any other pointer. A null output gives
+ * QZ_ERR_INVALID_ARGUMENT. Listing and opening by index share one process-wide list.
+ */
+#ifndef __cplusplus
+#include <stddef.h> /* wchar_t */
+#endif
+
+/* Sizes of the text buffers the stored-log functions write (NUL included). */
+#define QZ_LOG_PATH_SIZE 260 /* QZ_LogFile_Open_byIndex */
+#define QZ_LOG_NAME_SIZE 20  /* QZ_GetLogFileInfo */
+#define QZ_LOG_DATE_SIZE 11  /* QZ_GetLogFile_AIScanSampleInfo: "YYYY/MM/DD" */
+#define QZ_LOG_TIME_SIZE 19  /* QZ_GetLogFile_AIScanSampleInfo: "hh:mm:ss.<fraction>" */
+
+/*
+ * Lists the data files below folder (recursively) whose name ends in extension `type` (0 ".bin",
+ * 1 ".txt", 2 ".csv", 3 ".tdm", 4 ".xls", 5 ".md", 6 ".qzd", 7-13 the same in upper case) and
+ * pairs each with its ".config" file; returns how many were listed (the list is replaced).
+ */
+QZ_API int QZ_GetAllLogFiles(const char *folder, int type);
+/*
+ * Opens entry index of the last listing and writes its data-file path into logPath
+ * (QZ_LOG_PATH_SIZE bytes; may be NULL). NULL, error code unchanged, when there is no such
+ * entry; NULL with QZ_ERR_LOG_FILE_OPEN when its ".config" file is missing, empty or names no
+ * module, or its data file does not open. An upper-case listing (types 7-13) opens no data file.
+ */
+QZ_API void *QZ_LogFile_Open_byIndex(int index, char *logPath);
+/*
+ * Opens the log whose data file is logPath (at most 259 bytes): its ".config" file is the one
+ * named for the same address and tag in the base's config folder, or else within the three
+ * folders above the data file's folder. NULL with QZ_ERR_LOG_FILE_OPEN when the data file does
+ * not exist, its name is not a log-file name, or no readable ".config" file is found.
+ */
+QZ_API void *QZ_LogFile_Open(const char *logPath);
+/* QZ_LogFile_Open with a wide path (converted in the current locale). */
+QZ_API void *QZ_LogFile_OpenW(const wchar_t *logPath);
+/* Not supported: QZ_ERR_FUNCTION_NOT_SUPPORTED, 0 / NULL. */
+QZ_API int QZ_GetAllLogFilesW(const wchar_t *folder, int type);
+QZ_API void *QZ_LogFile_Open_byIndexW(int index, wchar_t *logPath);
+/* Closes a log handle; 1 (also for NULL, a closed handle or any other pointer: nothing done). */
+QZ_API int QZ_LogFile_Close(void *handle);
+/*
+ * The module name (QZ_LOG_NAME_SIZE bytes), the data file's type (as in the listing; by path
+ * an upper-case extension gives its lower-case type) and length in bytes (held to 0xFFFFFFFF);
+ * reserved (may be NULL) is written 0. 0 with QZ_ERR_LOG_FILE_OPEN and size 0 for a log
+ * without a binary (0) or text (1) data file. On a text log this restarts the reading of
+ * QZ_GetLogFile_AIData at the first value.
+ */
+QZ_API int QZ_GetLogFileInfo(void *handle, char *name, unsigned int *size, unsigned int *type,
+                             unsigned int *reserved);
+/* The scan settings of the log's ".config" file (0 for a key the file lacks). */
+QZ_API int QZ_GetLogFile_AIScanConfigInfo(void *handle, unsigned short *channelCount,
+                                          unsigned short *gain, unsigned short *externalTrigger,
+                                          unsigned int *sampleRate, unsigned short *transferMode,
+                                          unsigned short *syncMode);
+/*
+ * Calibration gain and offset (low 16 bits) of channel (0 .. the smaller of the log's channel
+ * count and the module's inputs, minus 1; else QZ_ERR_CHANNEL_RANGE); gainCode is not used.
+ * RX-BN500 logs keep a range and a 32-bit offset per channel instead: gain reads 0.
+ */
+QZ_API int QZ_GetLogFile_GainOffset(void *handle, int channel, int gainCode,
+                                    unsigned short *gain, unsigned short *offset);
+/*
+ * The number of samples in the data file (binary: length / 2 for 16-bit modules, / 4 for the
+ * 24-bit ones; text: channel count x lines, after which the reading of QZ_GetLogFile_AIData
+ * starts again at the first value; held to 0xFFFFFFFF; other types: left as it was) and the
+ * run's start time as the module told it: date "YYYY/MM/DD" (QZ_LOG_DATE_SIZE bytes) and time
+ * "hh:mm:ss.<fraction as written>" (QZ_LOG_TIME_SIZE bytes); zeros when the log has none.
+ */
+QZ_API int QZ_GetLogFile_AIScanSampleInfo(void *handle, unsigned int *sampleCount, char *date,
+                                          char *time);
+/*
+ * Text logs: reads the next values (volts) into values, at most count of them, and returns how
+ * many were stored; the next call goes on after the last one (start is not used). 0 at the end
+ * of the file; 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not a text log.
+ */
+QZ_API int QZ_GetLogFile_AIData(void *handle, unsigned int start, unsigned int count,
+                                float *values);
+/*
+ * Binary logs: reads up to count samples from sample position start into samples (each in a
+ * 32-bit slot; 16-bit samples in its low half, zero-extended) and returns how many were read
+ * (fewer at the end of the file). 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not
+ * a binary log.
+ */
+QZ_API int QZ_GetLogFile_AIDataHex(void *handle, unsigned int start, unsigned int count,
+                                   void *samples);
+
 #ifdef __cplusplus
 }
 #endif
