@@ -19,6 +19,7 @@
 #include "framework/RXMODEL_Class.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
+#include "support/utility.h"
 
 namespace nivex {
 namespace {
@@ -119,6 +120,11 @@ int CheckedCommandLength(const char* command, const char* reply, size_t* len) {
 }  // namespace
 
 int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
+  return SendRec(sock, command, reply, timeoutMs, nullptr);
+}
+
+int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* received) {
+  if (received != nullptr) *received = 0;
   size_t len = 0;
   if (!CheckedCommandLength(command, reply, &len)) return 0;
 
@@ -130,6 +136,7 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   }
   // The joined reply without its final CR, at most 255 characters.
   size_t n = got.total - 1;
+  if (received != nullptr) *received = n;
   if (n > kLineSize - 1) n = kLineSize - 1;
   std::memcpy(reply, buf, n);
   reply[n] = '\0';
@@ -152,12 +159,30 @@ int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ..
 }
 
 int MODEL::VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args) {
-  static_assert(kExchangeReplySize == kLineSize, "a SendRec reply fills one line");
-  reply[0] = '\0';  // SendRec leaves the reply alone when it fails
+  static_assert(kExchangeReplySize == sizeof(ReplyLine::text), "a reply buffer holds one line");
+  ReplyLine line;
+  const int ok = VExchange(sock, &line, timeoutMs, format, args);
+  std::memcpy(reply, line.text, sizeof(line.text));
+  return ok;
+}
+
+int MODEL::Exchange(int sock, ReplyLine* reply, int timeoutMs, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VExchange(sock, reply, timeoutMs, format, args);
+  va_end(args);
+  return ok;
+}
+
+int MODEL::VExchange(int sock, ReplyLine* reply, int timeoutMs, const char* format,
+                     va_list args) {
+  static_assert(sizeof(ReplyLine::text) == kLineSize, "a SendRec reply fills one line");
+  reply->text[0] = '\0';  // SendRec leaves the reply alone when it fails
+  reply->received = 0;
   char command[kLineSize];
   const int n = std::vsnprintf(command, sizeof(command), format, args);
   if (n < 0 || n > static_cast<int>(kMaxCommand)) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  return SendRec(sock, command, reply, timeoutMs);
+  return SendRec(sock, command, reply->text, timeoutMs, &reply->received);
 }
 
 int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {
