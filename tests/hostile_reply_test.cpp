@@ -56,9 +56,8 @@ class Outputs {
 };
 
 enum Rule {
-  kPassFail,    // 0 or 1; 0 carries a last error
-  kAlways1,     // 1 for every valid handle
-  kMaySilence,  // 0 or 1; a reply the module should not give may fail without a code of its own
+  kPassFail,  // 0 or 1; 0 carries a last error
+  kAlways1,   // 1 for every valid handle
 };
 
 struct Call {
@@ -82,8 +81,8 @@ const std::vector<Call>& Calls() {
       ROW(kAlways1, GetModelName(h, o.Get<char>(QZ_MODEL_NAME_SIZE))),
       ROW(kAlways1, GetFirmwareVersion(h, o.Get<char>(QZ_FIRMWARE_VERSION_SIZE))),
       ROW(kAlways1, GetHWFirmwareVersion(h, o.Get<char>(QZ_HW_VERSION_SIZE))),
-      ROW(kMaySilence, SetConfig(h, 2, 2, 0)),  // the rate divider's length rule has no code
-      ROW(kMaySilence, GetConfig(h, 2, 2, o.Get<int>(1))),
+      ROW(kPassFail, SetConfig(h, 2, 2, 0)),
+      ROW(kPassFail, GetConfig(h, 2, 2, o.Get<int>(1))),
       ROW(kPassFail, SetConfig(h, 5, 0, 100)),
       ROW(kPassFail, GetConfig(h, 5, 0, o.Get<int>(1))),
       ROW(kPassFail, SetConfig(h, 5, 1, 10)),
@@ -114,10 +113,10 @@ const std::vector<Call>& Calls() {
       ROW(kPassFail, SetCounterConfig(h, 0, 3, 0x1234, 0)),
       ROW(kPassFail, GetDICNT(h, 0, o.Get<U>(1))),
       ROW(kPassFail, GetCounter(h, 0, o.Get<U>(1))),
-      ROW(kMaySilence, ClearDICNT(h, 0)),  // the clears answer a refusal with 0 and no code
-      ROW(kMaySilence, ClearDICNTALL(h)),
-      ROW(kMaySilence, ClearCounter(h, 0)),
-      ROW(kMaySilence, ClearCounterALL(h)),
+      ROW(kPassFail, ClearDICNT(h, 0)),
+      ROW(kPassFail, ClearDICNTALL(h)),
+      ROW(kPassFail, ClearCounter(h, 0)),
+      ROW(kPassFail, ClearCounterALL(h)),
       ROW(kPassFail, GetDICNTAll(h, o.Get<U>(4), 4)),
       ROW(kPassFail, GetCounterAll(h, o.Get<U>(1), 1)),
       ROW(kPassFail, ReadGainOffset(h, 0, 0, o.Get<US>(1), o.Get<short>(1))),

@@ -54,8 +54,9 @@ class HighSpeedModel : public MODEL {
   int ConnectServer() override;
   // Closes the sockets that are open; always 1.
   int DisconnectServer() override;
-  // "$01F": the hardware version as "V%x" of the decimal number the module answers. 0 when
-  // the exchange fails or the module refuses; the text is then empty.
+  // "$01F": the hardware version as "V%x" of the decimal number the module answers behind its
+  // lead ('!' or '>'; an empty reply is version 0). 0 when the exchange fails, and 0 with
+  // 0x17003 when the module refuses or the reply holds a NUL; the text is then empty.
   int GetFPGAVersion(char* text) override;
   // "~01WS%06lu"; the reply is not examined; always 1.
   int SetWinSize(unsigned int bytes) override;
@@ -69,11 +70,12 @@ class HighSpeedModel : public MODEL {
   bool getQZsamplingStatus() override { return receiveInProgress; }
 
   // One-shot read of the raw codes of channels 0..count-1: the type's raw-read command, answered
-  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits per channel. Count
-  // outside MinReadCount()..AI: 0x18008. While a receive is in progress a type that caches its
-  // reads answers from the cache of the last read (exactly count values, nothing sent) when it
-  // holds one; a type that does not refuses with 0x18011. A failed exchange or a reply that is
-  // refused, short or not hexadecimal gives 0x17003.
+  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits for each of the
+  // module's AI channels. Count outside MinReadCount()..AI: 0x18008. While a receive is in
+  // progress a type that caches its reads answers from the cache of the last read (exactly
+  // count values, nothing sent) when it holds one; a type that does not refuses with 0x18011.
+  // A failed exchange or a reply that is refused, of another length or not hexadecimal gives
+  // 0x17003.
   int ReadAIALLHEXRAW(int gain, int* raw, int count);
   // The one-shot reads: channel (0x18008) or count (0x18008), then gain code (0x18005), then
   // the raw read of every channel (one read) or of channels 0..count-1 (all reads), then the
@@ -157,11 +159,12 @@ class HighSpeedModel : public MODEL {
   // A setting command: 1 when the module accepted it ('!'); 0 with the exchange's error, or
   // with 0x17003 when the module refused it.
   int SetCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // A query: 1 with a reply that begins with '!'; 0 with the exchange's error or 0x17003.
+  // A query: 1 with a data reply (ReplyFits with kDataLeads, any length); 0 with the
+  // exchange's error or 0x17003.
   int Query(char* reply, const char* command);
   // "~01P": the one-digit fields of the reply, one at every other position from position 4
-  // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails or
-  // a field is not a digit.
+  // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails,
+  // the reply is not exactly that long or a field is not a digit.
   int QueryScanDigits(int* digits, int count);
   // GetScanParam's first step: every output given (else 0 with 0x1300C).
   static int ScanOutputsGiven(const short* chCnt, const short* gain, const short* trig,

@@ -81,9 +81,10 @@ class RX5K10 : public HighSpeedModel {
   // One query (format with the index) whose 8 hexadecimal digits at position 3 give value.
   int ReadValue8(unsigned int* value, const char* format, unsigned int index)
       __attribute__((format(printf, 3, 0)));
-  // A clear: 1 when the reply begins with '!', 0 (no code) otherwise.
+  // A clear: 1 when the reply begins with '!'; 0 with 0x17003 otherwise.
   int ClearCommand(const char* command);
-  // "@01REC" / "@01G": n values parsed from position 3 after zeroing them.
+  // "@01REC" / "@01G": n values parsed from position 3 after zeroing them; the reply holds the
+  // 8 digits of each of the module's `limit` counters.
   int ReadAll(unsigned int* counts, int n, unsigned int limit, const char* command);
 
  public:

@@ -17,7 +17,7 @@ RXBN500::~RXBN500() = default;
 int RXBN500::ReadAllGainOffsetfromQZ() {
   static constexpr HexSpan kEntry[] = {{1, 4}, {5, 8}};  // gain x 1000, offset
   return LoadCalibration(
-      Channels(), 1, 1000, "!", kEntry, 2, false,
+      Channels(), 1, 1000, kEntry, 2, false,
       [](int c, int, char* command, size_t size) { std::snprintf(command, size, "$01R1C%01d", c); },
       [this](int c, int, const uint32_t* v) {
         cal.bnGain[c] = static_cast<float>((v[0] & 0xFFFF) / 1000.0);

@@ -12,10 +12,10 @@ class D3054s : public SlotCarrier {
   D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
   ~D3054s() override;
 
-  // "$01F": the reply's comma-separated fields (from position 1), one per slot, each read as
-  // up to 4 hexadecimal digits and written as "V%X" joined by ','. Fewer than 2 fields, a
-  // failed exchange or a refusal give an empty text and 0; a field the reply does not have (or
-  // that holds no number) ends the list.
+  // "$01F": the reply's comma-separated fields (from position 1, behind '!' or '>'), one per
+  // slot, each read as up to 4 hexadecimal digits and written as "V%X" joined by ','. No field
+  // or a failed exchange gives an empty text and 0, a refusal or a reply holding a NUL also
+  // 0x17003; a field the reply does not have (or that holds no number) ends the list.
   int GetFPGAVersion(char* text) override;
 
   // The card of slot k ("non" for an empty or unknown card).
@@ -23,7 +23,7 @@ class D3054s : public SlotCarrier {
 
  protected:
   const char* ClassName() const override { return "D3054s"; }
-  bool ParseSlotMap(const char* reply) override;
+  bool ParseSlotMap(const ReplyLine& reply) override;
   void ClearSlotMap() override;
   unsigned int SlotDataPort(int k) const override;
   int SlotCapacity(int k) const override;

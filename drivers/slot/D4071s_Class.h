@@ -59,7 +59,7 @@ class D4071s : public SlotCarrier {
 
  protected:
   const char* ClassName() const override { return "D4071s"; }
-  bool ParseSlotMap(const char* reply) override;
+  bool ParseSlotMap(const ReplyLine& reply) override;
   void ClearSlotMap() override;
   unsigned int SlotDataPort(int k) const override;
   int SlotCapacity(int k) const override;

@@ -116,10 +116,10 @@ class SlotCarrier : public MODEL {
   // ---------------------------------------------------------------- the class's hooks
   // "D4071s" / "D3054s", for the printed lines.
   virtual const char* ClassName() const = 0;
-  // Takes the slot map from the "$01C" reply: sets the slot list, the slot count and the
-  // channel total. False (nothing changed) when the reply is refused, unreadable or names a
-  // slot count the object cannot hold.
-  virtual bool ParseSlotMap(const char* reply) = 0;
+  // Takes the slot map from the "$01C" reply ('!' or '>' first): sets the slot list, the slot
+  // count and the channel total. False (nothing changed) when the reply is refused, out of its
+  // format or names a slot count the object cannot hold.
+  virtual bool ParseSlotMap(const ReplyLine& reply) = 0;
   // Back to the constructed slot list (no slots).
   virtual void ClearSlotMap() = 0;
   // The data port slot k streams on.
@@ -140,15 +140,14 @@ class SlotCarrier : public MODEL {
   virtual int GetChannelValue(int channel, int* mV) = 0;
 
   // ---------------------------------------------------------------- helpers
-  // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); reply fields are read with
-  // HexField (support/utility.h) and the parsers below.
-  // A data reply ('!' or '>' first) with at least `length` characters.
-  static bool DataReply(const char* reply, size_t length);
-  // The n volt fields (7 characters each, from position 1) of a read reply; false when the
-  // reply is refused, short or a field is not a finite number.
-  static bool ParseVolts(const char* reply, int n, float* out);
+  // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); replies are checked with
+  // ReplyFits and their fields read with HexField (support/utility.h) and the parsers below.
+  // The n volt fields (7 characters each, from position 1) of a read reply ('!' or '>' first,
+  // exactly the n fields long); false when the reply is refused, of another length or a field
+  // is not a finite number.
+  static bool ParseVolts(const ReplyLine& reply, int n, float* out);
   // The n raw fields (4 hexadecimal characters each, from position 1), 0 .. 65535.
-  static bool ParseCodes(const char* reply, int n, int* out);
+  static bool ParseCodes(const ReplyLine& reply, int n, int* out);
 
   // One read exchange of slot k, its fields in out (SlotCapacity(k) entries); 0 with 0x17003.
   int ReadSlotVolts(int k, int gain, float* out);
