@@ -57,7 +57,8 @@ class D4071s : public SlotCarrier {
   // Reads the trigger back: the mode and the summed pre and post counts of every slot, and
   // the level codes of every channel; the first n channels reported (the pair 0x7FFF /
   // 0x8000 as disabled with levels 0, any other pair as enabled with its levels in volts).
-  // n above the channel total: the outputs zeroed, 0x17008. A failed exchange gives 0x17008,
+  // n above the channel total: 0x17008, with the mode, the counts and the entries of the
+  // channels the module has zeroed. A failed exchange gives 0x17008,
   // a refused or unreadable reply 0x17003; outputs and state are written only when every
   // reply was read.
   int GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float* low, int n,

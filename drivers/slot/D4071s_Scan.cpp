@@ -147,7 +147,8 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
       (n > 0 && (enable == nullptr || high == nullptr || low == nullptr)))
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   if (n > ChannelTotal()) {
-    for (int i = 0; i < n; ++i) {
+    // No more entries than the module has: n may be anything up to INT_MAX.
+    for (int i = 0; i < n && i < ChannelTotal(); ++i) {
       enable[i] = 0;
       high[i] = low[i] = 0.0f;
     }

@@ -1,8 +1,9 @@
 // What the two slot carriers (D4071s, D3054s) share: the slot list found at connect, the command
 // socket and one data socket per slot, the single reads, the window-size and reboot commands,
-// the configuration items, and helpers that format a command, exchange it and read reply
-// fields. The classes differ only in the hooks below: how the "$01C" reply maps the slots, how
-// many channels a slot holds, which digit addresses a slot and which data port it streams on.
+// the configuration items, the scan setup, and helpers that format a command, exchange it and
+// read reply fields. The classes differ only in the hooks below: how the "$01C" reply maps the
+// slots, how many channels a slot holds, which digit addresses a slot, which data port it
+// streams on, and the checks and command texts of their scan setup.
 //
 // Terms: a card sits at a carrier position 0-7; the present cards form the slot list, slot
 // index k = 0 .. slot count - 1 in ascending order of position. The module's channels are
