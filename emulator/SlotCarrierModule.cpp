@@ -254,12 +254,15 @@ void SlotCarrierModule::BuildD4071sScan() {
     return Answer::Text(Format("!01H%04XL%04X", levelHigh_[ch], levelLow_[ch]));
   });
   // The row at which the trigger came.
-  table_.Add("~01XN", [this](const std::smatch&) { return Answer::Text(Format("!01%u", triggerRow_)); });
+  table_.Add("~01XN", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%u", triggerRow_));
+  });
   // Buffer status of the card at a position: status (2 digits) and samples held (10).
   table_.Add(R"(~01NS(\d))", [this](const std::smatch& m) {
     const int k = SlotAtPosition(Digit(m, 1));
     if (k < 0) return Answer::Refuse();
-    return Answer::Text(Format("!01%02d%010u", scanning_ ? 1 : 0, scan_[static_cast<size_t>(k)].buffered));
+    const uint32_t held = scan_[static_cast<size_t>(k)].buffered;
+    return Answer::Text(Format("!01%02d%010u", scanning_ ? 1 : 0, held));
   });
   table_.Add("~01E", [](const std::smatch&) { return Answer::Ack(); });
   // Trigger output.

@@ -91,7 +91,8 @@ int SlotRing::Write(int slot, const void* data, size_t len) {
     const uint64_t at = FrameOffset(slot, j) % capacity_;
     const uint64_t first = std::min(seg, capacity_ - at);
     std::memcpy(storage_.get() + at, src + done, static_cast<size_t>(first));
-    if (seg > first) std::memcpy(storage_.get(), src + done + first, static_cast<size_t>(seg - first));
+    if (seg > first)
+      std::memcpy(storage_.get(), src + done + first, static_cast<size_t>(seg - first));
     written_[slot] += seg;
     done += seg;
   }
@@ -130,7 +131,7 @@ uint64_t SlotRing::Readable() const {
 
 size_t SlotRing::Read(void* dst, size_t count, unsigned* firstChannel) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (firstChannel) *firstChannel = channels_ ? static_cast<unsigned>(read_ / width_ % channels_) : 0;
+  if (firstChannel) *firstChannel = PhaseLocked();
   const uint64_t k = std::min<uint64_t>(count, ReadableLocked());
   if (k == 0) return 0;
   const uint64_t bytes = k * width_;
@@ -160,9 +161,13 @@ uint64_t SlotRing::TotalRead() const {
   return read_ / width_;
 }
 
+unsigned SlotRing::PhaseLocked() const {
+  return channels_ ? static_cast<unsigned>(read_ / width_ % channels_) : 0;
+}
+
 unsigned SlotRing::ReadPhase() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return channels_ ? static_cast<unsigned>(read_ / width_ % channels_) : 0;
+  return PhaseLocked();
 }
 
 uint64_t SlotRing::UnreadBytes(int slot) const {

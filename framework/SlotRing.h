@@ -95,6 +95,7 @@ class SlotRing {
   uint64_t FrameOffset(int s, uint64_t j) const;
   uint64_t SlotBytesBefore(int s, uint64_t g) const;
   uint64_t ReadableLocked() const;
+  unsigned PhaseLocked() const;
 
   mutable std::mutex mutex_;
   std::unique_ptr<uint8_t[]> storage_;

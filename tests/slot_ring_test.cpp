@@ -17,7 +17,8 @@ using Bytes = std::vector<uint8_t>;
 // Sample i of slot s as two little-endian bytes: s x 1000 + i.
 Bytes SlotSamples(int s, int count) {
   Bytes b;
-  for (int v = s * 1000; v < s * 1000 + count; ++v) b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)});
+  for (int v = s * 1000; v < s * 1000 + count; ++v)
+    b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)});
   return b;
 }
 

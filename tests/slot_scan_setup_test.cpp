@@ -109,7 +109,8 @@ TEST(SlotScanParam, D4071sSendsEachCardItsShareAndReadsItBack) {
                                "~01TS00000000403", "~01TS20000000400", "~01TS50000000200"}));
   EXPECT_EQ(ScanOf(c, 2).channels, 4);
   EXPECT_EQ(Get(c), (std::vector<unsigned>{20, 1, 0, 200000, 1003, 1, 0}));
-  EXPECT_EQ(c.Take(), (Strings{"~01PS0", "~01PS2", "~01PS5", "~01RS0", "~01TS0", "~01TS2", "~01TS5"}));
+  EXPECT_EQ(c.Take(),
+            (Strings{"~01PS0", "~01PS2", "~01PS5", "~01RS0", "~01TS0", "~01TS2", "~01TS5"}));
   // Replies out of range or unreadable are refused; the stored set stays.
   for (std::string bad : {"~01PS2=!01G2C8T0M0", "~01PS2=!01G0C9T0M0", "~01PS2=!01G0C8T6M2",
                           "~01PS2=!01G0C8", "~01RS0=!01x", "~01TS5=!0199999999999"}) {
@@ -214,8 +215,9 @@ TEST(SlotTrigger, ReadBackReportsTheOffPairOfModes0To2AsDisabled) {
     EXPECT_EQ(std::vector<float>({float(m), float(pre), float(post), float(e[0]), h[0], l[0]}),
               std::vector<float>({float(mode), 400, 600, 1, 16383 / 6553.6f, -16383 / 6553.6f}));
     // Mode 3's swapped pair reads back as an enabled channel with the levels it converts to.
-    EXPECT_EQ(std::vector<float>({float(e[1]), h[1], l[1]}),
-              mode == 3 ? std::vector<float>({1, -5.0f, 32767 / 6553.6f}) : std::vector<float>(3, 0));
+    const std::vector<float> second = {float(e[1]), h[1], l[1]};
+    EXPECT_EQ(second, mode == 3 ? std::vector<float>({1, -5.0f, 32767 / 6553.6f})
+                                : std::vector<float>(3, 0));
   }
 }
 

@@ -116,8 +116,10 @@ int D4071s::SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* 
   preCount = pre;
   postCount = post;
   SplitCount(pre, channelCount, slotChannelCount, kMaxSlots, slotPreCount);
-  for (int k = 0; k < kMaxSlots; ++k)  // a slot never owes fewer than 0 samples after it
-    slotPostCount[k] = slotTargetCount[k] > slotPreCount[k] ? slotTargetCount[k] - slotPreCount[k] : 0;
+  for (int k = 0; k < kMaxSlots; ++k) {  // a slot never owes fewer than 0 samples after it
+    const unsigned int target = slotTargetCount[k], before = slotPreCount[k];
+    slotPostCount[k] = target > before ? target - before : 0;
+  }
   for (int i = 0; i < count; ++i) {
     triggerHigh[i] = codeHigh[i];
     triggerLow[i] = codeLow[i];
