@@ -9,6 +9,13 @@
 // channels first, as the host numbers them: the signal source (Engine::Signal) and the
 // D4071s calibration table (Engine::Calibration, 64 channels x 2 gain codes) are indexed by
 // that number.
+//
+// The scan setup is per slot, addressed as the host addresses it (D4071s: the position in one
+// decimal digit; D3054s: the slot index in two hexadecimal digits): "~01PS" (gain, channels,
+// trigger mode, M), "~01TS" (the slot's sample count) and the rate ("~01RS8" / "~01R"); the
+// D4071s also keeps an analog trigger per slot ("~01XS..M..L..R..") and level codes per
+// channel ("~01XS..C..H..L.."). Settings out of the module's ranges are refused with "?01"
+// and change nothing.
 #pragma once
 
 #include <cstdint>
@@ -47,9 +54,30 @@ class SlotCarrierModule : public ModuleHandler {
   // "$01F". Default 0x100 + position or slot.
   void SetCardVersion(int index, unsigned version);
 
+  // The scan settings of one slot.
+  struct SlotScan {
+    int gain = 0;
+    int channels = 0;
+    int trigger = 0;
+    int M = 0;
+    uint32_t target = 0;
+    int triggerMode = 0;   // D4071s analog trigger
+    uint32_t pre = 0;
+    uint32_t post = 0;
+    uint32_t buffered = 0;  // samples the card holds ("~01NS")
+  };
+
   // ---- state, lock held
   int Rpf() const { return rpf_; }
   int Dt() const { return dt_; }
+  const SlotScan& Scan(int k) const { return scan_[static_cast<size_t>(k)]; }
+  long Rate() const { return rate_; }
+  bool Scanning() const { return scanning_; }
+  // D4071s level codes of a module channel ("~01XS..C..H..L..").
+  uint16_t LevelHigh(int channel) const { return levelHigh_[channel]; }
+  uint16_t LevelLow(int channel) const { return levelLow_[channel]; }
+  // The two digits of "~01MS" and "~01ME" (-1 before any).
+  int TrigOut(int i) const { return trigOut_[i]; }
 
  private:
   struct Slot {
@@ -61,6 +89,11 @@ class SlotCarrierModule : public ModuleHandler {
   void Build();
   void BuildD4071s();
   void BuildD3054s();
+  // The scan-setup commands of both models; the D4071s trigger and scan commands.
+  void BuildScan();
+  void BuildD4071sScan();
+  // Slot index of a slot field of the scan commands (-1: none).
+  int SlotOfField(const std::string& field) const;
   // Slot index of a carrier position, -1 when no card sits there.
   int SlotAtPosition(int position) const;
   // The volt fields ("%+07.3f") of slot k at a gain code.
@@ -78,6 +111,13 @@ class SlotCarrierModule : public ModuleHandler {
   int rpf_ = 500;
   int dt_ = 1;
   uint32_t edBits_[8][8] = {};  // D4071s item 6, by slot index and channel
+  std::vector<SlotScan> scan_;  // by slot index
+  long rate_ = 0;
+  bool scanning_ = false;
+  uint16_t levelHigh_[64] = {};
+  uint16_t levelLow_[64] = {};
+  uint32_t triggerRow_ = 0;  // "~01XN"
+  int trigOut_[2] = {-1, -1};
 };
 
 }  // namespace nivex::emu

@@ -61,6 +61,19 @@ int D3054s::GetChannelValue(int, int* mV) {
   return 1;
 }
 
+void D3054s::FormatRateCommand(char* command, size_t size, int rate) const {
+  std::snprintf(command, size, "~01R%06ld", static_cast<long>(rate));
+}
+
+bool D3054s::FormatRateQuery(char* command, size_t size) const {
+  std::snprintf(command, size, "~01R");
+  return true;
+}
+
+void D3054s::FormatStartCommand(char* command, size_t size) const {
+  std::snprintf(command, size, "~01S");
+}
+
 int D3054s::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   text[0] = '\0';

@@ -33,6 +33,13 @@ class D3054s : public SlotCarrier {
   // Item 6 does not exist here: the set does nothing, the get writes 0; both give 1.
   int SetChannelValue(int channel, int mV) override;
   int GetChannelValue(int channel, int* mV) override;
+  // No checks of gain, trigger or rate: the module runs trigger mode 0 whatever is asked.
+  int CheckScanMode(short, short, int, unsigned int) const override { return 1; }
+  short RunTrigger(short) const override { return 0; }
+  int SlotFieldDigits() const override { return 2; }
+  void FormatRateCommand(char* command, size_t size, int rate) const override;
+  bool FormatRateQuery(char* command, size_t size) const override;
+  void FormatStartCommand(char* command, size_t size) const override;
 };
 
 }  // namespace nivex

@@ -1,8 +1,9 @@
 // What the two slot carriers (D4071s, D3054s) share: the slot list found at connect, the command
 // socket and one data socket per slot, the single reads, the window-size and reboot commands,
-// the configuration items, and helpers that format a command, exchange it and read reply
-// fields. The classes differ only in the hooks below: how the "$01C" reply maps the slots, how
-// many channels a slot holds, which digit addresses a slot and which data port it streams on.
+// the configuration items, the scan setup, and helpers that format a command, exchange it and
+// read reply fields. The classes differ only in the hooks below: how the "$01C" reply maps the
+// slots, how many channels a slot holds, which digit addresses a slot, which data port it
+// streams on, and the checks and command texts of their scan setup.
 //
 // Terms: a card sits at a carrier position 0-7; the present cards form the slot list, slot
 // index k = 0 .. slot count - 1 in ascending order of position. The module's channels are
@@ -43,6 +44,14 @@ extern const IOmodule Supported_IO_List[8];
 // The row of Supported_IO_List that a "$01C" card character selects: '1' 1, '2' 2, '3' 3,
 // '4' 4, '8' 5, '9' 6, any other character 0.
 int CardRowOf(char c);
+
+// The count split: spreads a count x over the n slots in proportion to their channel counts
+// (slotChannels, which add up to channels) and writes each slot's share to shares. Every slot
+// gets its channels x (x - x mod channels) / channels; the remainder x mod channels then goes
+// out in slot order, each slot taking at most its channel count. The shares add up to x.
+// Computed in 64 bits, so no product wraps. All shares are 0 when x or channels is 0.
+void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
+                unsigned int* shares);
 
 class SlotCarrier : public MODEL {
  public:
@@ -94,6 +103,30 @@ class SlotCarrier : public MODEL {
   void setQZsamplingStatus(bool busy) override;
   bool getQZsamplingStatus() override;
 
+  // ---- scan setup (drivers/slot/SlotCarrierScan.cpp)
+  // Checks the parameters (channels 1 .. channel total with 0x18008, the class's checks, then
+  // target above 30,000,000 and M other than 0 or 1 with 0x18007; nothing changes on a
+  // refusal), stores them, splits the channels over the slots and sends each slot its
+  // "~01PS" command, then the rate command and each slot's share of the target ("~01TS").
+  // 1 with the parameters-sent flag set. A "~01PS" or "~01TS" that fails or that the module
+  // refuses ends the call with 0 (0x17003 for a refusal): what was stored and sent before
+  // it stays. A rate the module does not take leaves the stored rate and the call goes on.
+  int SetScanParam(short channels, short gain, short trigger, int rate, unsigned int target,
+                   short transferMode, short ackMode) override;
+  // Asks each slot's parameters, the rate and each slot's target share; stores and reports
+  // them (acknowledge mode and the reserved output 0). Every reply is checked before anything
+  // is stored: a failed exchange gives 0 with its error, a refused reply or a field out of
+  // range (gain code, a slot's channels above its card, trigger mode above 5, M above 1,
+  // numbers that do not read) 0 with 0x17003; nothing changes then.
+  int GetScanParam(short* channels, short* gain, short* trigger, int* rate,
+                   unsigned int* target, short* transferMode, short* ackMode) override;
+  // The module's scan start and stop ("~01Z"); the replies are not examined; 1.
+  int StartMagicScan() override;
+  int StopMagicScan() override;
+  // The channel split: the first slots take as many of the channels as their cards hold, in
+  // slot order; the slots after the channels run out get 0.
+  void SplitChannels(int channels);
+
   int CommandSocket() const override { return cmdSock; }
   int SlotCount() const { return slotCount; }
   int ChannelTotal() const { return module.AI; }
@@ -138,6 +171,22 @@ class SlotCarrier : public MODEL {
   // Configuration item 6 (per-channel value in millivolts).
   virtual int SetChannelValue(int channel, int mV) = 0;
   virtual int GetChannelValue(int channel, int* mV) = 0;
+  // The scan checks of the class between the channel check and the target check; 1 or 0
+  // with the code.
+  virtual int CheckScanMode(short gain, short trigger, int rate, unsigned int target) const = 0;
+  // The trigger mode the module runs for a requested one.
+  virtual short RunTrigger(short trigger) const = 0;
+  // True when, in this trigger mode, every slot with channels takes the whole target (and
+  // the stored target is target x channels) instead of its share.
+  virtual bool WholeTargetPerSlot(int trigger) const { (void)trigger; return false; }
+  // Hexadecimal digits of a slot number and of a slot's channel count in the per-slot
+  // scan commands and their replies.
+  virtual int SlotFieldDigits() const = 0;
+  // The rate command; and the rate query (false when there is none to send).
+  virtual void FormatRateCommand(char* command, size_t size, int rate) const = 0;
+  virtual bool FormatRateQuery(char* command, size_t size) const = 0;
+  // The module's scan start command.
+  virtual void FormatStartCommand(char* command, size_t size) const = 0;
 
   // ---------------------------------------------------------------- helpers
   // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); replies are checked with
@@ -155,6 +204,12 @@ class SlotCarrier : public MODEL {
 
   // Prints " [<class>::ConnectServer] <what>" with puts.
   void PrintConnectError(const char* what) const;
+
+  // A number as a slot field of the scan commands (SlotFieldDigits() hexadecimal digits).
+  struct SlotField {
+    char text[12];
+  };
+  SlotField Field(int value) const;
 };
 
 }  // namespace nivex
