@@ -74,6 +74,8 @@ struct ReplyLine {
 
 // The leads of a reply that carries data where the protocol names no lead of its own.
 inline constexpr char kDataLeads[] = "!>";
+// True for a lead of a data reply ('!' or '>').
+inline bool DataLead(char c) { return c == '!' || c == '>'; }
 // Any length (ReplyFits).
 inline constexpr size_t kAnyLength = SIZE_MAX;
 

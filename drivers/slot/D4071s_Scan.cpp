@@ -166,7 +166,7 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
     if (!Exchange(cmdSock, reply, kTimeoutMs, "~01XS%01dM", slotPosition[k]))
       return Fail(QZ_ERR_INVALID_VALUE);
     uint32_t m = 0, p = 0, q = 0;
-    if (reply[0] != '!' || !ReadSlotTrigger(reply, &m, &p, &q))
+    if (!DataLead(reply[0]) || !ReadSlotTrigger(reply, &m, &p, &q))
       return Fail(QZ_ERR_DEVICE_RESPONSE);
     lastMode = m;
     preSum += p;
@@ -180,7 +180,7 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
                   i % kSlotChannels))
       return Fail(QZ_ERR_INVALID_VALUE);
     uint32_t h = 0, l = 0;
-    if (reply[0] != '!' || reply[3] != 'H' || !HexField(reply, 4, 4, &h) || reply[8] != 'L' ||
+    if (!DataLead(reply[0]) || reply[3] != 'H' || !HexField(reply, 4, 4, &h) || reply[8] != 'L' ||
         !HexField(reply, 9, 4, &l))
       return Fail(QZ_ERR_DEVICE_RESPONSE);
     codeHigh[i] = static_cast<uint16_t>(h);
@@ -227,8 +227,9 @@ int D4071s::GetAIAnalogTriggerIdx() {
 int D4071s::GetQZRAMBufferStatus(int slot, unsigned int* count, unsigned int* status) {
   if (count == nullptr || status == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   if (slot < 0 || slot >= slotCount) return Fail(QZ_ERR_SLOT_RANGE);
-  char reply[kReplySize];
-  if (!Ask(reply, '!', "~01NS%01d", slotPosition[slot])) return 0;
+  ReplyLine line;
+  const char* const reply = line.text;
+  if (!AskData(&line, 15, "~01NS%01d", slotPosition[slot])) return 0;
   uint32_t s = 0, c = 0;
   if (!FixedDecimal(reply, 3, 2, &s) || !FixedDecimal(reply, 5, 10, &c))
     return Fail(QZ_ERR_DEVICE_RESPONSE);

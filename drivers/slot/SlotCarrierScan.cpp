@@ -110,12 +110,13 @@ int SlotCarrier::GetScanParam(short* channels, short* gain, short* trigger, int*
     return Fail(QZ_ERR_INVALID_ARGUMENT);
 
   // Everything is read and checked first; only a complete, valid set is kept.
-  char reply[kReplySize];
+  ReplyLine line;
+  const char* const reply = line.text;
   unsigned short slotChannels[kMaxSlots] = {};
   SlotParams last{gainCode, 0, static_cast<uint32_t>(triggerMode), transferMode};
   unsigned total = 0;
   for (int k = 0; k < slotCount; ++k) {
-    if (!Ask(reply, '!', "~01PS%s", Field(SlotDigit(k)).text)) return 0;
+    if (!AskData(&line, kAnyLength, "~01PS%s", Field(SlotDigit(k)).text)) return 0;
     SlotParams p{};
     if (!ReadSlotParams(reply, SlotFieldDigits(), &p) || p.gain >= module.AIranges ||
         p.channels > static_cast<uint32_t>(SlotChannels(k)) || p.trigger > 5 || p.M > 1)
@@ -129,15 +130,15 @@ int SlotCarrier::GetScanParam(short* channels, short* gain, short* trigger, int*
   char command[kCommandSize];
   if (FormatRateQuery(command, sizeof(command))) {
     msleep(1);
-    if (!Ask(reply, '!', "%s", command)) return 0;
-    if (!DecField(reply, 3, 10, &newRate)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    if (!AskData(&line, kAnyLength, "%s", command)) return 0;
+    if (!ScanInt(reply, 3, &newRate)) return Fail(QZ_ERR_DEVICE_RESPONSE);
     msleep(1);
   }
 
   unsigned int slotTargets[kMaxSlots] = {};
   uint64_t sum = 0;
   for (int k = 0; k < slotCount; ++k) {
-    if (!Ask(reply, '!', "~01TS%s", Field(SlotDigit(k)).text)) return 0;
+    if (!AskData(&line, kAnyLength, "~01TS%s", Field(SlotDigit(k)).text)) return 0;
     if (!DecField(reply, 3, 10, UINT32_MAX, &slotTargets[k])) return Fail(QZ_ERR_DEVICE_RESPONSE);
     sum += slotTargets[k];
   }
