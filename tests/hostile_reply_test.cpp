@@ -136,6 +136,12 @@ const std::vector<Call>& Calls() {
       ROW(kPassFail, SetSyncInScanParam(h, 1, g_counts, g_types, 2, 0, 0)),
       ROW(kPassFail, GetSyncInScanParam(h, o.Get<U>(1), o.Get<US>(7), o.Get<US>(7), 7,
                                         o.Get<US>(1), o.Get<U>(1), o.Get<U>(1))),
+      ROW(kPassFail, TransmitDataCmd(h)),
+      ROW(kAlways1, GetAIBufferStatus(h, o.Get<US>(1), o.Get<U>(1))),
+      ROW(kAlways1, GetTotalSamplingStatus(h, o.Get<U>(1), o.Get<U>(1))),
+      ROW(kAlways1, ClearAIBuffer(h)),
+      ROW(kMaySilence, GetAIBufferHex(h, o.Get<U>(16), 16)),  // an empty ring gives 0
+      ROW(kMaySilence, GetAIBuffer(h, o.Get<float>(16), 16)),
   };
   return calls;
 }
