@@ -2,7 +2,6 @@
 #include "tests/common/ScanFixture.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "framework/EngineTimings.h"
 #include "nivex.h"
@@ -44,19 +43,8 @@ bool WaitForStatus(void* h, unsigned short bits, int timeoutMs) {
   return WaitUntil([&] { return (RingStatus(h) & bits) == bits; }, timeoutMs);
 }
 
-uint64_t SettledAckSum(Device& d) {
-  WaitUntil([&] { return Streamer(d).Counters().ackSum >= Streamer(d).Counters().samplesSent; },
-            2000);
-  return Streamer(d).Counters().ackSum;
-}
-
 int CountOf(const Strings& commands, const std::string& command) {
   return static_cast<int>(std::count(commands.begin(), commands.end(), command));
-}
-
-int IndexOf(const Strings& commands, const std::string& command) {
-  const auto it = std::find(commands.begin(), commands.end(), command);
-  return it == commands.end() ? -1 : static_cast<int>(it - commands.begin());
 }
 
 }  // namespace nivex::test
