@@ -22,6 +22,7 @@ constexpr size_t kBacklog = 256 * 1024;           // bytes generated ahead of th
 constexpr size_t kSplitBacklog = 4096;
 constexpr size_t kRecordLimit = 16u << 20;
 constexpr int kIdleTickMs = 100;
+constexpr int64_t kBatchUs = 1000;
 constexpr int kPieces[] = {3, 1, 5, 7, 2, 6, 4};  // split sizes: most cuts fall inside samples
 constexpr size_t kMaxSendBytes = 29200;           // the host's largest receive
 
@@ -73,6 +74,9 @@ bool DataStreamer::Handle(const std::string& line, Answer* answer) {
                                      : Format("!01%02d%u", run_.triggered ? 1 : 0, count));
   } else if (line == "~01SST") {
     *answer = Answer::Text("!01 " + StartTimeText());
+  } else if (line == "Q") {
+    StopRun();  // a module that reboots ends its run; the reboot's answer is the handler's
+    return false;
   } else {
     return false;
   }
@@ -279,6 +283,7 @@ void DataStreamer::AppendItem(uint64_t s) {
 void DataStreamer::HandOver(size_t n) {
   const char* p = run_.pending.data() + run_.pendingOff;
   if (n == 0 || !engine_.QueueData(0, p, n)) return;
+  run_.nextSendUs = MonoUs() + kBatchUs;
   if (settings_.record && sent_.size() < kRecordLimit)
     sent_.append(p, std::min(n, kRecordLimit - sent_.size()));
   run_.pendingOff += n;
@@ -316,6 +321,12 @@ int DataStreamer::OnTick() {
       !engine_.DataConnected(0))
     return result();
 
+  if (!run_.fast && !run_.split && now < run_.nextSendUs) {
+    // Paced: what falls due meanwhile goes in the next batch (the acknowledgements that wake
+    // the loop would otherwise clock out one small send each).
+    wakeAt(run_.nextSendUs);
+    return result();
+  }
   const uint64_t avail = Available(now);
   const size_t backlog = engine_.DataBacklog(0);
   const size_t ahead = run_.split ? kSplitBacklog : kBacklog;

@@ -90,7 +90,8 @@ class DataStreamer {
   DataStreamer(Engine& engine, Model model, HighSpeedScanSetup& setup, CodeFn code);
 
   // ---- the handler's hooks (loop thread, engine lock held)
-  // Answers "~01S", "~01Z", "~01N", "~01E" and "~01SST"; false for other lines.
+  // Answers "~01S", "~01Z", "~01N", "~01E" and "~01SST"; false for other lines ("Q", the
+  // reboot, ends the run and is left to the handler).
   bool Handle(const std::string& line, Answer* answer);
   void OnDataConnected();
   void OnDataReceived(const char* bytes, size_t n);
@@ -137,6 +138,7 @@ class DataStreamer {
     size_t pendingOff = 0;
     uint64_t handed = 0;       // bytes handed to the connection
     uint64_t sentAtStart = 0;  // the engine's data byte count at "~01S"
+    int64_t nextSendUs = 0;     // paced runs send at most once a millisecond
     int64_t nextPieceUs = 0;
     size_t piece = 0;
   };

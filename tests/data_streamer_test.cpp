@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -251,6 +252,8 @@ TEST(DataStreamer, StopEndsTheStreamBeforeItsReply) {
   EXPECT_EQ(h.s->Counters().bytesSent, got.size());
   EXPECT_EQ(got, h.Expected(Model::RX5K30, 4, 0, got.size() / 4 + 1).substr(0, got.size()));
   EXPECT_EQ(h.Cmd("~01N"), "!01000");
+  EXPECT_TRUE(std::regex_match(h.Cmd("~01SST"),
+                               std::regex(R"(!01 \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3})")));
 }
 
 }  // namespace
