@@ -34,7 +34,7 @@ void Usage(FILE* out) {
           "buffered runs (high rates, trigger modes that wait) once \"~01E\" comes;\n"
           "\"~01Z\" stops the stream. The samples are the codes the one-shot reads give.\n"
           "\n"
-                    "  --model M          module type (required)\n"
+          "  --model M          module type (required)\n"
           "  --ip ADDR          IPv4 address to serve on (default 127.0.0.1)\n"
           "  --cmd-port N       command port (default 9999)\n"
           "  --data-port N      data port; slot carriers add the slot's offset (default 10010)\n"
@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
       if (std::string(v) != "paced" && std::string(v) != "fast") return Bad("stream mode", v);
       stream.fast = std::string(v) == "fast";
     } else if (a == "--trigger-after") {
-      if (!ParseLong(v, 10, 0, 86400000, &n)) return Bad("trigger delay", v);
+      if (!ParseLong(v, 10, 0, 86400000, &n)) return Bad("trigger delay (0-86400000 ms)", v);
       stream.triggerAfterMs = static_cast<int>(n);
     } else if (a == "--slots") {
       o.slotLayout = v;

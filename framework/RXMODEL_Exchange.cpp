@@ -131,7 +131,7 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* 
   char buf[kLineSize];
   Collected got{buf, sizeof(buf)};
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
     if (!Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got)) return 0;
   }
   // The joined reply without its final CR, at most 255 characters.
@@ -146,7 +146,7 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* 
 int MODEL::SendOnly(int sock, const char* command) {
   size_t len = 0;
   if (!CheckedCommandLength(command, command, &len)) return 0;  // there is no reply buffer
-  std::lock_guard<std::mutex> lock(exchangeMutex);
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
   return Transact(owedReply, *watchdogClock, sock, command, len, 0, nullptr);
 }
 
@@ -197,7 +197,7 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t 
   Collected got{reply, replySize - 1};
   int ok;
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
     ok = Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got);
   }
   // The collected text loses its last four bytes (the CR and the three characters before

@@ -58,6 +58,7 @@ class Outputs {
 enum Rule {
   kPassFail,  // 0 or 1; 0 carries a last error
   kAlways1,   // 1 for every valid handle
+  kCount,     // a count of samples taken: 0 is no failure (an empty ring)
 };
 
 struct Call {
@@ -135,6 +136,12 @@ const std::vector<Call>& Calls() {
       ROW(kPassFail, SetSyncInScanParam(h, 1, g_counts, g_types, 2, 0, 0)),
       ROW(kPassFail, GetSyncInScanParam(h, o.Get<U>(1), o.Get<US>(7), o.Get<US>(7), 7,
                                         o.Get<US>(1), o.Get<U>(1), o.Get<U>(1))),
+      ROW(kPassFail, TransmitDataCmd(h)),
+      ROW(kAlways1, GetAIBufferStatus(h, o.Get<US>(1), o.Get<U>(1))),
+      ROW(kAlways1, GetTotalSamplingStatus(h, o.Get<U>(1), o.Get<U>(1))),
+      ROW(kAlways1, ClearAIBuffer(h)),
+      ROW(kCount, GetAIBufferHex(h, o.Get<U>(16), 16)),
+      ROW(kCount, GetAIBuffer(h, o.Get<float>(16), 16)),
   };
   return calls;
 }

@@ -239,8 +239,9 @@ int D4071s::GetQZRAMBufferStatus(int slot, unsigned int* count, unsigned int* st
 }
 
 int D4071s::TransmitData() {
+  // A refusal is a failure with its reason, as on the high-speed types.
   char reply[kReplySize];
-  return Exchange(cmdSock, reply, kTimeoutMs, "~01E") && reply[0] == '!' ? 1 : 0;
+  return Ask(reply, '!', "~01E");
 }
 
 int D4071s::ConfigTrigOut(int a, int b) {
