@@ -150,6 +150,16 @@ class Engine {
   // Bytes still queued for that connection.
   size_t DataBacklog(int index) const;
   bool DataConnected(int index) const;
+  // Drops the bytes still queued for that connection; returns how many.
+  size_t DiscardData(int index);
+  // Sets TCP_NODELAY on that connection; false if none.
+  bool SetDataNoDelay(int index, bool on);
+  // Closes that connection at the loop's next pass (queued bytes are dropped).
+  void CloseData(int index);
+  // Bytes the data connections have taken (handed to the kernel) since the start.
+  uint64_t DataBytesSent() const { return dataBytesOut_; }
+  // Makes the loop pass again at once (a test changed what the handler wants).
+  void WakeLoop() { Wake(); }
   // Closes the command connection(s) and the data connections (module dropped them).
   void DropConnections();
   // The module restarts: every connection closes, every listener closes, the settings
@@ -240,6 +250,7 @@ class Engine {
   int connections_[3] = {0, 0, 0};
   int eofs_[3] = {0, 0, 0};
   uint64_t dataBytes_ = 0;
+  uint64_t dataBytesOut_ = 0;
 
   std::vector<PortKind> rebootKinds_;  // the listeners to open again after a reboot
   int64_t reopenAtMs_ = -1;            // when (< 0: no reboot pending)

@@ -18,7 +18,10 @@ unsigned Hex(const std::smatch& m, size_t i) {
 }  // namespace
 
 HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
-    : ModuleHandler(engine), model_(model) {
+    : ModuleHandler(engine),
+      model_(model),
+      // The stream's samples come from the one-shot reads' source, at the scan's gain code.
+      stream_(engine, model, scan_, [this](int ch, uint64_t) { return RawCode(ch, scan_.gain); }) {
   BuildCommon();
   switch (model_) {
     case Model::RX5K10:
@@ -71,8 +74,16 @@ void HighSpeedModule::PowerOn() {
 
 Answer HighSpeedModule::Handle(const std::string& line) {
   if (Answer a; scan_.Handle(line, &a)) return a;
+  if (Answer a; stream_.Handle(line, &a)) return a;
   return table_.Dispatch(line);
 }
+
+void HighSpeedModule::OnDataConnected(int) { stream_.OnDataConnected(); }
+void HighSpeedModule::OnDataReceived(int, const char* bytes, size_t n) {
+  stream_.OnDataReceived(bytes, n);
+}
+void HighSpeedModule::OnDataClosed(int) { stream_.OnDataClosed(); }
+int HighSpeedModule::OnTick(int64_t) { return stream_.OnTick(); }
 
 void HighSpeedModule::BuildCommon() {
   // Data window size (connect): "~01WS032768".

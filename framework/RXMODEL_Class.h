@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "framework/RXMODEL_ModuleTable.h"
+#include "framework/WorkerSlot.h"
 #include "support/Chronum.h"
 #include "support/FaultText.h"
 
@@ -196,7 +197,7 @@ class MODEL {
   TextFile* textLogFile;
   int folderMode;
   unsigned int storedValue;
-  unsigned short eventMask;
+  std::atomic<unsigned short> eventMask;  // read by the worker when it meets an event
   void* userCallback;
   void* userArgument;
   uint64_t ringSize;
@@ -216,8 +217,17 @@ class MODEL {
   unsigned int preCount;
   unsigned int postCount;
   int cmdPort;
-  // Held by SendRec for a whole exchange.
-  std::mutex exchangeMutex;
+  // The device's locks, always taken in this order: control, command, ring (the ring's own).
+  // The control lock serialises the starts and stops of the worker, DisconnectServer and the
+  // release; it is never taken while the command lock is held, and the worker never takes it.
+  std::mutex controlMutex;
+  // The command lock: held by SendRec for a whole exchange, and by each exported function for
+  // its whole call (api/NIVEX_Frame.h), so that calls on one handle from several threads take
+  // turns over the device's host-side state. The worker takes it only inside its exchanges;
+  // nothing joins the worker while holding it. Recursive: a call's exchanges take it again.
+  std::recursive_mutex exchangeMutex;
+  // The device's one worker thread: scan, sync-in, logger or SD download.
+  WorkerSlot worker;
   // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
   // socket and that socket's identity) and the time-out that expired.
   struct OwedReply {

@@ -135,7 +135,7 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   char buf[kLineSize];
   Collected got{buf, sizeof(buf)};
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
     if (!Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
                   &got))
       return 0;
@@ -151,7 +151,7 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
 int MODEL::SendOnly(int sock, const char* command) {
   const long len = CheckedCommandLength(command, command);  // there is no reply buffer
   if (len < 0) return 0;
-  std::lock_guard<std::mutex> lock(exchangeMutex);
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
   return Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), 0,
                   nullptr);
 }
@@ -191,7 +191,7 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t 
   Collected got{reply, replySize - 1};
   int ok;
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
     ok = Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
                   &got);
   }

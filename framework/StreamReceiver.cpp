@@ -16,10 +16,12 @@ namespace {
 constexpr size_t kCarryRoom = 64;
 }  // namespace
 
-void RingSink::Take(const uint8_t* data, size_t bytes) {
+RingWrite RingSink::Put(const uint8_t* data, size_t bytes) {
   const WorkerSlot::Clock::time_point began = WorkerSlot::Clock::now();
-  if (ring_.Write(data, bytes).dropped && onDrop_) onDrop_();
+  const RingWrite w = ring_.Write(data, bytes);
+  if (w.dropped && onDrop_) onDrop_();
   worker_.SleepUntil(began + pace_);
+  return w;
 }
 
 StreamReceiver::StreamReceiver(WorkerSlot& worker, size_t bufferBytes,

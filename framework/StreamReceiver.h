@@ -39,7 +39,9 @@ class RingSink final : public SampleSink {
   RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr)
       : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)) {}
   void SetPace(std::chrono::microseconds pace) { pace_ = pace; }
-  void Take(const uint8_t* data, size_t bytes) override;
+  void Take(const uint8_t* data, size_t bytes) override { Put(data, bytes); }
+  // Take, telling what the write did.
+  RingWrite Put(const uint8_t* data, size_t bytes);
 
  private:
   HostRing& ring_;
@@ -94,6 +96,8 @@ class StreamReceiver {
 
   // Samples completed in this run (receives in chunk mode). Any thread.
   uint32_t Received() const { return received_.load(std::memory_order_acquire); }
+  // Sets that count back to 0 (any thread; a receive in progress may still add its own).
+  void ClearCount() { received_.store(0, std::memory_order_release); }
   // Bytes of a partial sample waiting for the rest.
   size_t Carried() const { return carry_; }
 

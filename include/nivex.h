@@ -80,6 +80,23 @@ extern "C" {
 /* Sync-in option bits. */
 #define QZ_SYNCIN_ENABLE 0x1 /* bit 0: sync-in scanning enabled */
 
+/* Bits of the host ring's status word (QZ_GetAIBufferStatus, QZ_GetTotalSamplingStatus). */
+#define QZ_BUF_DATA           0x01 /* the ring holds samples */
+#define QZ_BUF_OVERFLOW       0x02 /* samples were dropped: the ring was full */
+#define QZ_BUF_SCAN_ENDED     0x04 /* the scan worker has ended */
+#define QZ_BUF_SCAN_TIMEOUT   0x08 /* the scan ended because the module stayed silent */
+#define QZ_BUF_LOG_ENDED      0x10 /* the logger or download worker has ended */
+#define QZ_BUF_LOG_TIMEOUT    0x20 /* the logger or download ended on a time-out */
+#define QZ_BUF_LOG_STARTED    0x40 /* the logger received its first data */
+#define QZ_BUF_TARGET_REACHED 0x80 /* the target sample count has been received */
+
+/* Event bits (the mask of QZ_SetEventCallback). */
+#define QZ_EVENT_RECV_ERROR 0x01
+#define QZ_EVENT_SCAN_DONE  0x02
+#define QZ_EVENT_TIMEOUT    0x04
+#define QZ_EVENT_OVERFLOW   0x08
+#define QZ_EVENT_LOG_DONE   0x10
+
 /* ------------------------------------------------------------------ errors */
 /* The calling thread's last error code, 0 when none. */
 QZ_API int QZ_GetLastError(void);
@@ -142,7 +159,8 @@ QZ_API int QZ_GetHWFirmwareVersion(void *handle, char *text);
 /* Sets / reads the configuration item (kind, item). */
 QZ_API int QZ_SetConfig(void *handle, int kind, int item, int value);
 QZ_API int QZ_GetConfig(void *handle, int kind, int item, int *value);
-/* Registers / removes the event callback; 1. */
+/* Registers / removes the event callback; 1. The mask, the argument and a non-null callback
+ * are stored (RX5K10, RX5K30); no callback is ever called. */
 QZ_API int QZ_SetEventCallback(void *handle, unsigned short mask, unsigned short second,
                                void *callback, void *userArgument);
 QZ_API int QZ_RemoveEventCallback(void *handle, unsigned short mask);
@@ -254,6 +272,37 @@ QZ_API int QZ_GetSyncInScanParam(void *handle, unsigned int *headerKind, unsigne
                                  unsigned short *types, unsigned short capacity,
                                  unsigned short *itemCount, unsigned int *option,
                                  unsigned int *reserved);
+
+/* ------------------------------------------------------------------ scans */
+/*
+ * Starts a scan with the scan parameters set last: the host's worker receives the module's
+ * samples into the host ring, which the buffer functions below drain. 0 with
+ * QZ_ERR_DEVICE_BUSY while a scan (also one that has ended by itself) has not been stopped,
+ * with QZ_ERR_CHANNEL_RANGE for a channel count outside the module's inputs or a rate below 1,
+ * with QZ_ERR_BUFFER_ALLOC when the ring cannot be had; 0 without a code when the module is
+ * not connected.
+ */
+QZ_API int QZ_StartAIScan(void *handle);
+/* Stops the module and the host's worker and frees the ring (its status and size stay
+ * readable); 0 when the module is not connected. */
+QZ_API int QZ_StopAIScan(void *handle);
+/* The ring's status word (QZ_BUF_* bits) and, when it is not 0, the samples in the ring; 1.
+ * An invalid handle clears both. */
+QZ_API int QZ_GetAIBufferStatus(void *handle, unsigned short *status, unsigned int *size);
+/* Takes up to n samples from the ring as raw codes (16-bit codes sign-extended), through the
+ * software filters; returns the number taken. An invalid handle clears codes[0]. */
+QZ_API int QZ_GetAIBufferHex(void *handle, unsigned int *codes, unsigned int n);
+/* Takes up to n samples from the ring in volts, through the software filters; returns the
+ * number taken. An invalid handle clears volts[0]. */
+QZ_API int QZ_GetAIBuffer(void *handle, float *volts, unsigned int n);
+/* Empties the ring and zeroes its status word; 1. */
+QZ_API int QZ_ClearAIBuffer(void *handle);
+/* The ring's status word and a total: the samples the host received when the status is not 0,
+ * else the module's own count of its last buffered run; 1 (outputs untouched on an invalid
+ * handle). */
+QZ_API int QZ_GetTotalSamplingStatus(void *handle, unsigned int *total, unsigned int *status);
+/* Asks the module to send the samples it has buffered ("~01E"). */
+QZ_API int QZ_TransmitDataCmd(void *handle);
 
 /* ------------------------------------------------------------------ software filters */
 /*

@@ -18,10 +18,7 @@ namespace nivex {
 HighSpeedModel::HighSpeedModel(const char* ip, int cmdPort, int dataPortArg, WRXmodule row)
     : MODEL(ip, cmdPort, dataPortArg, row), dataPort(static_cast<unsigned int>(dataPortArg)) {}
 
-HighSpeedModel::~HighSpeedModel() {
-  runFlag = false;
-  HighSpeedModel::DisconnectServer();
-}
+HighSpeedModel::~HighSpeedModel() { HighSpeedModel::DisconnectServer(); }
 
 int HighSpeedModel::ConnectServer() {
   DisconnectServer();  // a second connect must not leak the first sockets
@@ -46,6 +43,12 @@ int HighSpeedModel::ConnectServer() {
 }
 
 int HighSpeedModel::DisconnectServer() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  if (worker.Kind() != WorkerKind::None) {
+    if (cmdSock >= 0 && dataSock >= 0) StopMagicScan();
+    StopAIScanLocked();
+  }
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
   if (cmdSock >= 0) {
     CloseTcp(cmdSock);
     cmdSock = -1;

@@ -1,16 +1,20 @@
 // What the three high-speed drivers (RX5K10, RX5K30, RXBN500) share: the data port and the two
 // sockets, connection and disconnection, the window-size and hardware-version commands, the
-// calibration tables, the one-shot analog reads and the code conversions, and helpers that
-// format a command, exchange it and read reply fields. The types differ only in the hooks
-// below (sample size, raw-read command, code conversion, calibration load), as the slot
-// carriers do in theirs (drivers/slot/SlotCarrier.h).
+// calibration tables, the one-shot analog reads and the code conversions, the scan engine
+// (start and stop, the acquisition and sync-in workers, the host ring, the module status
+// queries), and helpers that format a command, exchange it and read reply fields. The types
+// differ only in the hooks below (scan traits, raw-read command, code conversion, calibration
+// load), as the slot carriers do in theirs (drivers/slot/SlotCarrier.h).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/EngineTimings.h"
+#include "framework/HostRing.h"
 #include "framework/RXMODEL_Class.h"
+#include "framework/StreamReceiver.h"
 
 namespace nivex {
 
@@ -38,7 +42,23 @@ struct HighSpeedCalibration {
   int32_t bnOffset[kMaxChannels] = {};
 };
 
-class HighSpeedModel : public MODEL {
+// How a type's scans differ: one constant table per type.
+struct ScanTraits {
+  unsigned sampleBytes;     // bytes of one sample on the data port (2 or 4)
+  unsigned ringPerSample;   // ring bytes per target sample of an N-sample scan
+  int32_t liveLimit;        // rate x channels above which the module buffers: pre-phase
+  uint32_t bufferedModes;   // trigger modes (bit per mode) whose scans run the pre-phase
+  uint32_t periodFloorMs;   // least pre-phase period
+  int pauseAfterPrePhaseMs;
+  bool longDataWait;        // the data wait of a pass is EngineTimings::longDataWait (else short)
+  bool mode1Untimed;        // trigger mode 1 never ends by silence
+  int countOnlyFirmware;    // "~01N" without its status field up to this firmware; -1: never
+  // The host-buffer byte reads, the counter clear and the event registration, with a
+  // notification hook that does nothing; false keeps MODEL's defaults for all of them.
+  bool hostBufferOps;
+};
+
+class HighSpeedModel : public MODEL, private SampleSink {
  public:
   // The size of a reply buffer for Exchange.
   static constexpr size_t kReplySize = kExchangeReplySize;
@@ -52,7 +72,8 @@ class HighSpeedModel : public MODEL {
   // calibration. 1 on success; 0 with 0x17006 (a socket) or 0x13007 (calibration), and then
   // no socket is left open. Connecting an object that is connected starts afresh.
   int ConnectServer() override;
-  // Closes the sockets that are open; always 1.
+  // Stops a running worker first ("~01Z" while the sockets are open, the worker stop, the ring
+  // released), then closes the sockets that are open; always 1.
   int DisconnectServer() override;
   // "$01F": the hardware version as "V%x" of the decimal number the module answers. 0 when
   // the exchange fails or the module refuses; the text is then empty.
@@ -92,6 +113,89 @@ class HighSpeedModel : public MODEL {
   // The socket of the command port (-1 when not connected).
   int CommandSocket() const override { return cmdSock; }
 
+  // ---------------------------------------------------------------- scan control
+  // (drivers/highspeed/HighSpeedQueue.cpp) Starts and stops take the control lock; none of
+  // them may run while the caller holds the command lock (they join the worker).
+  // The whole start: refused with 0x18011 while a worker exists and with 0x18008 for a channel
+  // count outside 1..AI (sync-in: 0) or a rate below 1, before anything changes; 0 without a
+  // code while a socket is closed. Then the ring size and the time-out unit, StartAIScan and
+  // "~01S" (its reply is not examined).
+  int StartLANQueue() override;
+  // "~01Z" (not examined), then StopAIScan; 0 without a code when the data socket is closed.
+  int StopLANQueue() override;
+  // The host half of the start: the scan parameters taken for the run, the clocks restarted,
+  // the ring allocated for ringSize, stale bytes of the data socket discarded, the worker (the
+  // sync-in worker when the sync-in option is on) started. Refused like StartLANQueue.
+  int StartAIScan() override;
+  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
+  // releases the ring; 1.
+  int StopAIScan() override;
+  // "~01S" / "~01Z", 1000 ms; the outcome is not examined; 1.
+  int StartMagicScan() override;
+  int StopMagicScan() override;
+
+  // ---------------------------------------------------------------- workers
+  // (drivers/highspeed/HighSpeedAcquisition.cpp) The scan worker: the pre-phase where the type
+  // needs it, the receive loop, then QZ_BUF_SCAN_ENDED.
+  void RunThreadAIScan();
+  // The pre-phase: polls "~01N" until the module has its samples or its trigger and "~01E"
+  // was accepted (1), or the run ended (0).
+  int RunThreadAIScan_NSampleRoutine() override;
+  // Receives, acknowledges and keeps the stream until the target, a stall, a receive error
+  // or the stop; 1.
+  int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
+  // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
+  void RunThreadSyncInScan() override;
+
+  // ---------------------------------------------------------------- host ring and events
+  // (drivers/highspeed/HighSpeedRing.cpp)
+  // Allocates ringSize bytes for the run (0x1300E when it cannot); the status word starts at 0.
+  int LANBuffer_Init() override;
+  // Frees the storage; the status word and Get_ADSize still describe the finished run.
+  void LANBuffer_Uninit() override;
+  // The worker's ring write: what fits, in whole rows of the stream (QZ_BUF_OVERFLOW and the
+  // overflow event when anything is dropped), then the pacing pause; -1 when the chunk was
+  // dropped whole, else 0.
+  int AD_WriteData(const char* data, unsigned int length);
+  // Up to count whole elements of width bytes; the number taken.
+  int AD_ReadData(char* destination, unsigned int count, int width) override;
+  // Up to count samples in volts, each with the channel of its place in the module's stream
+  // and the run's gain code (0.0 for a code the calibration cannot convert); the number taken.
+  int AD_ReadData_float(float* destination, unsigned int count, int width) override;
+  unsigned short AD_BufferStatus() override;
+  unsigned int Get_ADSize() override;  // whole samples in the ring
+  int AD_ClearData() override;         // empties the ring, status 0; 0
+  // RX5K10, RX5K30 (hostBufferOps): AD_ReadData with width 1 / Get_ADSize.
+  int ReadHostLANBuffer(char* destination, unsigned int count) override;
+  unsigned int ReadHostLANBufferCnt() override;
+  void Add_AD_Buf_Status(int bits);
+  // RX5K10, RX5K30: the mask, the argument and a non-null callback are stored (nothing is
+  // ever called); 0. RXBN500: MODEL's defaults.
+  int SetEventCallback(unsigned short mask, unsigned short second, void* callback,
+                       void* userArgument) override;
+  int RemoveEventCallback(unsigned short mask) override;
+  void DOCallBackFun(unsigned short event) override;
+
+  // ---------------------------------------------------------------- module status
+  // (drivers/highspeed/HighSpeedStatus.cpp)
+  // "~01N": the module's status (two digits at 3, left as it was on RX5K10 up to firmware
+  // 0x307, whose count starts at 3) and sample count (decimal from 5). False, outputs left,
+  // when the exchange fails or the reply is refused, short or not a number.
+  bool GetQZRAMBufferStatus(uint32_t* count, uint32_t* status);
+  // "~01E": 1 when the module accepted (it then sends its buffered samples), else 0x17003.
+  int TransmitData() override;
+  // "~01SST": the reply from position 4 into text (256 bytes); a failed, refused or short
+  // reply leaves text as it was (0x17003).
+  int GetQZStartSamplingTime(char* text) override;
+  // "Q", waiting for no reply (the module restarts); 1.
+  int ReBoot() override;
+  // The module's sample count of the last "~01N" of a pre-phase (0 from each start).
+  unsigned int GetDAQSampleCnt() override;
+  // Samples the host received in the run; 0 while the data socket is closed.
+  unsigned int GetTCPReceivedCnt() override;
+  // RX5K10, RX5K30: the received count back to 0 while the data socket is open.
+  void ClearCnt() override;
+
   // The software filter hooks: a type without software filters (RX5K10, RX5K30) takes every
   // call, returns 1 and changes nothing, neither the samples nor the error state. RXBN500 has
   // the filters (drivers/highspeed/RXBN500_Filter.cpp).
@@ -110,16 +214,16 @@ class HighSpeedModel : public MODEL {
   unsigned int dataPort;
   int cmdSock = -1;
   int dataSock = -1;
-  // Run flag of the device's worker thread.
-  std::atomic<bool> runFlag{false};
   HighSpeedCalibration cal;
 
  protected:
   // ---------------------------------------------------------------- the type's hooks
   // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
+  // How the type's scans differ (sample size, pre-phase rule, waits, ring size).
+  virtual const ScanTraits& Traits() const = 0;
   // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in a 32-bit
   // word). A raw-read reply carries one field of twice as many hexadecimal digits per channel.
-  virtual int SampleBytes() const = 0;
+  int SampleBytes() const { return static_cast<int>(Traits().sampleBytes); }
   // The raw-read command for a gain code.
   virtual void FormatRawRead(char* command, size_t size, int gain) const = 0;
   // The raw code of a raw-read field as it was read (the 16-bit type sign-extends it).
@@ -218,6 +322,57 @@ class HighSpeedModel : public MODEL {
   // Channels whose enabled levels were set through this object; the others are sent with
   // the disabled pattern of the current trigger type.
   bool triggerLevelSet[HighSpeedCalibration::kMaxChannels] = {};
+
+  // ---- the scan engine
+  // What a run works with, taken at its start: a change of the scan parameters during the run
+  // reaches the next one.
+  struct ScanRun {
+    ScanTraits traits{};
+    EngineTimings timings;
+    uint32_t target = 0;  // N; 0 = continuous
+    uint16_t mode = 0;
+    uint16_t channels = 1;
+    uint16_t gain = 0;
+    int rate = 1;
+    uint32_t post = 0;
+    bool syncIn = false;
+    unsigned rowBytes = 2;   // a stream row: channels x sample size, or a sync-in frame
+    int64_t silenceMs = 50;  // time-out unit x 50 ms
+  };
+  // The run the next start takes from the cached parameters; false with 0x18008 when the
+  // channel count or the rate cannot run.
+  bool TakeScanRun(ScanRun* run);
+  int StartAIScanLocked();  // the caller holds the control and the command lock
+  void StopAIScanLocked();  // the caller holds the control lock only
+
+  // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
+  bool PrePhaseRuns() const;
+  bool DAQProcess_CheckTriggerStatus(uint32_t status);
+  uint32_t DAQProcess_CheckTriggerTimeout(uint32_t period, uint64_t total, uint32_t lastCount);
+  StreamReceiver::Outcome DAQProcess_ReceiveData();
+  int DAQProcess_AfterReceiveData();
+  void DAQProcess_ReceiveDataTimeout();
+  bool DAQProcess_ReachNSample();
+  // One expiry of the silence limit: ends the run when mayEnd and the target is in, else
+  // uses a retry, and stalls after the last one.
+  void SilenceExpired(bool mayEnd);
+  void Stall();          // QZ_EVENT_TIMEOUT and QZ_BUF_SCAN_TIMEOUT; the run ends
+  void TargetReached();  // QZ_EVENT_SCAN_DONE and QZ_BUF_TARGET_REACHED; the run ends
+  void Notify(unsigned short event);  // the hook, when the event mask holds the event
+  void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
+
+  ScanRun run_;
+  HostRing ring;
+  RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
+  StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};
+  std::atomic<uint32_t> moduleSampleCount{0};
+  int retryCount = 0;  // the worker's, shared by the pre-phase and the receive loop
+  bool firstData = false;
+  bool fileClockStarted = false;
+
+ private:
+  // The receive loop's sink: each whole-sample chunk goes to AD_WriteData.
+  void Take(const uint8_t* data, size_t bytes) override;
 };
 
 }  // namespace nivex

@@ -21,6 +21,7 @@ RX5K10::RX5K10(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 }
 
 RX5K10::~RX5K10() {
+  DisconnectServer();  // a running worker stops before anything of the object goes
   delete syncInFrame;
   syncInFrame = nullptr;
   delete[] channelValues;
@@ -40,6 +41,14 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
         cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
       });
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+const ScanTraits& RX5K10::Traits() const {
+  static constexpr ScanTraits kTraits = {
+      2, 20, 240000,
+      ~((1u << 0) | (1u << 1) | (1u << 8)),  // every mode but 0, 1 and 8 buffers
+      1, 0, false, true, 0x307, true};
+  return kTraits;
 }
 
 // ================================================================== raw codes and their conversion

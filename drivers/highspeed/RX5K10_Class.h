@@ -68,7 +68,7 @@ class RX5K10 : public HighSpeedModel {
  protected:
   // The type's hooks: 16-bit codes in 2-byte samples, read with "#01H%01d" (counts from 0),
   // sign-extended; reads during a receive answer from the cache.
-  int SampleBytes() const override { return 2; }
+  const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   int32_t RawCode(uint32_t field) const override;
   int MinReadCount() const override { return 0; }

@@ -12,7 +12,12 @@ namespace nivex {
 RXBN500::RXBN500(const char* ip, int cmdPort, int dataPort, WRXmodule row)
     : HighSpeedModel(ip, cmdPort, dataPort, row) {}
 
-RXBN500::~RXBN500() = default;
+RXBN500::~RXBN500() { DisconnectServer(); }  // a running worker stops first
+
+const ScanTraits& RXBN500::Traits() const {
+  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1, false};
+  return kTraits;
+}
 
 int RXBN500::ReadAllGainOffsetfromQZ() {
   static constexpr HexSpan kEntry[] = {{1, 4}, {5, 8}};  // gain x 1000, offset

@@ -69,7 +69,7 @@ class RXBN500 : public HighSpeedModel {
  protected:
   // The type's hooks: 24-bit codes in 4-byte samples, read with "#01R"; a read during a
   // receive is refused (0x18011).
-  int SampleBytes() const override { return 4; }
+  const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   bool CachesReads() const override { return false; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
