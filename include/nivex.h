@@ -395,6 +395,30 @@ QZ_API int QZ_GetTotalSamplingStatus(void *handle, unsigned int *total, unsigned
 /* Asks the module to send the samples it has buffered ("~01E"). */
 QZ_API int QZ_TransmitDataCmd(void *handle);
 
+/* ------------------------------------------------------------------ software filters */
+/*
+ * One software filter per analog input (RX-BN500: channels 0-3), applied to the samples that
+ * QZ_GetAIBuffer and QZ_GetAIBufferHex take from the host buffer. Every function returns 1
+ * for a valid handle: a channel outside 0-3 changes nothing, the RX-5K10 and RX-5K30 take
+ * every call and change nothing, the slot carriers leave QZ_ERR_NOT_IMPLEMENTED.
+ */
+/*
+ * Order (even, 0-16384; any other order is ignored) and sample rate (Hz) of a channel's
+ * filter. The filter passes samples unchanged until it is designed again, and the next
+ * sample filtered is taken as channel 0's.
+ */
+QZ_API int QZ_Init_Software_Filter(void *handle, int channel, int order, int rate);
+/*
+ * Designs a channel's filter and stores enable: only enable 1 filters the channel, 0 keeps
+ * the earlier design unused. A design needs an order that is a multiple of 4, a positive rate
+ * and frequencies strictly between 0 and rate/2 (band edges in either order, distinct);
+ * otherwise the filter stays as it was.
+ */
+QZ_API int QZ_Set_LowPassFilter(void *handle, int channel, int enable, float cutoff);
+QZ_API int QZ_Set_HighPassFilter(void *handle, int channel, int enable, float cutoff);
+QZ_API int QZ_Set_BandPassFilter(void *handle, int channel, int enable, float f1, float f2);
+QZ_API int QZ_Set_BandStopFilter(void *handle, int channel, int enable, float f1, float f2);
+
 #ifdef __cplusplus
 }
 #endif

@@ -198,6 +198,21 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // RX5K10, RX5K30: the received count back to 0 while the data socket is open.
   void ClearCnt() override;
 
+  // The software filter hooks: a type without software filters (RX5K10, RX5K30) takes every
+  // call, returns 1 and changes nothing, neither the samples nor the error state. RXBN500 has
+  // the filters (drivers/highspeed/RXBN500_Filter.cpp).
+  int Init_Software_Filter(int, int, int) override { return 1; }
+  int Set_LowPassFilter(int, int, float) override { return 1; }
+  int Set_HighPassFilter(int, int, float) override { return 1; }
+  int Set_BandPassFilter(int, int, float, float) override { return 1; }
+  int Set_BandStopFilter(int, int, float, float) override { return 1; }
+  int Filter_Data(unsigned int, float*) override { return 1; }
+  int Filter_DataHEX(unsigned int, unsigned int*) override { return 1; }
+  // Called by the scan start where the ring's channel cursor restarts (a new ring): the
+  // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
+  // type without filters.
+  virtual void RestartFilterPhase() {}
+
   unsigned int dataPort;
   int cmdSock = -1;
   int dataSock = -1;

@@ -102,6 +102,7 @@ int HighSpeedModel::StartAIScanLocked() {
   continuous = r.target == 0;
   run_ = r;
   if (!LANBuffer_Init()) return 0;
+  RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
 
   // Samples left on the data socket by an earlier run never reach this one.
   receiver_.Drain(dataSock, r.timings.drainCap);
