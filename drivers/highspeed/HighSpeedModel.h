@@ -159,7 +159,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // overflow event when anything is dropped), then the pacing pause; -1 when the chunk was
   // dropped whole, else 0.
   int AD_WriteData(const char* data, unsigned int length);
-  // Up to count whole elements of width bytes; the number taken.
+  // Up to count whole elements of width bytes; the number taken. In a sync-in run a width of
+  // the run's frame size takes whole frames from a frame start (HostRing::ReadRows).
   int AD_ReadData(char* destination, unsigned int count, int width) override;
   // Up to count samples in volts, each with the channel of its place in the module's stream
   // and the run's gain code (0.0 for a code the calibration cannot convert); the number taken.

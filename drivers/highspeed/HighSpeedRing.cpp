@@ -29,6 +29,9 @@ int HighSpeedModel::AD_WriteData(const char* data, unsigned int length) {
 
 int HighSpeedModel::AD_ReadData(char* destination, unsigned int count, int width) {
   if (destination == nullptr || width <= 0) return 0;
+  // Elements of a sync-in run's frame size are its frames, each taken from its first byte.
+  if (run_.syncIn && static_cast<unsigned>(width) == run_.rowBytes)
+    return static_cast<int>(ring.ReadRows(destination, count));
   return static_cast<int>(ring.Read(destination, count, static_cast<size_t>(width)));
 }
 
