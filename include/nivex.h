@@ -419,6 +419,53 @@ QZ_API int QZ_Set_HighPassFilter(void *handle, int channel, int enable, float cu
 QZ_API int QZ_Set_BandPassFilter(void *handle, int channel, int enable, float f1, float f2);
 QZ_API int QZ_Set_BandStopFilter(void *handle, int channel, int enable, float f1, float f2);
 
+/* ------------------------------------------------------------------ sync-in frames */
+/*
+ * A sync-in scan (RX5K10; QZ_SetSyncInScanParam with QZ_SYNCIN_ENABLE, then QZ_StartAIScan)
+ * fills the host ring with frames of the layout set last: a 4-byte header (header kinds 1-3),
+ * then each item, a run of `count` elements of its type (0-3: 16-bit values, 0 and 1 analog
+ * codes; 4, 5: 32-bit values; values little-endian). On a module type without sync-in
+ * frames the status and the readers fail with QZ_ERR_NOT_IMPLEMENTED, writing nothing; with a
+ * layout of 0 bytes they give 0 without an error code.
+ */
+/* The ring's status word and the whole frames it holds (from the module's count while the
+ * status is 0); 1. 0 with both outputs untouched for a frame size of 0. */
+QZ_API int QZ_GetSyncInBufferStatus(void *handle, unsigned short *status, unsigned int *frames);
+/*
+ * Take up to frameCount whole frames out of the ring (a frame not yet complete stays for the
+ * next read) and return how many were taken, 0 when none; frameCount 0 gives
+ * QZ_ERR_INVALID_ARGUMENT. Frame f's header goes to headers[f]. Each item goes to the array of
+ * its type, element k of frame f:
+ *   QZ_GetSyncInBuffer: arrayX[f][k], with arrayX[f] pointing to an array of the element's
+ *     width: type 1 to array1, 2 and 4 to array4, 3 and 5 to array5 (16-bit items as
+ *     unsigned short, 32-bit ones as unsigned int); bit items 6 and 7 as packed bytes
+ *     (count / 8, rounded up) to array2 and array3; type 0 is not kept.
+ *   QZ_GetSyncInBufferDW: the same, with every arrayX[f] an array of unsigned int: a 16-bit
+ *     item goes into the low 16 bits of element k (the upper 16 bits are left as they are:
+ *     clear them first); type 0 goes to array1[f] as float volts of input k, at the scan's
+ *     gain code (elements past the module's inputs are left as they are).
+ *   QZ_GetSyncInBufferLV: flat arrays, element k of frame f at [f x count + k]: type 1 to
+ *     array1, 2 and 4 to array4, 3 and 5 to array5 (16-bit items in the low 16 bits as in
+ *     the DW layout); types 0, 6 and 7 are not kept.
+ * Every array must hold the elements of every frame asked for; a NULL array, or a NULL entry
+ * arrayX[f], skips the item. Two items of one target overwrite each other. The reserved
+ * arguments are not used.
+ */
+QZ_API int QZ_GetSyncInBuffer(void *handle, unsigned int *headers, void **array1, void **array2,
+                              void **array3, void **array4, void **array5, void *reserved1,
+                              void *reserved2, unsigned int frameCount);
+QZ_API int QZ_GetSyncInBufferDW(void *handle, unsigned int *headers, void **array1,
+                                void **array2, void **array3, void **array4, void **array5,
+                                void *reserved1, void *reserved2, unsigned int frameCount);
+QZ_API int QZ_GetSyncInBufferLV(void *handle, unsigned int *headers, unsigned int *array1,
+                                void *reserved2, void *reserved3, unsigned int *array4,
+                                unsigned int *array5, void *reserved6, void *reserved7,
+                                unsigned int frameCount);
+/* QZ_ClearAIBuffer and QZ_GetTotalSamplingStatus of a sync-in scan. */
+QZ_API int QZ_ClearSyncInBuffer(void *handle);
+QZ_API int QZ_GetSyncInTotalSamplingStatus(void *handle, unsigned int *total,
+                                           unsigned int *status);
+
 #ifdef __cplusplus
 }
 #endif
