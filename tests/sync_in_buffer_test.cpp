@@ -86,7 +86,8 @@ void Expect(Reader r, const Layout& l, const std::string& frame, unsigned f, Buf
                        ? nullptr
                        : e->Row(t, f, r == kLV ? n : e->stride);
     for (unsigned k = 0; row && k < n; ++k) {
-      uint32_t v = type >= 4 ? Le(frame, at + 4 * k, 4) : Le(frame, at + 2 * k, 2), old;
+      uint32_t v = type >= 6 ? 0 : type >= 4 ? Le(frame, at + 4 * k, 4) : Le(frame, at + 2 * k, 2);
+      uint32_t old;
       const float volts = static_cast<float>(Level(static_cast<int>(k)));
       std::memcpy(&old, row + 4 * k, 4);
       if (type >= 6) {
