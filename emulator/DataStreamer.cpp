@@ -12,6 +12,7 @@
 
 #include "emulator/HighSpeedModule.h"
 #include "emulator/HighSpeedScanSetup.h"
+#include "emulator/StreamParts.h"
 
 namespace nivex::emu {
 namespace {
@@ -23,14 +24,7 @@ constexpr size_t kSplitBacklog = 4096;
 constexpr size_t kRecordLimit = 16u << 20;
 constexpr int kIdleTickMs = 100;
 constexpr int64_t kBatchUs = 1000;
-constexpr int kPieces[] = {3, 1, 5, 7, 2, 6, 4};  // split sizes: most cuts fall inside samples
 constexpr size_t kMaxSendBytes = 29200;           // the host's largest receive
-
-int64_t MonoUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 uint64_t Sub(uint64_t a, uint64_t b) { return a > b ? a - b : 0; }
 
@@ -39,10 +33,6 @@ unsigned ItemBytes(unsigned type, unsigned count) {
   if (type == 4 || type == 5 || type == 10 || type == 11) return 4 * count;
   if (type >= 6 && type <= 8) return (count + 7) / 8;
   return 0;
-}
-
-void PutLE(std::string* out, uint32_t v, unsigned bytes) {
-  for (unsigned i = 0; i < bytes; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
 }  // namespace
@@ -151,7 +141,7 @@ void DataStreamer::StartRun() {
   setup_.triggerIndex = 0;
   ++runs_;
   sent_.clear();
-  ackSum_ = ackCount_ = 0;
+  acks_.ClearTotals();
   if (nodelay_ != run_.split) nodelay_ = engine_.SetDataNoDelay(0, run_.split) && run_.split;
   engine_.WakeLoop();
 }
@@ -376,24 +366,15 @@ int DataStreamer::OnTick() {
 // ------------------------------------------------------------------ connection events
 
 void DataStreamer::OnDataConnected() {
-  ackFill_ = 0;
+  acks_.ClearPartial();
   nodelay_ = false;
   if (run_.active && run_.split) nodelay_ = engine_.SetDataNoDelay(0, true);
 }
 
-void DataStreamer::OnDataReceived(const char* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    ack_[ackFill_++] = static_cast<unsigned char>(bytes[i]);
-    if (ackFill_ < 4) continue;
-    ackSum_ += uint32_t{ack_[0]} | uint32_t{ack_[1]} << 8 | uint32_t{ack_[2]} << 16 |
-               uint32_t{ack_[3]} << 24;
-    ++ackCount_;
-    ackFill_ = 0;
-  }
-}
+void DataStreamer::OnDataReceived(const char* bytes, size_t n) { acks_.Feed(bytes, n); }
 
 void DataStreamer::OnDataClosed() {
-  ackFill_ = 0;
+  acks_.ClearPartial();
   nodelay_ = false;  // what is pending stays: a run sends nothing without its connection
 }
 
@@ -439,8 +420,8 @@ StreamCounters DataStreamer::Counters() const {
   c.bytesSent = engine_.DataBytesSent() - run_.sentAtStart;
   c.samplesSent = c.bytesSent / (run_.syncIn ? 2 : std::max(1u, run_.unitBytes));
   c.framesSent = run_.syncIn && run_.unitBytes ? c.bytesSent / run_.unitBytes : 0;
-  c.ackSum = ackSum_;
-  c.ackCount = ackCount_;
+  c.ackSum = acks_.Sum();
+  c.ackCount = acks_.Count();
   return c;
 }
 

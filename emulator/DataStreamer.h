@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "emulator/Engine.h"
+#include "emulator/StreamParts.h"
 
 namespace nivex::emu {
 
@@ -168,10 +169,7 @@ class DataStreamer {
   std::string sent_;
   bool nodelay_ = false;
   int64_t startWallMs_ = -1;
-  unsigned char ack_[4] = {};
-  size_t ackFill_ = 0;
-  uint64_t ackSum_ = 0;
-  uint64_t ackCount_ = 0;
+  AckTally acks_;
 };
 
 // The data streamer of a high-speed module; null for the other types.

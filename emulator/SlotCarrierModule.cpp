@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "emulator/InverseCalibration.h"
@@ -66,6 +67,12 @@ SlotCarrierModule::SlotCarrierModule(Engine& engine, Model model)
     cardVersion_.assign(std::max<size_t>(slots_.size(), 1), 0);
     for (size_t k = 0; k < cardVersion_.size(); ++k)
       cardVersion_[k] = 0x100u + static_cast<unsigned>(k);
+  }
+  for (size_t k = 0; k < slots_.size() && k < static_cast<size_t>(kMaxDataPorts); ++k) {
+    const int slot = static_cast<int>(k);
+    streams_.push_back(std::make_unique<SlotStreamer>(
+        engine, slot,
+        [this, slot](int channel, uint64_t row) { return StreamCode(slot, channel, row); }));
   }
   PowerOn();
   Build();
@@ -137,6 +144,7 @@ int SlotCarrierModule::RawCode(int channel, int gain) const {
 }
 
 void SlotCarrierModule::PowerOn() {
+  StopStreams();
   rpf_ = 500;
   dt_ = 1;
   for (auto& slot : edBits_)
@@ -206,13 +214,16 @@ void SlotCarrierModule::BuildScan() {
     if (d && Digit(m, 1) != kAllSlots && SlotAtPosition(Digit(m, 1)) < 0) return Answer::Refuse();
     return Answer::Text(Format("!01%06ld", rate_));
   });
-  // Scan start and stop.
+  // Scan start and stop: the slots stream from the start; nothing more goes out once the
+  // stop's reply does.
   table_.Add(d ? R"(~01S\d)" : "~01S", [this](const std::smatch&) {
     scanning_ = true;
+    StartStreams();
     return Answer::Ack();
   });
   table_.Add("~01Z", [this](const std::smatch&) {
     scanning_ = false;
+    StopStreams();
     return Answer::Ack();
   });
   if (d) BuildD4071sScan();
@@ -273,6 +284,65 @@ void SlotCarrierModule::BuildD4071sScan() {
 }
 
 Answer SlotCarrierModule::Handle(const std::string& line) { return table_.Dispatch(line); }
+
+// ------------------------------------------------------------------ data ports
+
+void SlotCarrierModule::SetRowCodes(bool on) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  rowCodes_ = on;
+}
+
+void SlotCarrierModule::SetTriggerRow(uint32_t row) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  triggerRow_ = row;
+}
+
+int32_t SlotCarrierModule::StreamCode(int k, int channel, uint64_t row) const {
+  if (rowCodes_) return static_cast<int32_t>((channel << 10) | static_cast<int>(row & 0x3FFu));
+  return RawCode(channel, scan_[static_cast<size_t>(k)].gain);
+}
+
+void SlotCarrierModule::StartStreams() {
+  for (size_t k = 0; k < streams_.size(); ++k) {
+    SlotStreamer::Layout l;
+    l.firstChannel = FirstChannel(static_cast<int>(k));
+    l.channels = scan_[k].channels;
+    l.samples = scan_[k].target;
+    l.rate = static_cast<double>(rate_);
+    streams_[k]->StartRun(l);
+  }
+}
+
+void SlotCarrierModule::StopStreams() {
+  for (auto& s : streams_) s->StopRun();
+}
+
+SlotStreamer* SlotCarrierModule::StreamAt(int index) {
+  return index >= 0 && index < static_cast<int>(streams_.size())
+             ? streams_[static_cast<size_t>(index)].get()
+             : nullptr;
+}
+
+void SlotCarrierModule::OnDataConnected(int index) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataConnected();
+}
+
+void SlotCarrierModule::OnDataReceived(int index, const char* bytes, size_t n) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataReceived(bytes, n);
+}
+
+void SlotCarrierModule::OnDataClosed(int index) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataClosed();
+}
+
+int SlotCarrierModule::OnTick(int64_t) {
+  int wait = -1;
+  for (auto& s : streams_) {
+    const int w = s->OnTick();
+    if (w >= 0 && (wait < 0 || w < wait)) wait = w;
+  }
+  return wait;
+}
 
 void SlotCarrierModule::Build() {
   // Reboot.

@@ -16,13 +16,21 @@
 // D4071s also keeps an analog trigger per slot ("~01XS..M..L..R..") and level codes per
 // channel ("~01XS..C..H..L.."). Settings out of the module's ranges are refused with "?01"
 // and change nothing.
+//
+// Each slot streams on its data port (emulator/SlotStreamer.h): the start command ("~01S%d" /
+// "~01S") starts every slot with channels, with its "~01PS" channels, its "~01TS" count and the
+// rate; "~01Z" ends them before it answers. A slot's codes are those of its channels' signals
+// at the slot's gain code as the single reads see them (D4071s: before the calibration), or,
+// with SetRowCodes, (module channel << 10) | (row mod 1024), which tell every sample's place.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "emulator/Engine.h"
+#include "emulator/SlotStreamer.h"
 
 namespace nivex::emu {
 
@@ -35,6 +43,10 @@ class SlotCarrierModule : public ModuleHandler {
   CalShape AICalShape() const override;
   CalEntry UnityAI(int gainCode) const override;
   void PowerOn() override;
+  void OnDataConnected(int index) override;
+  void OnDataReceived(int index, const char* bytes, size_t n) override;
+  void OnDataClosed(int index) override;
+  int OnTick(int64_t nowMs) override;
 
   // The layout text of a model when Options::slotLayout is empty.
   static std::string DefaultLayout(Model m);
@@ -53,6 +65,12 @@ class SlotCarrierModule : public ModuleHandler {
   // The hardware version of the card at a position (D4071s) or slot (D3054s), "$01FS8" /
   // "$01F". Default 0x100 + position or slot.
   void SetCardVersion(int index, unsigned version);
+  // The stream's codes tell each sample's module channel and row (see above).
+  void SetRowCodes(bool on);
+  // D4071s: the row "~01XN" reports (default 0).
+  void SetTriggerRow(uint32_t row);
+  // The data port of slot k (0 .. SlotCount() - 1).
+  SlotStreamer& Stream(int k) { return *streams_[static_cast<size_t>(k)]; }
 
   // The scan settings of one slot.
   struct SlotScan {
@@ -101,6 +119,12 @@ class SlotCarrierModule : public ModuleHandler {
   // The raw code of a module channel at a gain code as the card delivers it (D4071s: before
   // its calibration).
   int RawCode(int channel, int gain) const;
+  // The code slot k streams for a module channel at a row.
+  int32_t StreamCode(int k, int channel, uint64_t row) const;
+  // The scan start and "~01Z": every slot with channels starts a run; every run ends.
+  void StartStreams();
+  void StopStreams();
+  SlotStreamer* StreamAt(int index);  // null for an index without a data port
 
   Model model_;
   std::string layout_;
@@ -118,6 +142,8 @@ class SlotCarrierModule : public ModuleHandler {
   uint16_t levelLow_[64] = {};
   uint32_t triggerRow_ = 0;  // "~01XN"
   int trigOut_[2] = {-1, -1};
+  bool rowCodes_ = false;
+  std::vector<std::unique_ptr<SlotStreamer>> streams_;  // by slot index
 };
 
 }  // namespace nivex::emu

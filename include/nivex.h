@@ -369,9 +369,10 @@ QZ_API int QZ_GetLogFile_AIDataHex(void *handle, unsigned int start, unsigned in
  * Starts a scan with the scan parameters set last: the host's worker receives the module's
  * samples into the host ring, which the buffer functions below drain. 0 with
  * QZ_ERR_DEVICE_BUSY while a scan (also one that has ended by itself) has not been stopped,
- * with QZ_ERR_CHANNEL_RANGE for a channel count outside the module's inputs or a rate below 1,
- * with QZ_ERR_BUFFER_ALLOC when the ring cannot be had; 0 without a code when the module is
- * not connected.
+ * with QZ_ERR_CHANNEL_RANGE for a channel count outside the module's inputs or a rate below 1
+ * (slot carriers: scan parameters never set; their rate is not checked), with
+ * QZ_ERR_BUFFER_ALLOC when the ring cannot be had; 0 without a code when the module is not
+ * connected.
  */
 QZ_API int QZ_StartAIScan(void *handle);
 /* Stops the module and the host's worker and frees the ring (its status and size stay

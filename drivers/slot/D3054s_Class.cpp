@@ -15,7 +15,7 @@ D3054s::D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row)
   ClearSlotMap();
 }
 
-D3054s::~D3054s() = default;
+D3054s::~D3054s() { DisconnectServer(); }
 
 bool D3054s::ParseSlotMap(const ReplyLine& reply) {
   // "!01" + the slot count in two hexadecimal digits + one card character per slot.
@@ -72,6 +72,13 @@ bool D3054s::FormatRateQuery(char* command, size_t size) const {
 
 void D3054s::FormatStartCommand(char* command, size_t size) const {
   std::snprintf(command, size, "~01S");
+}
+
+const SlotCarrier::SlotScanTraits& D3054s::ScanTraits() const {
+  // A ring of 200 bytes per sample; a fixed unit of 100 (5 s of silence); one row part of the
+  // slot per receive; the ends by silence printed.
+  static const SlotScanTraits kTraits{200, 100, 0, 0, false, true};
+  return kTraits;
 }
 
 int D3054s::GetFPGAVersion(char* text) {

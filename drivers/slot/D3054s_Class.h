@@ -10,6 +10,7 @@ namespace nivex {
 class D3054s : public SlotCarrier {
  public:
   D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
+  // Disconnects first: a running worker is stopped while the hooks it calls still exist.
   ~D3054s() override;
 
   // "$01F": the reply's comma-separated fields (from position 1, behind '!' or '>'), one per
@@ -40,6 +41,7 @@ class D3054s : public SlotCarrier {
   void FormatRateCommand(char* command, size_t size, int rate) const override;
   bool FormatRateQuery(char* command, size_t size) const override;
   void FormatStartCommand(char* command, size_t size) const override;
+  const SlotScanTraits& ScanTraits() const override;
 };
 
 }  // namespace nivex

@@ -1,9 +1,12 @@
 // D4071s: slot map, calibration, hardware versions and configuration item 6.
 #include "drivers/slot/D4071s_Class.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "framework/Calibration.h"
 #include "support/FaultText.h"
@@ -23,7 +26,10 @@ D4071s::D4071s(const char* ip, int cmdPort, int dataPort, WRXmodule row)
   channelValues = channelValue;
 }
 
-D4071s::~D4071s() { channelValues = nullptr; }
+D4071s::~D4071s() {
+  DisconnectServer();
+  channelValues = nullptr;
+}
 
 // ------------------------------------------------------------------ slot map
 
@@ -101,6 +107,23 @@ int D4071s::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
   if (!Calibrate_HEX(code, channel, gain, &calibrated)) return 0;
   *out = CodeToVolts(calibrated, gain);
   return 1;
+}
+
+int D4071s::AD_ReadData_float(float* destination, unsigned int count, int) {
+  if (destination == nullptr || count == 0) return 0;
+  // Room for what the ring holds now: the caller's count may be any number.
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, ring_.Readable()));
+  if (n == 0) return 0;
+  std::unique_ptr<int16_t[]> codes(new (std::nothrow) int16_t[n]);
+  if (!codes) return 0;
+  unsigned first = 0;
+  const size_t got = ring_.Read(codes.get(), n, &first);
+  const unsigned channels = ring_.Channels();
+  for (size_t i = 0; i < got; ++i) {
+    const int channel = static_cast<int>((first + i) % channels);
+    if (!Calibrate_Hex2Float(codes[i], channel, run_.gain, &destination[i])) destination[i] = 0.0f;
+  }
+  return static_cast<int>(got);
 }
 
 int D4071s::ReadGainOffset(int channel, int gain, unsigned short* gainOut, short* offsetOut) {

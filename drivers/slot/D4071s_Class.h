@@ -18,6 +18,7 @@ class D4071s : public SlotCarrier {
   static constexpr unsigned int kWindowSize = 32768;
 
   D4071s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
+  // Disconnects first: a running worker is stopped while the hooks it calls still exist.
   ~D4071s() override;
 
   // "$01FS8": the versions of positions 0-7 as "V%X,V%X,...". The reply must begin with '>'.
@@ -29,6 +30,10 @@ class D4071s : public SlotCarrier {
   // gain code out of range.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
+  // Up to count samples of the ring in volts: each code through the calibration of its channel
+  // (its place in the row) at the run's gain code; the number taken. Raw and volt reads share
+  // the ring's one read position, so neither shifts the other's channels.
+  int AD_ReadData_float(float* destination, unsigned int count, int width) override;
   // The calibration entry of a channel and gain code; both outputs 0 on a refusal.
   int ReadGainOffset(int channel, int gain, unsigned short* gainOut, short* offsetOut) override;
   // "$01RS%1d%1dG%1d" (position, 0, gain code) for every slot and both gain codes. 0 on the
@@ -114,6 +119,7 @@ class D4071s : public SlotCarrier {
   void FormatRateCommand(char* command, size_t size, int rate) const override;
   bool FormatRateQuery(char* command, size_t size) const override;
   void FormatStartCommand(char* command, size_t size) const override;
+  const SlotScanTraits& ScanTraits() const override;
 
  private:
   // 0 with 0x18008 / 0x18005 unless channel and gain index the calibration tables.

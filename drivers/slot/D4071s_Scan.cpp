@@ -66,6 +66,13 @@ void D4071s::FormatStartCommand(char* command, size_t size) const {
   std::snprintf(command, size, "~01S%01u", startArgument);
 }
 
+const SlotCarrier::SlotScanTraits& D4071s::ScanTraits() const {
+  // A ring of 5 bytes per sample and a time-out unit from it; receives of 7300 bytes, exact
+  // below 1460 missing samples; the trigger index asked on the first data.
+  static const SlotScanTraits kTraits{5, 0, 7300, 1460, true, false};
+  return kTraits;
+}
+
 // ------------------------------------------------------------------ analog trigger
 
 bool D4071s::LevelToCode(float volts, int gainCode, uint16_t gain, int16_t offset,

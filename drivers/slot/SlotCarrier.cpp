@@ -49,13 +49,13 @@ SlotCarrier::SlotCarrier(const char* ip, int cmdPort, int dataPortArg, WRXmodule
   for (int i = 0; i < kMaxSlots; ++i) {
     dataPort[i] = static_cast<unsigned int>(dataPortArg + i);
     dataSock[i] = -1;
+    sinks_[i] = std::make_unique<SlotRingSink>(ring_, i, [this] { Notify(QZ_EVENT_OVERFLOW); });
+    receivers_[i] = std::make_unique<StreamReceiver>(worker, StreamReceiver::kChunkBytes,
+                                                     &receiveInProgress);
   }
 }
 
-SlotCarrier::~SlotCarrier() {
-  runFlag = false;
-  SlotCarrier::DisconnectServer();
-}
+SlotCarrier::~SlotCarrier() { SlotCarrier::DisconnectServer(); }
 
 void SlotCarrier::PrintConnectError(const char* what) const {
   char line[64];
@@ -101,6 +101,12 @@ int SlotCarrier::ConnectServer() {
 }
 
 int SlotCarrier::DisconnectServer() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  if (worker.Kind() != WorkerKind::None) {
+    if (cmdSock >= 0) StopMagicScan();
+    StopAIScanLocked();
+  }
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
   if (cmdSock >= 0) {
     CloseTcp(cmdSock);
     cmdSock = -1;
