@@ -18,17 +18,16 @@ namespace {
 constexpr uint64_t kContinuousRingBytes = 1460000;
 constexpr int64_t kSilenceStepMs = 50;  // the silence limit is the time-out unit x 50 ms
 
-// ringBytes x 2.5 / (rate x channels), in the single precision the module's formula has,
-// truncated; held to 1 .. INT_MAX.
-int TimeoutUnit(uint64_t ringBytes, int rate, int channels) {
+}  // namespace
+
+// In the single precision the module's formula has.
+int HighSpeedModel::TimeoutUnit(uint64_t ringBytes, int rate, int channels) {
   const float num = static_cast<float>(static_cast<double>(ringBytes) * 2.5);
   const float den = static_cast<float>(static_cast<int64_t>(rate) * channels);
   const double unit = den > 0.0f ? std::trunc(static_cast<double>(num / den)) : 1.0;
   if (!(unit >= 1.0)) return 1;
   return unit >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(unit);
 }
-
-}  // namespace
 
 bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
