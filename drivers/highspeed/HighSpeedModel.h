@@ -392,6 +392,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
     uint16_t stallBit = QZ_BUF_SCAN_TIMEOUT;
     unsigned short doneEvent = QZ_EVENT_SCAN_DONE;
   };
+  static constexpr uint64_t kContinuousRingBytes = 1460000;  // also a logging run's notional ring
+  static constexpr int64_t kSilenceStepMs = 50;  // the silence limit is the time-out unit x 50 ms
   // The time-out unit of ringBytes at rate x channels: ringBytes x 2.5 / (rate x channels) in
   // single precision, truncated, held to 1 .. INT_MAX.
   static int TimeoutUnit(uint64_t ringBytes, int rate, int channels);

@@ -13,12 +13,6 @@
 #include "support/FaultText.h"
 
 namespace nivex {
-namespace {
-
-constexpr uint64_t kContinuousRingBytes = 1460000;
-constexpr int64_t kSilenceStepMs = 50;  // the silence limit is the time-out unit x 50 ms
-
-}  // namespace
 
 // In the single precision the module's formula has.
 int HighSpeedModel::TimeoutUnit(uint64_t ringBytes, int rate, int channels) {

@@ -20,11 +20,9 @@
 namespace nivex {
 namespace {
 
-constexpr unsigned int kMaxIndex = 99999999;      // the 8 digits of "~01SDI" and "~01SDL"
-constexpr size_t kDateSize = 256;                 // a description's date text, NUL included
-constexpr size_t kConfigTextSize = 1024;          // the module's ".config" text, NUL included
-constexpr uint64_t kNotionalRingBytes = 1460000;  // the time-out unit's notional buffer
-constexpr int64_t kSilenceStepMs = 50;            // the silence limit is the unit x 50 ms
+constexpr unsigned int kMaxIndex = 99999999;  // the 8 digits of "~01SDI" and "~01SDL"
+constexpr size_t kDateSize = 256;             // a description's date text, NUL included
+constexpr size_t kConfigTextSize = 1024;      // the module's ".config" text, NUL included
 
 // Sets code and gives -1: how the steps of a download that answer 0 or -1 fail.
 int Refuse(unsigned int code) {
@@ -169,7 +167,8 @@ int HighSpeedModel::SaveSDConfigFile(unsigned int index, char selector, char* ba
 
 int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* folder, int logType) {
   char base[scanlog::kPathSize], prefix[sizeof filePrefix];
-  if (selector < 0 || selector > 9 || index > kMaxIndex) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  const int digit = selector;  // a number 0-9, not its character
+  if (digit < 0 || digit > 9 || index > kMaxIndex) return Fail(QZ_ERR_INVALID_ARGUMENT);
   // The base folder: the argument, or the working directory.
   if (folder == nullptr) {
     if (getcwd(base, sizeof base) == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
@@ -215,7 +214,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   moduleSampleCount = 0;
   continuous = targetCount == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
-                                         : TimeoutUnit(kNotionalRingBytes, r.rate, r.channels);
+                                         : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   if (!StartDownloadLocked()) {
     StopMagicScan();
     return 0;
