@@ -408,8 +408,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // recording's sample count as the target, the log's stall and target reports.
   bool TakeDownloadRun(ScanRun* run);
   int StartDownloadLocked();  // the caller holds the control lock
-  // "~01SDL": 0 when the module took the request, with the text of its reply in text (textSize
-  // bytes; null: the reply is not kept); -1 with the error otherwise.
+  // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
+  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
   LogFileSink downloadSink_;

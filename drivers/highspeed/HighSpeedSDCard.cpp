@@ -138,7 +138,7 @@ int HighSpeedModel::RequestSDRecording(unsigned int index, char selector, char* 
     StopMagicScan();  // the module took the request: its stream is not wanted
     return Refuse(QZ_ERR_BUFFER_OVERFLOW);
   }
-  return 0;
+  return keep ? static_cast<int>(received) : 0;
 }
 
 int HighSpeedModel::SaveSDConfigFile(unsigned int index, char selector, char* base, char* prefix,
@@ -153,16 +153,16 @@ int HighSpeedModel::SaveSDConfigFile(unsigned int index, char selector, char* ba
     return Refuse(QZ_ERR_LOG_FILE_OPEN);
   FILE* f = fopen(configPath, "w");
   if (f == nullptr) return Refuse(QZ_ERR_LOG_FILE_OPEN);
-  // The file stays empty unless the module sends the text.
+  // The file stays empty unless the module sends the text, which goes in as it came.
   char text[kConfigTextSize];
-  const bool taken = RequestSDRecording(index, selector, text, sizeof text) == 0;
-  const size_t n = taken ? strlen(text) : 0;
+  const int got = RequestSDRecording(index, selector, text, sizeof text);
+  const size_t n = got > 0 ? static_cast<size_t>(got) : 0;
   const bool written = fwrite(text, 1, n, f) == n;
-  if (fclose(f) != 0 || !written) {
-    StopMagicScan();
+  if ((fclose(f) != 0 || !written) && got >= 0) {
+    StopMagicScan();  // the module took the request: its stream is not wanted
     return Refuse(QZ_ERR_LOG_FILE_OPEN);
   }
-  return taken ? 0 : -1;
+  return got >= 0 ? 0 : -1;
 }
 
 int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* folder, int logType) {
@@ -172,7 +172,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   // The base folder: the argument, or the working directory.
   if (folder == nullptr) {
     if (getcwd(base, sizeof base) == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  } else if (strlen(folder) >= sizeof base) {
+  } else if (strnlen(folder, sizeof base) >= sizeof base) {
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   } else {
     CopyText(base, sizeof base, folder);
@@ -208,7 +208,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   const int requested = scanlog::HasConfig(logType)
                             ? SaveSDConfigFile(index, selector, base, filePrefix, fileTag, &when)
                             : RequestSDRecording(index, selector, nullptr, 0);
-  if (requested != 0) return 0;
+  if (requested < 0) return 0;
 
   ring.Clear();  // status 0; the ring of an earlier scan is gone
   moduleSampleCount = 0;
