@@ -98,6 +98,10 @@ class DataStreamer {
   void OnDataReceived(const char* bytes, size_t n);
   void OnDataClosed();
   int OnTick();
+  bool RunActive() const { return run_.active; }  // between "~01S" and "~01Z"
+  // The host's acknowledgements since the last "~01S": their sum and number.
+  uint64_t AckSum() const { return acks_.Sum(); }
+  uint64_t AckCount() const { return acks_.Count(); }
 
   // ---- for tests and nivex-emu (any thread; each takes the engine lock)
   StreamSettings Settings() const;

@@ -36,17 +36,21 @@ struct Answer {
   };
   Kind kind = Unknown;
   std::string text;
+  // A reply the module sends in pieces: byte offsets into the reply with its CR, pieceGapMs
+  // apart (the lines behind it wait).
+  std::vector<size_t> splitAt;
+  int pieceGapMs = 0;
 
-  static Answer Text(std::string t) { return Answer{Reply, std::move(t)}; }
-  static Answer Ack() { return Answer{Reply, "!01"}; }
-  static Answer Refuse() { return Answer{Reply, "?01"}; }
-  static Answer None() { return Answer{Silent, {}}; }
-  static Answer NotACommand() { return Answer{Unknown, {}}; }
-  static Answer Disconnect() { return Answer{Drop, {}}; }
+  static Answer Text(std::string t) { return Answer{Reply, std::move(t), {}, 0}; }
+  static Answer Ack() { return Answer{Reply, "!01", {}, 0}; }
+  static Answer Refuse() { return Answer{Reply, "?01", {}, 0}; }
+  static Answer None() { return Answer{Silent, {}, {}, 0}; }
+  static Answer NotACommand() { return Answer{Unknown, {}, {}, 0}; }
+  static Answer Disconnect() { return Answer{Drop, {}, {}, 0}; }
   // The answer to the reboot command, as the options set it.
   static Answer Reboot(RebootBehaviour b) {
     switch (b) {
-      case RebootBehaviour::Restart: return Answer{Restart, {}};
+      case RebootBehaviour::Restart: return Answer{Restart, {}, {}, 0};
       case RebootBehaviour::Acknowledge: return Ack();
       case RebootBehaviour::Silent: return None();
       case RebootBehaviour::Drop: return Disconnect();

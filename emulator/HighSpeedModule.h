@@ -7,6 +7,7 @@
 #include "emulator/DataStreamer.h"
 #include "emulator/Engine.h"
 #include "emulator/HighSpeedScanSetup.h"
+#include "emulator/SdCard.h"
 
 namespace nivex::emu {
 
@@ -59,6 +60,8 @@ class HighSpeedModule : public ModuleHandler {
   HighSpeedScanSetup& scan() { return scan_; }
   // The data port's acquisition and stream (emulator/DataStreamer.h).
   DataStreamer& stream() { return stream_; }
+  // The SD card's recordings and their stream (emulator/SdCard.h).
+  SdCard& sd() { return sd_; }
 
  private:
   void BuildCommon();
@@ -75,6 +78,7 @@ class HighSpeedModule : public ModuleHandler {
   CommandTable table_;
   HighSpeedScanSetup scan_{model_, io.divider};
   DataStreamer stream_;
+  SdCard sd_{engine_, model_, stream_};
 };
 
 }  // namespace nivex::emu

@@ -33,6 +33,8 @@ void Usage(FILE* out) {
           "parameters they were given: live runs at rate x channels samples per second,\n"
           "buffered runs (high rates, trigger modes that wait) once \"~01E\" comes;\n"
           "\"~01Z\" stops the stream. The samples are the codes the one-shot reads give.\n"
+          "Their SD card holds two recordings (\"~01SDC\", \"~01SDI\"); \"~01SDL\" sends one's\n"
+          "\".config\" text and then streams its samples.\n"
           "\n"
           "  --model M          module type (required)\n"
           "  --ip ADDR          IPv4 address to serve on (default 127.0.0.1)\n"

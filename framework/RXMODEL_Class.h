@@ -45,6 +45,11 @@ class MODEL {
   int SendRec2(int sock, char* command, char* reply, int timeoutMs);
   // SendRec2 with the size of the caller's reply buffer.
   int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize);
+  // The same, also telling the reply's first character as it came ('\0' when nothing came) and
+  // how many characters its text held before the cut to the buffer (more than replySize - 1
+  // when the text did not fit). Null outputs are skipped.
+  int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize, char* lead,
+               size_t* received);
   // The exchange of a command the module answers with nothing (the reboots): as SendRec up to
   // the send (a reply the connection still owes is waited for and discarded first), then 1
   // without waiting for a reply; 0 with 0x1700A (send) or 0x1300C (null, or longer than 254

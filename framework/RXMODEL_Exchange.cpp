@@ -190,6 +190,13 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {
 }
 
 int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize) {
+  return SendRec2(sock, command, reply, timeoutMs, replySize, nullptr, nullptr);
+}
+
+int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize,
+                    char* lead, size_t* received) {
+  if (lead != nullptr) *lead = '\0';
+  if (received != nullptr) *received = 0;
   if (replySize == 0) return Fail(QZ_ERR_INVALID_ARGUMENT);
   size_t len = 0;
   if (!CheckedCommandLength(command, reply, &len)) return 0;
@@ -202,8 +209,10 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t 
   }
   // The collected text loses its last four bytes (the CR and the three characters before
   // it); what remains is cut to the buffer. A failed exchange leaves what arrived, terminated.
+  if (lead != nullptr && got.total > 0 && got.capacity > 0) *lead = reply[0];
   size_t n = got.total;
   if (ok) n = n >= 4 ? n - 4 : 0;
+  if (received != nullptr) *received = n;
   if (n > replySize - 1) n = replySize - 1;
   reply[n] = '\0';
   return ok;

@@ -396,6 +396,30 @@ QZ_API int QZ_GetTotalSamplingStatus(void *handle, unsigned int *total, unsigned
 /* Asks the module to send the samples it has buffered ("~01E"). */
 QZ_API int QZ_TransmitDataCmd(void *handle);
 
+/* ------------------------------------------------------------------ SD-card recordings */
+/* Size of the date text that QZ_GetSDLogFile_Info writes (NUL included). */
+#define QZ_SD_DATE_SIZE 256
+
+/*
+ * The number of recordings on the module's SD card. 0 with QZ_ERR_DEVICE_BUSY while the host
+ * is receiving a stream, QZ_ERR_DEVICE_RESPONSE when the module refuses or does not answer,
+ * QZ_ERR_INVALID_VALUE for an answer without a count; count is then left as it was.
+ */
+QZ_API int QZ_GetSDAllLogFiles(void *handle, unsigned int *count);
+/*
+ * The description of recording `index` (0-99999999): the module's first number, the
+ * recording's sample count and its date "Y/M/D-h:m:s:" (QZ_SD_DATE_SIZE bytes). Fails as
+ * QZ_GetSDAllLogFiles (QZ_ERR_INVALID_VALUE for an answer missing a field), with
+ * QZ_ERR_INVALID_ARGUMENT for a larger index or a NULL output; the outputs are then left.
+ */
+QZ_API int QZ_GetSDLogFile_Info(void *handle, unsigned int index, unsigned int *first,
+                                unsigned int *samples, char *date);
+/* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED, whatever the handle. */
+QZ_API int QZ_DownloadSDFileW(void *handle, unsigned int index, char selector,
+                              const wchar_t *folder, int logType);
+/* Does nothing and returns 0, leaving the last error as it was. */
+QZ_API int QZ_DownloadAllSDFiles(void *handle, const char *folder, int logType);
+
 /* ------------------------------------------------------------------ software filters */
 /*
  * One software filter per analog input (RX-BN500: channels 0-3), applied to the samples that

@@ -33,11 +33,11 @@ void HighSpeedModel::Notify(unsigned short event) {
 void HighSpeedModel::Stall() {
   worker.EndRun();
   Notify(QZ_EVENT_TIMEOUT);
-  Add_AD_Buf_Status(QZ_BUF_SCAN_TIMEOUT);
+  Add_AD_Buf_Status(run_.stallBit);
 }
 
 void HighSpeedModel::TargetReached() {
-  Notify(QZ_EVENT_SCAN_DONE);
+  Notify(run_.doneEvent);
   worker.EndRun();
   Add_AD_Buf_Status(QZ_BUF_TARGET_REACHED);
 }

@@ -13,6 +13,7 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/HostRing.h"
+#include "framework/LogFileSink.h"
 #include "framework/RXMODEL_Class.h"
 #include "framework/StreamReceiver.h"
 
@@ -148,6 +149,52 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
   // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
   void RunThreadSyncInScan() override;
+
+  // ---------------------------------------------------------------- SD-card recordings
+  // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
+  // "~01SDC": the number of recordings on the module's card. Null count: 0x1300C; 0x18011
+  // while a receive is in progress; a failed exchange or a reply that is refused or not a
+  // data reply: 0x17003; no decimal number at position 3: 0x17008. The count is left as it
+  // was on every failure.
+  int GetSDAllLogFiles(unsigned int* count) override;
+  // "~01SDI%08u": the description of one recording, "first:samples:date" from position 3;
+  // date receives the date text up to its first white space (at most 255 characters: the
+  // caller gives 256 bytes). Checked as GetSDAllLogFiles, and an index of more than 8 digits
+  // or a null output is refused with 0x1300C; a reply missing one of its three fields gives
+  // 0x17008. The outputs are left as they were on every failure.
+  int GetSDLogFile_Info(unsigned int index, unsigned int* first, unsigned int* samples,
+                        char* date) override;
+  // Copies one recording to the host as a logging run: its ".config" file holds the module's
+  // text (log types 0-2), its data files are named from the recording's date and written by
+  // the download worker until the recording's sample count has come. In this order: the
+  // selector (0-9) and index (8 digits) or a base folder too long for the data files' paths:
+  // 0x1300C; sockets closed: 0 without a code; a channel count outside 1..AI or a rate below
+  // 1: 0x18008; then a running worker is stopped ("~01Z", the worker's end and clean-up) and
+  // the description is read (its failures; a date that is not "Y/M/D-h:m:s:": 0x17008); the
+  // log folder (0x14102); the stale bytes of the data socket are discarded; "~01SDL" (also
+  // for log types 3 and 4, whose reply is not kept); the worker. 1 when the download runs.
+  // The caller must not hold the command lock (a running worker is joined).
+  int DownloadSDFile(unsigned int index, char selector, char* folder, int logType) override;
+  // Writes the ".config" file of a recording: <base>/config/IP_<prefix>_<tag>_<date>.config
+  // (time: the recording's date as a struct tm) holds the text of the module's "~01SDL%01d%08u"
+  // reply without its last four characters. 0 when written; -1 when the file cannot be made
+  // (0x14102, nothing sent), the exchange fails (its error), the module refuses (0x17003, the
+  // file stays empty) or the text does not fit 1023 characters (0x17009, the file stays empty).
+  int SaveSDConfigFile(unsigned int index, char selector, char* base, char* prefix,
+                       unsigned int tag, void* time) override;
+  // Stops a running worker (with its clean-up, no module command) and starts the download
+  // worker for the recording the last DownloadSDFile described; 1, or 0 (0x18008 for the
+  // channel count or rate; a thread that cannot be made).
+  int StartDownload() override;
+  // The download worker: the receive loop, the data file closed, then QZ_BUF_LOG_ENDED.
+  void RunThreadDownload() override;
+  // Receives the recording into the data files until its sample count (QZ_BUF_TARGET_REACHED,
+  // QZ_EVENT_LOG_DONE), a stall (QZ_BUF_LOG_TIMEOUT), a receive error, a data file that cannot
+  // be written, or the stop; 1.
+  int RunThreadDownload_ReceiveDATAfromQZDevice() override;
+  // Opens the download's next data file: the first is named from the recording's date, a later
+  // one from the local time; 1, or 0 when it cannot be opened.
+  int ChangeTimeStamp_SD_Download() override;
 
   // ---------------------------------------------------------------- host ring and events
   // (drivers/highspeed/HighSpeedRing.cpp)
@@ -342,12 +389,27 @@ class HighSpeedModel : public MODEL, private SampleSink {
     bool syncIn = false;
     unsigned rowBytes = 2;   // a stream row: channels x sample size, or a sync-in frame
     int64_t silenceMs = 50;  // time-out unit x 50 ms
+    // What the run's stall and target report (a logging run or download: the log's).
+    uint16_t stallBit = QZ_BUF_SCAN_TIMEOUT;
+    unsigned short doneEvent = QZ_EVENT_SCAN_DONE;
   };
+  static constexpr uint64_t kContinuousRingBytes = 1460000;  // also a logging run's notional ring
   // The run the next start takes from the cached parameters; false with 0x18008 when the
   // channel count or the rate cannot run.
   bool TakeScanRun(ScanRun* run);
   int StartAIScanLocked();  // the caller holds the control and the command lock
   void StopAIScanLocked();  // the caller holds the control lock only
+
+  // The download (drivers/highspeed/HighSpeedSDCard.cpp, HighSpeedDownload.cpp).
+  // The run of a download: the scan parameters as TakeScanRun takes them (no sync-in), the
+  // recording's sample count as the target, the log's stall and target reports.
+  bool TakeDownloadRun(ScanRun* run);
+  int StartDownloadLocked();  // the caller holds the control lock
+  // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
+  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
+  int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
+  struct tm sdDate_ = {};  // the date of the recording being downloaded
+  LogFileSink downloadSink_;
 
   // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
   bool PrePhaseRuns() const;
@@ -360,8 +422,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // One expiry of the silence limit: ends the run when mayEnd and the target is in, else
   // uses a retry, and stalls after the last one.
   void SilenceExpired(bool mayEnd);
-  void Stall();          // QZ_EVENT_TIMEOUT and QZ_BUF_SCAN_TIMEOUT; the run ends
-  void TargetReached();  // QZ_EVENT_SCAN_DONE and QZ_BUF_TARGET_REACHED; the run ends
+  void Stall();          // QZ_EVENT_TIMEOUT and the run's stall bit; the run ends
+  void TargetReached();  // the run's target event and QZ_BUF_TARGET_REACHED; the run ends
   void Notify(unsigned short event);  // the hook, when the event mask holds the event
   void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
 

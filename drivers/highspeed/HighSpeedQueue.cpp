@@ -13,11 +13,6 @@
 #include "support/FaultText.h"
 
 namespace nivex {
-namespace {
-
-constexpr uint64_t kContinuousRingBytes = 1460000;
-
-}  // namespace
 
 bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
