@@ -155,6 +155,23 @@ inline double ThreadCpuSeconds(int tid) {
   return static_cast<double>(ns) / 1e9;
 }
 
+// Times one thread of this process gave up the processor to wait (its wake-ups).
+inline uint64_t ThreadWaits(int tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string key;
+  uint64_t n = 0;
+  while (f >> key)
+    if (key == "voluntary_ctxt_switches:" && f >> n) return n;
+  return 0;
+}
+
+// The same for the calling thread.
+inline uint64_t OwnWaits() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return static_cast<uint64_t>(u.ru_nvcsw);
+}
+
 // The application's side of a scan: takes what the ring holds as volts, as often as it likes.
 // Drain() takes everything there is now and returns the samples taken.
 class VoltDrain {

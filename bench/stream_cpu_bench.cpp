@@ -32,6 +32,7 @@ struct Figure {
   unsigned rate = 0;           // per channel, as the kit reads it back
   double kit = 0, worker = 0;  // share of one core: the process, the worker thread
   double raw = 0;
+  double workerWakes = 0, rawWakes = 0;  // wake-ups a second
   uint64_t drained = 0;
   double expected = 0;  // samples the window should have brought
   bool overflow = false;
@@ -63,6 +64,11 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
     for (int id : workers) s += nivex::bench::ThreadCpuSeconds(id);
     return s;
   };
+  auto workerWaits = [&] {
+    uint64_t n = 0;
+    for (int id : workers) n += nivex::bench::ThreadWaits(id);
+    return n;
+  };
   nivex::bench::VoltDrain drain(h);
   if (ok) {
     Clock::time_point next = Clock::now();
@@ -72,7 +78,7 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
       std::this_thread::sleep_until(next += kDrainEvery);
     }
     const double cpu0 = nivex::bench::ProcessCpuSeconds(), w0 = workerCpu();
-    const uint64_t d0 = drain.taken();
+    const uint64_t d0 = drain.taken(), waits0 = workerWaits();
     const Clock::time_point t0 = Clock::now(), end = t0 + Window();
     while (Clock::now() < end) {
       drain.Drain();
@@ -82,6 +88,7 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
     const double wall = nivex::bench::Seconds(Clock::now() - t0);
     f->kit = (nivex::bench::ProcessCpuSeconds() - cpu0) / wall;
     f->worker = (workerCpu() - w0) / wall;
+    f->workerWakes = static_cast<double>(workerWaits() - waits0) / wall;
     f->drained = drain.taken() - d0;
     f->expected = static_cast<double>(rate) * t.channels * wall;
     f->overflow = (nivex::test::RingStatus(h) & QZ_BUF_OVERFLOW) != 0;
@@ -92,8 +99,8 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
 }
 
 // The raw client's share of one core over the same window (the module keeps the scan
-// parameters the kit gave it).
-double RawWindow(const nivex::bench::EmuProcess& emu) {
+// parameters the kit gave it), and its wake-ups a second.
+double RawWindow(const nivex::bench::EmuProcess& emu, double* wakes) {
   const int cmd = nivex::bench::RawConnect(emu.ip(), 9999, 0);
   const int data = nivex::bench::RawConnect(emu.ip(), 10010, 32768);
   std::string reply;
@@ -112,9 +119,12 @@ double RawWindow(const nivex::bench::EmuProcess& emu) {
     };
     receiveUntil(Clock::now() + kWarmUp);
     const double cpu0 = nivex::bench::ProcessCpuSeconds();
+    const uint64_t waits0 = nivex::bench::OwnWaits();
     const Clock::time_point t0 = Clock::now();
     receiveUntil(t0 + Window());
-    share = (nivex::bench::ProcessCpuSeconds() - cpu0) / nivex::bench::Seconds(Clock::now() - t0);
+    const double wall = nivex::bench::Seconds(Clock::now() - t0);
+    share = (nivex::bench::ProcessCpuSeconds() - cpu0) / wall;
+    *wakes = static_cast<double>(nivex::bench::OwnWaits() - waits0) / wall;
     nivex::bench::RawExchange(cmd, "~01Z", &reply);
   }
   if (cmd >= 0) close(cmd);
@@ -164,7 +174,7 @@ void BM_StreamCpu(benchmark::State& state) {
       state.SkipWithError("the scan did not run");
       break;
     }
-    f.raw = RawWindow(emu);
+    f.raw = RawWindow(emu, &f.rawWakes);
     f.ran = true;
     state.SetIterationTime(static_cast<double>(Window().count()));
     state.counters["kit_core_%"] = f.kit * 100;
@@ -192,12 +202,13 @@ int main(int argc, char** argv) {
     const Figure& f = gFig[i];
     if (!f.ran) continue;
     const Type& t = kTypes[i];
-    std::printf("    %-7s %d x %u S/s: kit %.2f%% (worker thread %.2f%%), raw client %.2f%%; "
-                "kit / raw %.2f, kit / sleep-only thread %.2f; drained %llu of %.0f samples%s\n",
-                t.model, t.channels, f.rate, f.kit * 100, f.worker * 100, f.raw * 100,
-                f.raw > 0 ? f.kit / f.raw : 0.0, gFloor > 0 ? f.kit / gFloor : 0.0,
-                static_cast<unsigned long long>(f.drained), f.expected,
-                f.overflow ? ", RING OVERFLOW" : "");
+    std::printf("    %-7s %d x %u S/s: kit %.2f%% (worker thread %.2f%%, %.0f wake-ups/s), raw "
+                "client %.2f%% (%.0f wake-ups/s); kit / raw %.2f, kit / sleep-only thread %.2f; "
+                "drained %llu of %.0f samples%s\n",
+                t.model, t.channels, f.rate, f.kit * 100, f.worker * 100, f.workerWakes,
+                f.raw * 100, f.rawWakes, f.raw > 0 ? f.kit / f.raw : 0.0,
+                gFloor > 0 ? f.kit / gFloor : 0.0, static_cast<unsigned long long>(f.drained),
+                f.expected, f.overflow ? ", RING OVERFLOW" : "");
     const std::string what = std::string("3 processor time, ") + t.model + ", % of one core";
     nivex::bench::Target(what.c_str(), f.kit * 100, "<=", 2.0, "%");
   }
