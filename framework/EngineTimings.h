@@ -16,7 +16,7 @@ struct EngineTimings {
   // How long a stop waits for the worker to end before it joins it anyway.
   std::chrono::milliseconds scanStop{1000};  // scan, sync-in, SD download start
   std::chrono::milliseconds logStop{5000};   // logger
-  // Pause after each ring write, to a deadline this long after the write began.
+  // Pause after each ring write, to a deadline this long after the previous write's.
   std::chrono::microseconds ringPace{1000};
   // Longest time a start spends discarding stale bytes of the data socket.
   std::chrono::milliseconds drainCap{200};

@@ -20,7 +20,8 @@ RingWrite RingSink::Put(const uint8_t* data, size_t bytes) {
   const WorkerSlot::Clock::time_point began = WorkerSlot::Clock::now();
   const RingWrite w = ring_.Write(data, bytes);
   if (w.dropped && onDrop_) onDrop_();
-  worker_.SleepUntil(began + pace_);
+  due_ = began - due_ < pace_ ? due_ + pace_ : began + pace_;
+  worker_.SleepUntil(due_);
   return w;
 }
 

@@ -31,14 +31,22 @@ class SampleSink {
   ~SampleSink() = default;
 };
 
-// The host ring as a sink. After each write it pauses until `pace` after the write began (on the
-// monotonic clock, outside the ring's lock, ended early by a stop). onDrop, when given, runs on
-// the worker after a write that dropped bytes (the ring has set its overflow bit).
+// The host ring as a sink. After each write it pauses, outside the ring's lock and ended early by
+// a stop, until a deadline on the monotonic clock `pace` after the previous write's: the receive
+// between two writes and a late wake-up come out of the next pause instead of adding up, so
+// back-to-back writes keep to one per pace without drifting. A write that comes more than a
+// pace after the previous deadline (the stream paused) starts afresh: its deadline is `pace`
+// after itself. onDrop, when given, runs on the worker after a write that dropped bytes (the
+// ring has set its overflow bit).
 class RingSink final : public SampleSink {
  public:
   RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr)
       : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)) {}
-  void SetPace(std::chrono::microseconds pace) { pace_ = pace; }
+  // Sets the pace for the next run; its first write starts afresh.
+  void SetPace(std::chrono::microseconds pace) {
+    pace_ = pace;
+    due_ = WorkerSlot::Clock::time_point();
+  }
   void Take(const uint8_t* data, size_t bytes) override { Put(data, bytes); }
   // Take, telling what the write did.
   RingWrite Put(const uint8_t* data, size_t bytes);
@@ -48,6 +56,7 @@ class RingSink final : public SampleSink {
   WorkerSlot& worker_;
   std::function<void()> onDrop_;
   std::chrono::microseconds pace_{1000};
+  WorkerSlot::Clock::time_point due_;  // where the last pause ended (or was to end)
 };
 
 class StreamReceiver {

@@ -131,4 +131,23 @@ TEST(StreamReceiver, RingSinkPacesItsWritesAndReportsDrops) {
   EXPECT_EQ(ring.Status(), nivex::kRingData | nivex::kRingOverflow);
 }
 
+TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
+  // Six writes 5 ms of "receiving" apart at a 20 ms pace: the pauses end 20 ms after each
+  // other, so the run lasts six paces, not six paces plus the receives (150 ms).
+  WorkerSlot worker;
+  HostRing ring;
+  ASSERT_TRUE(ring.Allocate(64, 2, 2));
+  RingSink sink(ring, worker);
+  sink.SetPace(std::chrono::milliseconds(20));
+  const uint8_t two[2] = {1, 2};
+  const long long t0 = nivex::test::NowMs();
+  for (int i = 0; i < 6; ++i) {
+    sink.Take(two, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const long long took = nivex::test::NowMs() - t0;
+  EXPECT_GE(took, 120);
+  EXPECT_LT(took, 145);
+}
+
 }  // namespace
