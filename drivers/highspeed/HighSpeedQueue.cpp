@@ -13,14 +13,9 @@
 #include "support/FaultText.h"
 
 namespace nivex {
-namespace {
 
-constexpr uint64_t kContinuousRingBytes = 1460000;
-constexpr int64_t kSilenceStepMs = 50;  // the silence limit is the time-out unit x 50 ms
-
-// ringBytes x 2.5 / (rate x channels), in the single precision the module's formula has,
-// truncated; held to 1 .. INT_MAX.
-int TimeoutUnit(uint64_t ringBytes, int rate, int channels) {
+// In the single precision the module's formula has, truncated.
+int HighSpeedModel::TimeoutUnit(uint64_t ringBytes, int rate, int channels) {
   const float num = static_cast<float>(static_cast<double>(ringBytes) * 2.5);
   const float den = static_cast<float>(static_cast<int64_t>(rate) * channels);
   const double unit = den > 0.0f ? std::trunc(static_cast<double>(num / den)) : 1.0;
@@ -28,12 +23,11 @@ int TimeoutUnit(uint64_t ringBytes, int rate, int channels) {
   return unit >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(unit);
 }
 
-}  // namespace
-
 bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
   r.traits = Traits();
   r.timings = CurrentTimings();
+  r.rules = ScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   r.target = targetCount;
   r.mode = triggerMode;
@@ -129,11 +123,17 @@ int HighSpeedModel::StartAIScanLocked() {
   return 1;
 }
 
-void HighSpeedModel::StopAIScanLocked() {
+void HighSpeedModel::StopAIScanLocked() { StopWorkerLocked(run_.timings.scanStop); }
+
+void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
-  worker.Stop(run_.timings.scanStop);
-  LANBuffer_Uninit();
+  // Whichever stop ended it, the clean-up is that of the kind that ran.
+  if (worker.Stop(bound) == WorkerKind::Logger) {
+    logSink_.Close();
+  } else {
+    LANBuffer_Uninit();
+  }
 }
 
 int HighSpeedModel::StartMagicScan() {

@@ -70,6 +70,12 @@ float RX5K30::CodeVolts(int code, int channel, int gain) const {
   return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
 }
 
+void RX5K30::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
+  HighSpeedModel::DescribeLogRun(config, gain);
+  config->hasRange = true;
+  config->range = gain >= 0 && gain < Ranges() ? scanlog::Milli(cal.range[gain]) : 0;
+}
+
 // ================================================================== calibration query
 
 int RX5K30::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {
