@@ -56,6 +56,7 @@ bool LogFileSink::OpenAt(const struct tm& t, bool first) {
     return false;
   }
   fd_ = fd;
+  fileBytes_ = 0;
   fileStart_ = Clock::now();
   return true;
 }
@@ -82,6 +83,7 @@ void LogFileSink::WriteBytes(const void* data, size_t n) {
     }
     p += w;
     n -= static_cast<size_t>(w);
+    fileBytes_ += static_cast<uint64_t>(w);
   }
 }
 
@@ -125,7 +127,9 @@ void LogFileSink::Take(const uint8_t* data, size_t bytes) {
   }
   // The samples at the end of the receive that begin an unfinished row start the new file.
   const size_t tail = static_cast<size_t>(samples_ % s_.channels);
-  if (tail > n) {  // no row boundary in this receive: the rotation waits
+  if (tail > n || (tail == n && fileBytes_ == 0)) {
+    // No row boundary in this receive (or none after anything the file holds: a rotation
+    // would leave an empty file): the rotation waits.
     WriteSamples(data, n);
     return;
   }

@@ -9,7 +9,8 @@
 //     files rotate whatever the split mode.
 //   - Rotation: once the current file has been open for the period, the receive is cut after
 //     its last whole row; the rows go to the old file, the rest starts the new one. A receive
-//     without a row boundary stays whole in the old file and the rotation waits.
+//     without a row boundary stays whole in the old file and the rotation waits; so does one
+//     whose only boundary is its start while the old file is still empty.
 //   - A new file whose path is that of the current one (started within the same second) is no
 //     new file: the current one goes on until the second changes. A file is opened for
 //     appending, never truncated.
@@ -95,6 +96,7 @@ class LogFileSink final : public SampleSink {
   bool named_ = false;  // the run's first file has been named
   bool failed_ = false;
   uint64_t samples_ = 0;
+  uint64_t fileBytes_ = 0;  // written into the current file in this run
   Clock::time_point fileStart_{};
   std::string path_;
   scanlog::TextRows rows_{1, scanlog::kTextDecimals16Bit};

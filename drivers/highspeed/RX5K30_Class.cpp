@@ -2,6 +2,8 @@
 // digital I/O, analog outputs, the encoder and the configuration items.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -72,8 +74,11 @@ float RX5K30::CodeVolts(int code, int channel, int gain) const {
 
 void RX5K30::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
   HighSpeedModel::DescribeLogRun(config, gain);
+  // The range in millivolts as the module gave it: rounded, where truncating its float would
+  // lose a unit (10.24 V would give 10239).
   config->hasRange = true;
-  config->range = gain >= 0 && gain < Ranges() ? scanlog::Milli(cal.range[gain]) : 0;
+  const double mv = gain >= 0 && gain < Ranges() ? cal.range[gain] * 1000.0 : 0.0;
+  config->range = static_cast<uint32_t>(std::lround(std::max(0.0, mv)));
 }
 
 // ================================================================== calibration query
