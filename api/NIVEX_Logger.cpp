@@ -11,9 +11,8 @@ extern "C" {
 
 QZ_API int QZ_StartLogger(void* handle, char* folder, int minutesPerFile, int logType) {
   // The start joins nothing but takes the device's control lock itself.
-  return api::WithDeviceControl(handle, [&](MODEL& d) {
-    return d.StartLogger(folder, minutesPerFile, logType);
-  });
+  return api::WithDeviceControl(
+      handle, [&](MODEL& d) { return d.StartLogger(folder, minutesPerFile, logType); });
 }
 
 QZ_API int QZ_StartLoggerW(void* /*handle*/, wchar_t* /*folder*/, int /*minutesPerFile*/,

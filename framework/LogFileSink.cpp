@@ -68,7 +68,8 @@ bool LogFileSink::Rotate() {
 
 bool LogFileSink::RotationDue() const {
   if (!s_.chunkStream && !scanlog::SplitModeRotates(s_.splitMode)) return false;
-  const auto open = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - fileStart_);
+  const auto open =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - fileStart_);
   return static_cast<uint64_t>(open.count()) >= s_.periodMs;
 }
 
@@ -96,11 +97,10 @@ void LogFileSink::WriteSamples(const uint8_t* data, size_t n) {
   rows_.Clear();
   for (size_t i = 0; i < n; ++i) {
     const uint8_t* b = data + i * s_.sampleBytes;
-    const int32_t code =
-        s_.sampleBytes == 2
-            ? static_cast<int16_t>(static_cast<uint16_t>(b[0] | (b[1] << 8)))
-            : static_cast<int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) |
-                                   (static_cast<uint32_t>(b[3]) << 24));
+    const int32_t code = s_.sampleBytes == 2
+                             ? static_cast<int16_t>(static_cast<uint16_t>(b[0] | (b[1] << 8)))
+                             : static_cast<int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) |
+                                                    (static_cast<uint32_t>(b[3]) << 24));
     rows_.Append(s_.volts ? s_.volts(code, rows_.Phase()) : 0.0);
   }
   WriteBytes(rows_.Text().data(), rows_.Text().size());

@@ -36,12 +36,12 @@ namespace nivex {
 class LogFileSink final : public SampleSink {
  public:
   struct Setup {
-    std::string logFolder;   // <base>/log/<prefix>: the data files lie in it or a sub-folder
-    std::string prefix;      // address prefix of the names
-    unsigned int tag = 0;    // the run's file tag
+    std::string logFolder;  // <base>/log/<prefix>: the data files lie in it or a sub-folder
+    std::string prefix;     // address prefix of the names
+    unsigned int tag = 0;   // the run's file tag
     int splitMode = scanlog::kSplitMinute;
     int logType = scanlog::kLogBinary;
-    bool chunkStream = false;  // raw bytes into ".txt" files; rotation whatever the split mode
+    bool chunkStream = false;      // raw bytes into ".txt" files; rotation whatever the split mode
     unsigned int sampleBytes = 2;  // 2: 16-bit codes; 4: a 24-bit code in a 32-bit word
     unsigned int channels = 1;     // a row (0 counts as 1)
     uint64_t periodMs = 0;         // rotation period (scanlog::RotationPeriodMs)

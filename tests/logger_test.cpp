@@ -29,23 +29,21 @@ constexpr Model K10 = Model::RX5K10, K30 = Model::RX5K30, BN = Model::RXBN500;
 constexpr unsigned short kLogged = QZ_BUF_LOG_STARTED | QZ_BUF_TARGET_REACHED | QZ_BUF_LOG_ENDED;
 
 // The log clock at a date (read as given), one second later at each reading (step 1) or fixed.
-class TestClock {
- public:
-  TestClock(int y, int mo, int d, int h, int mi, int s, int step = 1) : step_(step) {
+struct TestClock {
+  TestClock(int y, int mo, int d, int h, int mi, int s, int step = 1) {
     struct tm t = {};
-    t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi, t.tm_sec = s;
-    base_ = timegm(&t);
-    nivex::SetLogClock([this] {
-      const time_t now = base_ + step_ * readings_++;
+    t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi,
+    t.tm_sec = s;
+    base = timegm(&t);
+    nivex::SetLogClock([this, step] {
+      const time_t now = base + step * readings++;
       struct tm out = {};
-      gmtime_r(&now, &out);
-      return out;
+      return *gmtime_r(&now, &out);
     });
   }
   ~TestClock() { nivex::SetLogClock(nullptr); }
-  time_t base_;
-  int step_;
-  std::atomic<int> readings_{0};
+  time_t base;
+  std::atomic<int> readings{0};
 };
 
 std::string Prefix(Device& d) {
@@ -78,16 +76,20 @@ int OpenBelow(const std::string& folder) {
 // Where a data file started at t belongs, from the folder rule of each split mode.
 std::string Expected(const std::string& base, const std::string& p, unsigned tag, time_t t,
                      int split, bool first, const char* ext) {
+  static const char* const kSub[] = {"",
+                                     "%04d_%02d_%02d_%02d_%02d/",
+                                     "%04d_%02d_%02d_%02d/",
+                                     "%04d_%02d_%02d/",
+                                     "%04d_%02d/",
+                                     "",
+                                     "%04d_%02d_w%d/",
+                                     ""};
   struct tm m = {};
   gmtime_r(&t, &m);
-  char sub[40] = "", name[120];
+  char sub[40], name[120];
   const int y = m.tm_year + 1900, mo = m.tm_mon + 1;
-  if (split == 1 || (split == 7 && first))
-    snprintf(sub, sizeof sub, "%04d_%02d_%02d_%02d_%02d/", y, mo, m.tm_mday, m.tm_hour, m.tm_min);
-  if (split == 2) snprintf(sub, sizeof sub, "%04d_%02d_%02d_%02d/", y, mo, m.tm_mday, m.tm_hour);
-  if (split == 3) snprintf(sub, sizeof sub, "%04d_%02d_%02d/", y, mo, m.tm_mday);
-  if (split == 4) snprintf(sub, sizeof sub, "%04d_%02d/", y, mo);
-  if (split == 6) snprintf(sub, sizeof sub, "%04d_%02d_w%d/", y, mo, m.tm_wday);
+  snprintf(sub, sizeof sub, kSub[split == 7 && first ? 1 : split], y, mo,
+           split == 6 ? m.tm_wday : m.tm_mday, m.tm_hour, m.tm_min);
   snprintf(name, sizeof name, "%s_%04x_%d_%d_%d_%d_%d_%d%s", p.c_str(), tag, y, mo, m.tm_mday,
            m.tm_hour, m.tm_min, m.tm_sec, ext);
   return base + "/log/" + p + "/" + sub + name;
@@ -98,7 +100,10 @@ std::string ExpectedConfig(Device& d, Model m, int channels, int mode, unsigned 
   unsigned short c = 0, g = 0, t = 0, tm = 0, a = 0;
   unsigned rate = 0, target = 0;
   EXPECT_EQ(QZ_GetAIScanParam(d.h(), &c, &g, &t, &rate, &target, &tm, &a), 1);
-  std::string s = std::string("Module Name,") + (m == K10 ? "RX-5K10" : m == K30 ? "RX-5K30" : "RX-BN500") +
+  std::string s = std::string("Module Name,") +
+                  (m == K10   ? "RX-5K10"
+                   : m == K30 ? "RX-5K30"
+                              : "RX-BN500") +
                   "\nSDKVersion,1.2.2.3\nIP," + d.emu().options().ip + "\nGain,0\n";
   if (m == K30) s += "Range," + std::to_string(d.emu().Calibration(0, 0).rangeMv) + "\n";
   s += "Channel Count," + std::to_string(channels) + "\nSample Rate," + std::to_string(rate) +
@@ -129,7 +134,8 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
     int type, split, mode, channels, rate;
     unsigned n;
     bool pieces;  // the module's sends end inside samples
-  } kRuns[] = {  // RXBN500 has no split-mode setting: it keeps mode 1
+  } kRuns[] = {
+      // RXBN500 has no split-mode setting: it keeps mode 1
       {K10, QZ_LOG_BINARY, 1, 0, 3, 1000, 600, false},
       {K10, QZ_LOG_TEXT, 7, 0, 3, 1000, 600, false},
       {K30, QZ_LOG_TEXT, 6, 0, 3, 1000, 600, false},
@@ -137,7 +143,7 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
       {K30, 2, 3, 0, 2, 1000, 600, false},
       {K10, QZ_LOG_TEXT_NOCONFIG, 4, 0, 3, 1000, 600, false},
       {K10, QZ_LOG_BINARY_NOCONFIG, 5, 0, 3, 1000, 600, false},
-      {K10, QZ_LOG_BINARY, 0, 0, 3, 1000, 600, false},
+      {K10, 0, 0, 0, 3, 1000, 600, false},
       {BN, QZ_LOG_BINARY, 1, 0, 3, 1000, 600, false},
       {BN, QZ_LOG_TEXT_NOCONFIG, 1, 0, 2, 1000, 600, false},
       {K10, QZ_LOG_BINARY, 0, 8, 2, 1000, 5, false},  // chunks: rotate even in split mode 0
@@ -181,26 +187,34 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
     const std::vector<std::string> configs = FilesBelow(base + "/config");
     ASSERT_EQ(configs.size(), config ? 1u : 0u);
     unsigned tag = 0;
+    std::string startLine;
     if (config) {
       std::smatch k;
       const std::string name = fs::path(configs[0]).filename().string();
-      ASSERT_TRUE(std::regex_match(name, k, std::regex("IP_" + p + "_([0-9a-f]{4})_2024_3_3_23_59_57\\.config")));
+      ASSERT_TRUE(std::regex_match(
+          name, k, std::regex("IP_" + p + "_([0-9a-f]{4})_2024_3_3_23_59_57\\.config")));
       tag = static_cast<unsigned>(std::stoul(k[1], nullptr, 16));
-      const std::string text = ReadFile(configs[0]), want = ExpectedConfig(d, r.m, r.channels, r.mode, r.n);
+      const std::string text = ReadFile(configs[0]),
+                        want = ExpectedConfig(d, r.m, r.channels, r.mode, r.n);
       EXPECT_EQ(text.substr(0, want.size()), want);
-      const std::string rest = text.substr(std::min(want.size(), text.size()));
-      if (r.type == 2) EXPECT_EQ(rest, "");
-      else EXPECT_TRUE(std::regex_match(rest, std::regex("Start Sampling Time,\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\n"))) << rest;
+      startLine = text.substr(std::min(want.size(), text.size()));
+      const std::regex time(
+          "Start Sampling Time,\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\n");
+      EXPECT_TRUE(r.type == 2 ? startLine.empty() : std::regex_match(startLine, time)) << startLine;
     }
 
     // The data files, one per reading of the clock, named and placed by their own time.
     const std::vector<std::string> files = FilesBelow(base + "/log");
     ASSERT_FALSE(files.empty());
-    if (!config) tag = static_cast<unsigned>(std::stoul(fs::path(files[0]).filename().string().substr(p.size() + 1, 4), nullptr, 16));
+    if (!config)
+      tag = static_cast<unsigned>(
+          std::stoul(fs::path(files[0]).filename().string().substr(p.size() + 1, 4), nullptr, 16));
     const char* ext = r.mode == 8 || r.type == QZ_LOG_TEXT ? ".txt" : ".bin";
     std::vector<std::string> ordered;
     for (size_t i = 0; i < files.size(); ++i)
-      ordered.push_back(Expected(base, p, tag, clock.base_ + (config ? 1 : 0) + static_cast<time_t>(i), r.split, i == 0, ext));
+      ordered.push_back(Expected(base, p, tag,
+                                 clock.base + (config ? 1 : 0) + static_cast<time_t>(i), r.split,
+                                 i == 0, ext));
     std::vector<std::string> sorted = ordered;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(files, sorted);
@@ -213,10 +227,37 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
       const std::string part = ReadFile(ordered[i]);
       const bool last = i + 1 == ordered.size();
       if (r.mode != 8 && !last) {  // every file but the last holds whole rows
-        if (text) EXPECT_EQ(part.substr(std::max<size_t>(part.size(), 2) - 2), "\r\n") << ordered[i];
-        else EXPECT_EQ(part.size() % row, 0u) << ordered[i];
+        if (text)
+          EXPECT_EQ(part.substr(std::max<size_t>(part.size(), 2) - 2), "\r\n") << ordered[i];
+        else
+          EXPECT_EQ(part.size() % row, 0u) << ordered[i];
       }
       all += part;
+    }
+    if (config && r.mode != 8) {  // the stored-log reader takes the first file with its ".config"
+      void* h = QZ_LogFile_Open(ordered[0].c_str());
+      ASSERT_NE(h, nullptr);
+      const std::string first = ReadFile(ordered[0]);
+      const size_t unit = r.m == K10 ? 2 : 4;
+      const size_t samples =
+          text ? std::count(first.begin(), first.end(), '\n') * r.channels : first.size() / unit;
+      unsigned short c = 0, g = 0, tr = 0, tm = 0, sy = 0;
+      unsigned rate = 0, n = 0;
+      char date[QZ_LOG_DATE_SIZE] = "", time[QZ_LOG_TIME_SIZE] = "";
+      EXPECT_EQ(QZ_GetLogFile_AIScanConfigInfo(h, &c, &g, &tr, &rate, &tm, &sy), 1);
+      EXPECT_EQ(QZ_GetLogFile_AIScanSampleInfo(h, &n, date, time), 1);
+      EXPECT_EQ(c, r.channels);
+      EXPECT_EQ(n, samples);
+      EXPECT_EQ(r.type == 2 ? "0000/00/00" : startLine.substr(20, 10), date);
+      std::vector<uint32_t> codes(samples + 1);
+      EXPECT_EQ(QZ_GetLogFile_AIDataHex(h, 0, n + 1, codes.data()), text ? 0 : static_cast<int>(n));
+      for (size_t i = 0; i < samples && !text; ++i) {  // the words as they stand, 24 bits kept
+        uint32_t word = 0;
+        for (size_t b = 0; b < std::min<size_t>(unit, 3); ++b)
+          word |= uint32_t{static_cast<uint8_t>(first[i * unit + b])} << (8 * b);
+        EXPECT_EQ(codes[i], word) << i;
+      }
+      QZ_LogFile_Close(h);
     }
     if (!text) {
       EXPECT_EQ(all, sent);  // the stream as the module sent it
@@ -240,10 +281,6 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
     EXPECT_EQ(count, r.n);
   }
 }
-
-}  // namespace
-
-namespace {
 
 // A continuous logger's data file, or a scan, stopped by each stop function.
 TEST(Logger, AStartWhileAScanRunsChangesNothingAndEachStopCleansUp) {
@@ -279,6 +316,12 @@ TEST(Logger, AStartWhileAScanRunsChangesNothingAndEachStopCleansUp) {
     EXPECT_EQ(OpenBelow(logs / "log"), 0);
     const std::vector<std::string> files = FilesBelow(logs / "log");
     ASSERT_EQ(files.size(), 1u);
+    const time_t now = time(nullptr);  // named by the local time
+    struct tm m = {};
+    localtime_r(&now, &m);
+    const std::string date = "_" + std::to_string(m.tm_year + 1900) + "_" +
+                             std::to_string(m.tm_mon + 1) + "_" + std::to_string(m.tm_mday) + "_";
+    EXPECT_NE(fs::path(files[0]).filename().string().find(date), std::string::npos) << files[0];
     // What was received before the stop (the rest of the module's sends stays on the socket).
     const std::string logged = ReadFile(files[0]);
     EXPECT_EQ(logged.size() % 4, 0u);
@@ -303,13 +346,14 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
     int code;
   } kRefused[] = {
       {t / tooLong, QZ_LOG_BINARY, QZ_ERR_INVALID_ARGUMENT},  // data paths beyond 259 bytes
-      {t / "missing", QZ_LOG_BINARY, QZ_ERR_LOG_FILE_OPEN},    // no config folder
+      {t / "missing", QZ_LOG_BINARY, QZ_ERR_LOG_FILE_OPEN},   // no config folder
       {t / "file", QZ_LOG_BINARY, QZ_ERR_LOG_FILE_OPEN},
       {t / "file", QZ_LOG_TEXT_NOCONFIG, QZ_ERR_LOG_FILE_OPEN},  // no log folder
   };
   for (const auto& r : kRefused) {
     SCOPED_TRACE(r.folder.substr(t.str().size()));
-    EXPECT_TRUE(FailsWith(QZ_StartLogger(d.h(), const_cast<char*>(r.folder.c_str()), 1, r.type), r.code));
+    EXPECT_TRUE(
+        FailsWith(QZ_StartLogger(d.h(), const_cast<char*>(r.folder.c_str()), 1, r.type), r.code));
     EXPECT_TRUE(d.Take().empty());  // the module is not started
   }
   EXPECT_TRUE(FailsWith(QZ_StartLoggerW(nullptr, nullptr, 1, 0), QZ_ERR_FUNCTION_NOT_SUPPORTED));
@@ -323,58 +367,22 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_ENDED);
   EXPECT_EQ(QZ_StopLogger(d.h()), 1);
-}
 
-TEST(Logger, FilesOfOneSecondAreOneFileAndNeverTruncated) {
-  QuickTimings quick;
-  Device d(K10, nullptr, SetLevels);
-  ASSERT_TRUE(d.ok());
-  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 3, 0, 0, 2000, 7200, 0, 0), 1);  // 1.2 s
-  TempFolder t;
-  // The local time: a new file each second, every one of whole rows, together the stream.
-  const time_t started = time(nullptr);
-  ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 0, QZ_LOG_BINARY), 1);
-  ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
-  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
-  std::vector<std::pair<time_t, std::string>> files;
-  for (const std::string& f : FilesBelow(t / "log")) {
-    struct tm m = {};
-    ASSERT_EQ(sscanf(fs::path(f).filename().c_str() + Prefix(d).size() + 6, "%d_%d_%d_%d_%d_%d",
-                     &m.tm_year, &m.tm_mon, &m.tm_mday, &m.tm_hour, &m.tm_min, &m.tm_sec), 6);
-    m.tm_year -= 1900, m.tm_mon -= 1, m.tm_isdst = -1;
-    files.emplace_back(mktime(&m), f);
-  }
-  std::sort(files.begin(), files.end());
-  ASSERT_GE(files.size(), 2u);
-  EXPECT_LE(std::abs(files[0].first - started), 2);
-  std::string all;
-  for (size_t i = 0; i < files.size(); ++i) {
-    const std::string part = ReadFile(files[i].second);
-    EXPECT_EQ(part.size() % 6, 0u);
-    if (i > 0) {
-      EXPECT_GT(files[i].first, files[i - 1].first);
-    }
-    all += part;
-  }
-  EXPECT_EQ(all, Streamer(d).Sent());
-
-  // Two runs named in the same second: the second appends to the first's file.
-  TestClock fixed(2024, 3, 5, 9, 7, 2, 0);
-  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 3, 0, 0, 2000, 300, 0, 0), 1);
-  TempFolder u;
-  std::string both;
+  // Every rotation of a run and a second run fall in one second of the clock: one file, which
+  // the second run appends to (both runs draw the tag in one second of the real clock, mostly).
+  fs::remove(t / ("log/" + p + "/2024_03_05_09_07"));
+  std::string both, logged;
   for (int run = 0; run < 2; ++run) {
-    ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(u.c()), 0, QZ_LOG_BINARY), 1);
+    ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 0, QZ_LOG_BINARY), 1);
     ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
     EXPECT_EQ(QZ_StopLogger(d.h()), 1);
     both += Streamer(d).Sent();
   }
-  std::string logged;
-  const std::vector<std::string> same = FilesBelow(u / "log");
-  for (const std::string& f : same) logged += ReadFile(f);
+  const std::vector<std::string> files = FilesBelow(t / "log");
+  for (const std::string& f : files) logged += ReadFile(f);
   EXPECT_EQ(logged.size(), both.size());
-  if (same.size() == 1) {
-    EXPECT_EQ(logged, both);  // one tag when both runs drew in one second
+  if (files.size() == 1) {
+    EXPECT_EQ(logged, both);
   }
 }
 

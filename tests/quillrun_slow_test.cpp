@@ -36,7 +36,9 @@ TEST(Quillrun, LogsTheScanAndReadsItBack) {
       "Send command to get all acquisition data\\.\\.\\.\n"
       "AP total read 1000\n"
       "ind=1\r\n"
-      "0 ==>" + t.str() + "/log/" + p + "/[0-9_]{16}/" + p + "_[0-9a-f]{4}(_[0-9]+){6}\\.bin\r\n"
+      "0 ==>" +
+      t.str() + "/log/" + p + "/[0-9_]{16}/" + p +
+      "_[0-9a-f]{4}(_[0-9]+){6}\\.bin\r\n"
       "4, 0, 0, ([0-9]+), 0, 0\r\n"
       "0, 0, 0\r\n1, 0, 0\r\n2, 0, 0\r\n3, 0, 0\r\n"  // the emulator's unity calibration
       "4000, 0\r\n"
@@ -57,7 +59,8 @@ TEST(Quillrun, QuitsOnQAndAtTheEndOfItsInput) {
     ASSERT_TRUE(run.started());
     const std::string out = run.Read("", 20000);
     EXPECT_EQ(run.Stop(0), 0);
-    EXPECT_TRUE(std::regex_match(out, std::regex("2," + ip + "\r\n" + kHead + ">>>" + t.str() + "\n\\.?" + input)))
+    EXPECT_TRUE(std::regex_match(
+        out, std::regex("2," + ip + "\r\n" + kHead + ">>>" + t.str() + "\n\\.?" + input)))
         << out;
   }
 }

@@ -32,7 +32,8 @@ HighSpeedModel::WorkerRules HighSpeedModel::ScanRules(const ScanTraits& t,
   r.triggerBitModes = (1u << 3) | (1u << 6);
   r.periodFloorMs = t.periodFloorMs;
   r.pauseAfterPrePhaseMs = t.pauseAfterPrePhaseMs;
-  r.dataWaitMs = static_cast<long>((t.longDataWait ? timings.longDataWait : timings.shortDataWait).count());
+  r.dataWaitMs = static_cast<long>(
+      (t.longDataWait ? timings.longDataWait : timings.shortDataWait).count());
   r.mode1Untimed = t.mode1Untimed;
   return r;
 }

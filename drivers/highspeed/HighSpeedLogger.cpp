@@ -90,9 +90,8 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   ring.Clear();  // status 0; a log keeps nothing in the ring
   moduleSampleCount = 0;
   continuous = r.target == 0;
-  timeoutUnit = timeoutUnitOverride >= 1
-                    ? timeoutUnitOverride
-                    : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
+  timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
+                                         : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   r.rules = LoggerRules(r.traits, r.timings);
   r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * kSilenceStepMs;
   run_ = r;
