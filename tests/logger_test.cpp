@@ -362,6 +362,14 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   if (files.size() == 1) {
     EXPECT_EQ(logged, both);
   }
+
+  // A module that falls silent: the twelfth expiry of the silence limit (50 ms) is a stall.
+  ASSERT_EQ(QZ_SetConfig(d.h(), 5, 2, 1), 1);
+  Stream(d, [](nivex::emu::StreamSettings& s) { s.silenceAfterBytes = 40; });
+  ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
+  ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
+  EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
+  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
 }
 
 }  // namespace
