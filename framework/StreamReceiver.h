@@ -89,8 +89,9 @@ class StreamReceiver {
   StreamReceiver(const StreamReceiver&) = delete;
   StreamReceiver& operator=(const StreamReceiver&) = delete;
 
-  // Discards what is waiting on fd now, until it is empty or cap has passed. Returns the bytes
-  // discarded. For the start, before the worker runs.
+  // Discards what is waiting on fd, until it is empty or cap has passed; when it held anything,
+  // it counts as empty once no more has come for a moment (bytes still on their way). Returns
+  // the bytes discarded. For the start, before the worker runs.
   size_t Drain(int fd, std::chrono::milliseconds cap);
 
   // Starts a run on fd: the count and the carry are zeroed. sink may be null (nothing kept).

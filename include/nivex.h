@@ -420,6 +420,50 @@ QZ_API int QZ_DownloadSDFileW(void *handle, unsigned int index, char selector,
 /* Does nothing and returns 0, leaving the last error as it was. */
 QZ_API int QZ_DownloadAllSDFiles(void *handle, const char *folder, int logType);
 
+/* ------------------------------------------------------------------ logger */
+/*
+ * Log types (the last argument of QZ_StartLogger): which files a run writes.
+ *   QZ_LOG_BINARY           ".config" with the start-time line, binary ".bin" data files
+ *   QZ_LOG_TEXT             ".config" with the start-time line, text ".txt" data files
+ *   2 (and any other value) ".config" without the start-time line, binary ".bin" data files
+ *   QZ_LOG_TEXT_NOCONFIG    no ".config", text rows in ".bin" data files
+ *   QZ_LOG_BINARY_NOCONFIG  no ".config", binary ".bin" data files
+ * With trigger mode 8 every type writes the received bytes unchanged into ".txt" files.
+ */
+#define QZ_LOG_BINARY          0
+#define QZ_LOG_TEXT            1
+#define QZ_LOG_TEXT_NOCONFIG   3
+#define QZ_LOG_BINARY_NOCONFIG 4
+/* Split modes (QZ_SetConfig(handle, 4, 1, mode)): the sub-folder of a data file below
+ * <base>/log/<address with '_' for '.'>, from the time the file was started. */
+#define QZ_SPLIT_NONE         0 /* none, and no new files by time */
+#define QZ_SPLIT_MINUTE       1 /* YYYY_MM_DD_hh_mm */
+#define QZ_SPLIT_HOUR         2 /* YYYY_MM_DD_hh */
+#define QZ_SPLIT_DAY          3 /* YYYY_MM_DD */
+#define QZ_SPLIT_MONTH        4 /* YYYY_MM */
+#define QZ_SPLIT_FLAT         5 /* none */
+#define QZ_SPLIT_WEEKDAY      6 /* YYYY_MM_w<weekday, 0 = Sunday> */
+#define QZ_SPLIT_FIRST_MINUTE 7 /* the first file as QZ_SPLIT_MINUTE, the later ones as FLAT */
+
+/*
+ * Starts a logged scan with the scan parameters set last: the run's ".config" file goes into
+ * <folder>/config (folder NULL: the working folder), its data files below <folder>/log, a new
+ * file every minutesPerFile minutes (split mode not QZ_SPLIT_NONE), cut after a whole row. The
+ * ring status word (QZ_GetAIBufferStatus) tells the progress: QZ_BUF_LOG_STARTED at the first
+ * data, QZ_BUF_TARGET_REACHED when the target count is in, QZ_BUF_LOG_TIMEOUT after a stall,
+ * QZ_BUF_LOG_ENDED when the run has ended. 0 with QZ_ERR_DEVICE_BUSY while a scan or log has
+ * not been stopped (nothing is changed, written or sent), with QZ_ERR_CHANNEL_RANGE as
+ * QZ_StartAIScan, with QZ_ERR_INVALID_ARGUMENT for a folder too long for the data-file paths
+ * (259 bytes), with QZ_ERR_LOG_FILE_OPEN when the ".config" file or the folders cannot be made;
+ * 0 without a code when the module is not connected.
+ */
+QZ_API int QZ_StartLogger(void *handle, char *folder, int minutesPerFile, int logType);
+/* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED (the handle is not checked). */
+QZ_API int QZ_StartLoggerW(void *handle, wchar_t *folder, int minutesPerFile, int logType);
+/* Stops the module and the host's worker (a log, or a scan with its clean-up) and closes the
+ * data file; 1. */
+QZ_API int QZ_StopLogger(void *handle);
+
 /* ------------------------------------------------------------------ software filters */
 /*
  * One software filter per analog input (RX-BN500: channels 0-3), applied to the samples that

@@ -151,3 +151,24 @@ TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
 }
 
 }  // namespace
+
+// A drain that found stale bytes takes what comes a moment later too; an empty socket costs
+// no wait.
+TEST(StreamReceiver, DrainWaitsForStaleBytesStillOnTheirWay) {
+  WorkerSlot worker;
+  StreamReceiver rx(worker);
+  int fd[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0);
+  long long t0 = nivex::test::NowMs();
+  EXPECT_EQ(rx.Drain(fd[0], std::chrono::milliseconds(200)), 0u);
+  EXPECT_LT(nivex::test::NowMs() - t0, 20);
+  ASSERT_EQ(write(fd[1], "abcd", 4), 4);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    (void)!write(fd[1], "ef", 2);
+  });
+  EXPECT_EQ(rx.Drain(fd[0], std::chrono::milliseconds(200)), 6u);
+  late.join();
+  close(fd[0]);
+  close(fd[1]);
+}

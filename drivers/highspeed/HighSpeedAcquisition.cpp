@@ -22,6 +22,22 @@ constexpr uint64_t kLongestPause = 5000;
 
 // ------------------------------------------------------------------ shared steps
 
+HighSpeedModel::WorkerRules HighSpeedModel::ScanRules(const ScanTraits& t,
+                                                      const EngineTimings& timings) {
+  WorkerRules r;
+  r.stallBit = QZ_BUF_SCAN_TIMEOUT;
+  r.targetEvent = QZ_EVENT_SCAN_DONE;
+  r.liveLimit = t.liveLimit;
+  r.bufferedModes = t.bufferedModes;
+  r.triggerBitModes = (1u << 3) | (1u << 6);
+  r.periodFloorMs = t.periodFloorMs;
+  r.pauseAfterPrePhaseMs = t.pauseAfterPrePhaseMs;
+  r.dataWaitMs = static_cast<long>(
+      (t.longDataWait ? timings.longDataWait : timings.shortDataWait).count());
+  r.mode1Untimed = t.mode1Untimed;
+  return r;
+}
+
 void HighSpeedModel::Pause(uint64_t ms) {
   if (worker.Running() && ms > 0) worker.SleepMs(static_cast<long>(std::min(ms, kLongestPause)));
 }
@@ -33,11 +49,11 @@ void HighSpeedModel::Notify(unsigned short event) {
 void HighSpeedModel::Stall() {
   worker.EndRun();
   Notify(QZ_EVENT_TIMEOUT);
-  Add_AD_Buf_Status(run_.stallBit);
+  Add_AD_Buf_Status(run_.rules.stallBit);
 }
 
 void HighSpeedModel::TargetReached() {
-  Notify(run_.doneEvent);
+  Notify(run_.rules.targetEvent);
   worker.EndRun();
   Add_AD_Buf_Status(QZ_BUF_TARGET_REACHED);
 }
@@ -69,15 +85,15 @@ void HighSpeedModel::RunThreadAIScan() {
 
 bool HighSpeedModel::PrePhaseRuns() const {
   const int64_t perSecond = static_cast<int64_t>(run_.rate) * run_.channels;
-  const bool bufferedMode = run_.mode < 32 && ((run_.traits.bufferedModes >> run_.mode) & 1u);
-  return perSecond > run_.traits.liveLimit || bufferedMode;
+  const bool bufferedMode = run_.mode < 32 && ((run_.rules.bufferedModes >> run_.mode) & 1u);
+  return perSecond > run_.rules.liveLimit || bufferedMode;
 }
 
 int HighSpeedModel::RunThreadAIScan_NSampleRoutine() {
   // Milliseconds per sample, and the whole target's worth, before the type's floor.
   uint32_t period = static_cast<uint32_t>(1000.0f / static_cast<float>(run_.rate));
   const uint64_t total = static_cast<uint64_t>(run_.target) * period;
-  period = std::max(period, run_.traits.periodFloorMs);
+  period = std::max(period, run_.rules.periodFloorMs);
   uint32_t lastCount = 0;
   while (worker.Running()) {
     uint32_t count = 0, status = 0;
@@ -86,7 +102,7 @@ int HighSpeedModel::RunThreadAIScan_NSampleRoutine() {
       if (DAQProcess_CheckTriggerStatus(status)) {
         watchdogClock->RestGlobalTicks();
         retryCount = 0;
-        Pause(static_cast<uint64_t>(run_.traits.pauseAfterPrePhaseMs));
+        Pause(static_cast<uint64_t>(run_.rules.pauseAfterPrePhaseMs));
         return 1;
       }
     } else if (retryCount > kPollRetries) {
@@ -103,8 +119,9 @@ int HighSpeedModel::RunThreadAIScan_NSampleRoutine() {
 }
 
 bool HighSpeedModel::DAQProcess_CheckTriggerStatus(uint32_t status) {
-  if (run_.mode == 3 || run_.mode == 6) {
+  if (run_.mode < 32 && ((run_.rules.triggerBitModes >> run_.mode) & 1u)) {
     if ((status & 1u) == 0) return false;  // the trigger has not come
+    if (run_.rules.markDataAtTrigger) Add_AD_Buf_Status(QZ_BUF_DATA);
     if (run_.mode == 6) GetAIAnalogTriggerIdx();
   } else if (moduleSampleCount < run_.target) {
     return false;
@@ -132,7 +149,9 @@ uint32_t HighSpeedModel::DAQProcess_CheckTriggerTimeout(uint32_t period, uint64_
       return count;
     }
   } else if ((run_.mode == 2 || run_.mode == 5) && count == 0) {
-    Pause(10);  // waiting for the trigger: no time-out
+    // Waiting for the trigger: no time-out.
+    const uint64_t most = run_.rules.untriggeredPauseMs;
+    Pause(run_.rules.untriggeredPauseByTotal ? std::clamp<uint64_t>(total, 1, most) : most);
     return count;
   } else {
     if (elapsed < static_cast<double>(period) * 2000.0) {
@@ -156,15 +175,16 @@ uint32_t HighSpeedModel::DAQProcess_CheckTriggerTimeout(uint32_t period, uint64_
 }
 
 int HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice() {
-  const long waitMs = static_cast<long>((run_.traits.longDataWait ? run_.timings.longDataWait
-                                                                  : run_.timings.shortDataWait)
-                                            .count());
   while (worker.Running()) {
-    const WaitResult ready = receiver_.Wait(waitMs);
+    const WaitResult ready = receiver_.Wait(run_.rules.dataWaitMs);
     if (ready == WaitResult::Stopped) break;
     if (ready == WaitResult::TimedOut) {
       DAQProcess_ReceiveDataTimeout();
       continue;
+    }
+    if (ready == WaitResult::Failed && !run_.rules.waitFailureIsReceiveError) {
+      worker.EndRun();
+      break;
     }
     // A wait that failed (a closed descriptor) is a receive error, not a silence.
     const StreamReceiver::Outcome got = ready == WaitResult::Ready
@@ -180,7 +200,7 @@ int HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice() {
       worker.EndRun();
       break;
     }
-    DAQProcess_AfterReceiveData();
+    if (!DAQProcess_AfterReceiveData()) break;  // the data could not be kept: the run ends
     if (run_.target != 0 && DAQProcess_ReachNSample()) break;
   }
   return 1;
@@ -199,11 +219,15 @@ int HighSpeedModel::DAQProcess_AfterReceiveData() {
   }
   firstData = true;
   watchdogClock->RestGlobalTicks();
+  if (worker.Kind() == WorkerKind::Logger && logSink_.Failed()) {
+    worker.EndRun();
+    return 0;
+  }
   return 1;
 }
 
 void HighSpeedModel::DAQProcess_ReceiveDataTimeout() {
-  if (run_.traits.mode1Untimed && run_.mode == 1) return;
+  if (run_.rules.mode1Untimed && run_.mode == 1) return;
   SilenceExpired(run_.target != 0);
 }
 

@@ -1,5 +1,5 @@
 // The SD download worker of the high-speed drivers: it receives a recording from the data port
-// through the device's stream receiver into the download's data files (a LogFileSink), with no
+// through the device's stream receiver into the download's data files (a DownloadFileSink), with no
 // pre-phase, until the recording's sample count has come.
 //
 // The run ends by itself at that count (QZ_BUF_TARGET_REACHED), by a stall of the module
@@ -63,7 +63,7 @@ int HighSpeedModel::StartDownloadLocked() {
   setup.target = r.target;
   receiver_.Begin(dataSock, setup, &downloadSink_);
 
-  LogFileSink::Setup files;
+  DownloadFileSink::Setup files;
   files.sampleBytes = r.traits.sampleBytes;
   files.channels = r.channels;
   files.rawChunks = r.mode == 8;

@@ -13,8 +13,10 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/HostRing.h"
+#include "framework/DownloadFileSink.h"
 #include "framework/LogFileSink.h"
 #include "framework/RXMODEL_Class.h"
+#include "framework/ScanLogFormat.h"
 #include "framework/StreamReceiver.h"
 
 namespace nivex {
@@ -196,6 +198,35 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // one from the local time; 1, or 0 when it cannot be opened.
   int ChangeTimeStamp_SD_Download() override;
 
+  // ---------------------------------------------------------------- logger
+  // (drivers/highspeed/HighSpeedLogger.cpp) A run of the scan worker whose samples go into
+  // data files instead of the ring. The start is refused with 0x18011 while a worker exists
+  // and with 0x18008 like a scan start, before anything changes; 0 without a code while a
+  // socket is closed; 0x1300C for a base folder (folder, or the working folder when null)
+  // whose data-file paths would not fit 260 bytes; 0x14102 when the ".config" file (log
+  // types other than 3 and 4), the log folder or the worker cannot be made. Then "~01S"; 1.
+  int StartLogger(char* folder, int minutesPerFile, int logType) override;
+  // "~01Z" and the worker stop when both sockets are open (whatever worker runs, with its
+  // clean-up); the data file is closed.
+  void StopLogger() override;
+  // Writes the run's ".config" file into <base>/config (created when missing).
+  void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
+  // Starts the next data file of the running log now (the worker does this itself at its
+  // first data and at each rotation); 1, or 0 when it cannot be opened.
+  int ChangeTimeStamp() override;
+  // Log types 0 and 1: "~01SST" and, when the module answers, the start-time line appended to
+  // the run's ".config" file.
+  void SaveStartSamplingTimetoConfigFile() override;
+  // The logger worker's start (the run as StartLogger prepared it; refused while a worker
+  // exists) and stop (bounded by EngineTimings::logStop, the data file closed; 1).
+  int Start() override;
+  int Stop() override;
+  // The logger worker: the scan worker's pre-phase and receive loop with the logger's rules,
+  // the data file closed, then QZ_BUF_LOG_ENDED.
+  void RunThread() override;
+  int RunThreadLog_NSampleRoutine() override;
+  int RunThreadLog_ReceiveDATAfromQZDevice() override;
+
   // ---------------------------------------------------------------- host ring and events
   // (drivers/highspeed/HighSpeedRing.cpp)
   // Allocates ringSize bytes for the run (0x1300E when it cannot); the status word starts at 0.
@@ -256,6 +287,12 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int Set_BandStopFilter(int, int, float, float) override { return 1; }
   int Filter_Data(unsigned int, float*) override { return 1; }
   int Filter_DataHEX(unsigned int, unsigned int*) override { return 1; }
+  // The type's part of a log's ".config" file for the run's gain code: the optional lines
+  // and the per-channel calibration. By default "CH%d" and "CH%d,Gain,%d, Offset,%d" from the
+  // gain words and offsets (RX5K10 and RX5K30 add theirs; RXBN500 has its own).
+  virtual void DescribeLogRun(scanlog::ScanConfig* config, int gain) const;
+  // Decimals of a value in a text log.
+  virtual int LogTextDecimals() const { return scanlog::kTextDecimals24Bit; }
   // Called by the scan start where the ring's channel cursor restarts (a new ring): the
   // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
   // type without filters.
@@ -375,10 +412,34 @@ class HighSpeedModel : public MODEL, private SampleSink {
   bool triggerLevelSet[HighSpeedCalibration::kMaxChannels] = {};
 
   // ---- the scan engine
+  // The notional ring of a continuous run, which also sizes the logger's time-out unit.
+  static constexpr uint64_t kContinuousRingBytes = 1460000;
+
+  // How a kind of worker runs the shared pre-phase and receive loop: a scan by the type's
+  // traits (ScanRules), the logger by its own table (LoggerRules).
+  struct WorkerRules {
+    uint16_t stallBit = 0;            // ORed into the status word by a stall
+    uint16_t targetEvent = 0;         // raised when the target is in
+    int32_t liveLimit = 0;            // rate x channels above which the pre-phase runs
+    uint32_t bufferedModes = 0;       // trigger modes (bit per mode) that run the pre-phase
+    uint32_t triggerBitModes = 0;     // modes whose pre-phase waits for the trigger bit
+    bool markDataAtTrigger = false;   // the trigger bit ORs QZ_BUF_DATA into the status word
+    uint32_t periodFloorMs = 1;       // least pre-phase period
+    int pauseAfterPrePhaseMs = 0;
+    uint64_t untriggeredPauseMs = 10;  // modes 2 and 5 before the trigger: pause this long,
+    bool untriggeredPauseByTotal = false;  // or the target's time held to 1 .. that
+    long dataWaitMs = 1000;           // data wait of a pass
+    bool waitFailureIsReceiveError = true;  // else a failed wait just ends the run
+    bool mode1Untimed = false;        // trigger mode 1 never ends by silence
+  };
+  static WorkerRules ScanRules(const ScanTraits& traits, const EngineTimings& timings);
+  static WorkerRules LoggerRules(const ScanTraits& traits, const EngineTimings& timings);
+
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.
   struct ScanRun {
     ScanTraits traits{};
+    WorkerRules rules{};
     EngineTimings timings;
     uint32_t target = 0;  // N; 0 = continuous
     uint16_t mode = 0;
@@ -389,16 +450,20 @@ class HighSpeedModel : public MODEL, private SampleSink {
     bool syncIn = false;
     unsigned rowBytes = 2;   // a stream row: channels x sample size, or a sync-in frame
     int64_t silenceMs = 50;  // time-out unit x 50 ms
-    // What the run's stall and target report (a logging run or download: the log's).
-    uint16_t stallBit = QZ_BUF_SCAN_TIMEOUT;
-    unsigned short doneEvent = QZ_EVENT_SCAN_DONE;
   };
-  static constexpr uint64_t kContinuousRingBytes = 1460000;  // also a logging run's notional ring
   // The run the next start takes from the cached parameters; false with 0x18008 when the
   // channel count or the rate cannot run.
   bool TakeScanRun(ScanRun* run);
   int StartAIScanLocked();  // the caller holds the control and the command lock
   void StopAIScanLocked();  // the caller holds the control lock only
+  // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
+  // that ran: a scan's ring is released, a logger's data file closed. The control lock held.
+  void StopWorkerLocked(std::chrono::milliseconds bound);
+  // The logger's worker start for the run in run_ and logSink_; the control and command lock
+  // held.
+  int StartLogWorkerLocked();
+  // The ".config" file of a run; false when the folder or the file cannot be made.
+  bool WriteRunConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
 
   // The download (drivers/highspeed/HighSpeedSDCard.cpp, HighSpeedDownload.cpp).
   // The run of a download: the scan parameters as TakeScanRun takes them (no sync-in), the
@@ -409,7 +474,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
-  LogFileSink downloadSink_;
+  DownloadFileSink downloadSink_;
 
   // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
   bool PrePhaseRuns() const;
@@ -437,6 +502,9 @@ class HighSpeedModel : public MODEL, private SampleSink {
   bool fileClockStarted = false;
 
  private:
+  // The logger's data files.
+  LogFileSink logSink_;
+
   // The receive loop's sink: each whole-sample chunk goes to AD_WriteData.
   void Take(const uint8_t* data, size_t bytes) override;
 };

@@ -18,6 +18,7 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
   r.traits = Traits();
   r.timings = CurrentTimings();
+  r.rules = ScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   r.target = targetCount;
   r.mode = triggerMode;
@@ -113,11 +114,17 @@ int HighSpeedModel::StartAIScanLocked() {
   return 1;
 }
 
-void HighSpeedModel::StopAIScanLocked() {
+void HighSpeedModel::StopAIScanLocked() { StopWorkerLocked(run_.timings.scanStop); }
+
+void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
-  worker.Stop(run_.timings.scanStop);
-  LANBuffer_Uninit();
+  // Whichever stop ended it, the clean-up is that of the kind that ran.
+  if (worker.Stop(bound) == WorkerKind::Logger) {
+    logSink_.Close();
+  } else {
+    LANBuffer_Uninit();
+  }
 }
 
 int HighSpeedModel::StartMagicScan() {

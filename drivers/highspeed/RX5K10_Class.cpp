@@ -72,6 +72,12 @@ float RX5K10::CodeVolts(int code, int channel, int gain) const {
   return volts;
 }
 
+void RX5K10::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
+  HighSpeedModel::DescribeLogRun(config, gain);
+  config->hasSyncMode = true;
+  config->syncMode = syncMode;
+}
+
 // ================================================================== calibration query
 
 int RX5K10::ReadGainOffset(int channel, int gain, unsigned short* g, short* o) {

@@ -74,6 +74,9 @@ class RX5K10 : public HighSpeedModel {
   int MinReadCount() const override { return 0; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
   float CodeVolts(int code, int channel, int gain) const override;
+  // Logs: the sync mode and the channels' gain words and offsets; text values with 5 decimals.
+  void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
+  int LogTextDecimals() const override { return scanlog::kTextDecimals16Bit; }
 
   // DI counters and counters of the row, bounded by the mode caches.
   unsigned int DICount() const;

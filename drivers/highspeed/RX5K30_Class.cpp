@@ -2,6 +2,8 @@
 // digital I/O, analog outputs, the encoder and the configuration items.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +70,15 @@ float RX5K30::CodeVolts(int code, int channel, int gain) const {
   calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
                      calib::kRx5k30FullScale[gain], &c);
   return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
+}
+
+void RX5K30::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
+  HighSpeedModel::DescribeLogRun(config, gain);
+  // The range in millivolts as the module gave it: rounded, where truncating its float would
+  // lose a unit (10.24 V would give 10239).
+  config->hasRange = true;
+  const double mv = gain >= 0 && gain < Ranges() ? cal.range[gain] * 1000.0 : 0.0;
+  config->range = static_cast<uint32_t>(std::lround(std::max(0.0, mv)));
 }
 
 // ================================================================== calibration query

@@ -1,6 +1,7 @@
 // RXBN500: construction, the calibration load and the conversion of its codes.
 #include "drivers/highspeed/RXBN500_Class.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "framework/Calibration.h"
@@ -44,6 +45,16 @@ void RXBN500::CalibrateCode(int code, int channel, int, int* out) const {
 
 float RXBN500::CodeVolts(int code, int channel, int) const {
   return calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
+}
+
+void RXBN500::DescribeLogRun(scanlog::ScanConfig* config, int) const {
+  // The gain factor x 1000 as the module gave it (exact, where the factor's float would lose
+  // a unit now and then).
+  config->channelLines = scanlog::ChannelLines::kRangeOffset;
+  for (int ch = 0; ch < std::min(config->channelCount, Channels()); ++ch) {
+    config->channelRange[ch] = cal.bnGainMilli[ch];
+    config->channelOffset[ch] = cal.bnOffset[ch];
+  }
 }
 
 }  // namespace nivex

@@ -74,6 +74,8 @@ class RXBN500 : public HighSpeedModel {
   bool CachesReads() const override { return false; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
   float CodeVolts(int code, int channel, int gain) const override;
+  // Logs: each channel's gain factor x 1000 and 32-bit offset ("CH%d,Range,%lu, Offset,%d").
+  void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 
  private:
   // The filter of channel (0-3), else null.

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "framework/LogFileSink.h"
+#include "framework/DownloadFileSink.h"
 #include "tests/common/FileFixtures.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
 
-using nivex::LogFileSink;
+using nivex::DownloadFileSink;
 using nivex::test::ReadFile;
 using nivex::test::TempFolder;
 
@@ -26,18 +26,18 @@ std::string Samples(int first, size_t n) {
   return s;
 }
 
-void Take(LogFileSink& sink, const std::string& bytes) {
+void Take(DownloadFileSink& sink, const std::string& bytes) {
   sink.Take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-TEST(LogFileSink, RotatesAtRowBoundariesAndKeepsARepeatedName) {
+TEST(DownloadFileSink, RotatesAtRowBoundariesAndKeepsARepeatedName) {
   TempFolder dir;
   std::vector<std::string> names;
   // A rotation due at every chunk; the namer gives f0, f1, ... or, once `repeat` is set, the
   // name of the open file again.
   bool repeat = false;
-  LogFileSink sink;
-  LogFileSink::Setup s;
+  DownloadFileSink sink;
+  DownloadFileSink::Setup s;
   s.channels = 3;
   s.rotates = true;
   sink.Begin(
@@ -68,10 +68,10 @@ TEST(LogFileSink, RotatesAtRowBoundariesAndKeepsARepeatedName) {
   EXPECT_EQ(sink.Samples(), 2006u);
 }
 
-TEST(LogFileSink, TextRowsAndFailures) {
+TEST(DownloadFileSink, TextRowsAndFailures) {
   TempFolder dir;
-  LogFileSink sink;
-  LogFileSink::Setup s;
+  DownloadFileSink sink;
+  DownloadFileSink::Setup s;
   s.channels = 2;
   s.textRows = true;
   s.decimals = 5;
