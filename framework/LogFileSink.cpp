@@ -24,7 +24,9 @@ void LogFileSink::Begin(Setup setup) {
 }
 
 void LogFileSink::Close() {
-  if (fd_ >= 0) close(fd_);
+  // A close that reports an error may have lost written data (EINTR: the file is closed and
+  // its data kept).
+  if (fd_ >= 0 && close(fd_) != 0 && errno != EINTR) failed_ = true;
   fd_ = -1;
 }
 
@@ -33,24 +35,27 @@ void LogFileSink::Fail() {
   Close();
 }
 
-bool LogFileSink::OpenAt(const struct tm& t, bool first) {
+bool LogFileSink::PlaceAt(const struct tm& t, bool first, Place* place) const {
   const bool text = s_.chunkStream || s_.logType == scanlog::kLogText;
-  char sub[32], folder[scanlog::kPathSize], name[scanlog::kPathSize], path[scanlog::kPathSize];
-  if (!scanlog::SubFolderName(s_.splitMode, t, first, sub, sizeof sub) ||
-      !scanlog::JoinPath(s_.logFolder.c_str(), sub, folder, sizeof folder) ||
-      !scanlog::DataFileName(s_.prefix.c_str(), s_.tag, t, text, name, sizeof name) ||
-      !scanlog::JoinPath(folder, name, path, sizeof path)) {
-    Fail();
-    return false;
-  }
-  if (fd_ >= 0 && path_ == path) return true;  // the same second: this file goes on
+  char name[scanlog::kPathSize];
+  return scanlog::SubFolderName(s_.splitMode, t, first, place->sub, sizeof place->sub) &&
+         scanlog::JoinPath(s_.logFolder.c_str(), place->sub, place->folder,
+                           sizeof place->folder) &&
+         scanlog::DataFileName(s_.prefix.c_str(), s_.tag, t, text, name, sizeof name) &&
+         scanlog::JoinPath(place->folder, name, place->path, sizeof place->path);
+}
+
+bool LogFileSink::Open(const Place& place) {
+  if (fd_ >= 0 && path_ == place.path) return true;  // the same second: this file goes on
   Close();
-  if (sub[0] != '\0' && DirectoryExists(folder) == 0) CreateFolder(s_.logFolder.c_str(), sub);
+  if (failed_) return false;
+  if (place.sub[0] != '\0' && DirectoryExists(place.folder) == 0)
+    CreateFolder(s_.logFolder.c_str(), place.sub);
   // Appending: a file of the same name from an earlier run keeps what it holds.
   int fd;
-  do fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  do fd = open(place.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   while (fd < 0 && errno == EINTR);
-  path_ = path;
+  path_ = place.path;
   if (fd < 0) {
     Fail();
     return false;
@@ -59,6 +64,15 @@ bool LogFileSink::OpenAt(const struct tm& t, bool first) {
   fileBytes_ = 0;
   fileStart_ = Clock::now();
   return true;
+}
+
+bool LogFileSink::OpenAt(const struct tm& t, bool first) {
+  Place place;
+  if (!PlaceAt(t, first, &place)) {
+    Fail();
+    return false;
+  }
+  return Open(place);
 }
 
 bool LogFileSink::Rotate() {
@@ -133,9 +147,18 @@ void LogFileSink::Take(const uint8_t* data, size_t bytes) {
     WriteSamples(data, n);
     return;
   }
+  Place next;
+  if (!PlaceAt(LogClockNow(), false, &next)) {
+    Fail();
+    return;
+  }
+  if (fd_ >= 0 && path_ == next.path) {  // the same second: the receive stays whole
+    WriteSamples(data, n);
+    return;
+  }
   const size_t head = n - tail;
   WriteSamples(data, head);
-  if (!failed_ && Rotate()) WriteSamples(data + head * s_.sampleBytes, tail);
+  if (!failed_ && Open(next)) WriteSamples(data + head * s_.sampleBytes, tail);
 }
 
 }  // namespace nivex

@@ -4,7 +4,8 @@
 //
 //   - Binary rows: the sample words as the module sent them, one write per receive.
 //   - Text rows: one value per sample in volts, formatted per receive into one buffer and
-//     written with one call; the row phase runs on across receives and files.
+//     written with one call, '.' whatever the locale; the row phase runs on across receives
+//     and files.
 //   - A chunk stream (trigger mode 8): the received bytes unchanged, into ".txt" files, and the
 //     files rotate whatever the split mode.
 //   - Rotation: once the current file has been open for the period, the receive is cut after
@@ -12,10 +13,12 @@
 //     without a row boundary stays whole in the old file and the rotation waits; so does one
 //     whose only boundary is its start while the old file is still empty.
 //   - A new file whose path is that of the current one (started within the same second) is no
-//     new file: the current one goes on until the second changes. A file is opened for
-//     appending, never truncated.
-//   - A file that cannot be opened or written ends the run's writing: Failed() turns true and
-//     nothing more is written.
+//     new file: the current one goes on, the receive whole, until the second changes. A file is
+//     opened for appending, never truncated.
+//   - The first file is named by the given time (an SD download: the recording's date) or the
+//     log clock at the first data; every later one by the log clock when it starts.
+//   - A file that cannot be opened, written or closed ends the run's writing: Failed() turns
+//     true and nothing more is written.
 //
 // Begin is called before the worker runs; Take and Rotate run on the worker; Close on the
 // worker or, once the worker has been joined, on the thread that stopped it.
@@ -70,10 +73,10 @@ class LogFileSink final : public SampleSink {
   // Starts the next data file now, named by the log clock; true when a file is open afterwards
   // (the current one when the new path is the same).
   bool Rotate();
-  // Closes the current data file; nothing when none is open.
+  // Closes the current data file; nothing when none is open. A failed close fails the sink.
   void Close();
 
-  // A data file could not be opened or written: the run's data are no longer kept.
+  // A data file could not be opened, written or closed: the run's data are not all kept.
   bool Failed() const { return failed_; }
   // Path of the current (or last) data file; "" before the first.
   const std::string& Path() const { return path_; }
@@ -83,7 +86,15 @@ class LogFileSink final : public SampleSink {
  private:
   using Clock = std::chrono::steady_clock;
 
-  // Opens the file of time t (first: the run's first file) unless it is the current one.
+  // Where a data file started at t lies (first: the run's first file).
+  struct Place {
+    char sub[32];
+    char folder[scanlog::kPathSize];
+    char path[scanlog::kPathSize];
+  };
+  bool PlaceAt(const struct tm& t, bool first, Place* place) const;
+  // Opens the file of the place unless it is the current one.
+  bool Open(const Place& place);
   bool OpenAt(const struct tm& t, bool first);
   bool RotationDue() const;
   // Writes n whole samples of data to the current file (binary or text rows).

@@ -117,30 +117,35 @@ int HighSpeedModel::StartLogWorkerLocked() {
   setup.target = setup.chunkStream ? 0 : run_.target;
   receiver_.Begin(dataSock, setup, &logSink_);
 
-  LogFileSink::Setup files;
-  files.logFolder = logFolder;
-  files.prefix = filePrefix;
-  files.tag = fileTag;
-  files.splitMode = folderMode;
-  files.logType = logMode;
-  files.chunkStream = setup.chunkStream;
-  files.sampleBytes = run_.traits.sampleBytes;
-  files.channels = run_.channels;
-  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
-  files.decimals = LogTextDecimals();
-  const int gain = run_.gain;
-  const bool gainOk = gain >= 0 && gain < Ranges();
-  files.volts = [this, gain, gainOk](int32_t code, unsigned int channel) {
-    // A code the calibration cannot convert reads 0.0.
-    const int ch = static_cast<int>(channel);
-    return gainOk && ch < Channels() ? static_cast<double>(CodeVolts(code, ch, gain)) : 0.0;
-  };
+  LogFileSink::Setup files = LogFiles(run_, setup.chunkStream);
   files.firstFile = [this] {
     Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
     SaveStartSamplingTimetoConfigFile();
   };
   logSink_.Begin(std::move(files));
   return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1 : 0;
+}
+
+LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) const {
+  LogFileSink::Setup files;
+  files.logFolder = logFolder;
+  files.prefix = filePrefix;
+  files.tag = fileTag;
+  files.splitMode = folderMode;
+  files.logType = logMode;
+  files.chunkStream = chunkStream;
+  files.sampleBytes = r.traits.sampleBytes;
+  files.channels = r.channels;
+  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
+  files.decimals = LogTextDecimals();
+  const int gain = r.gain;
+  const bool gainOk = gain >= 0 && gain < Ranges();
+  files.volts = [this, gain, gainOk](int32_t code, unsigned int channel) {
+    // A code the calibration cannot convert reads 0.0.
+    const int ch = static_cast<int>(channel);
+    return gainOk && ch < Channels() ? static_cast<double>(CodeVolts(code, ch, gain)) : 0.0;
+  };
+  return files;
 }
 
 void HighSpeedModel::StopLogger() {

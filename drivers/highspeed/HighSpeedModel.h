@@ -13,7 +13,6 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/HostRing.h"
-#include "framework/DownloadFileSink.h"
 #include "framework/LogFileSink.h"
 #include "framework/RXMODEL_Class.h"
 #include "framework/ScanLogFormat.h"
@@ -457,11 +456,15 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int StartAIScanLocked();  // the caller holds the control and the command lock
   void StopAIScanLocked();  // the caller holds the control lock only
   // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
-  // that ran: a scan's ring is released, a logger's data file closed. The control lock held.
+  // that ran: a scan's ring is released, a log's or a download's data file closed. The control
+  // lock held.
   void StopWorkerLocked(std::chrono::milliseconds bound);
   // The logger's worker start for the run in run_ and logSink_; the control and command lock
   // held.
   int StartLogWorkerLocked();
+  // The data files of the run r (a log or a download) in the log folder, file prefix and tag
+  // set for it.
+  LogFileSink::Setup LogFiles(const ScanRun& r, bool chunkStream) const;
   // The ".config" file of a run; false when the folder or the file cannot be made.
   bool WriteRunConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
 
@@ -474,7 +477,6 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
-  DownloadFileSink downloadSink_;
 
   // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
   bool PrePhaseRuns() const;
@@ -502,7 +504,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   bool fileClockStarted = false;
 
  private:
-  // The logger's data files.
+  // The data files of a log or a download.
   LogFileSink logSink_;
 
   // The receive loop's sink: each whole-sample chunk goes to AD_WriteData.

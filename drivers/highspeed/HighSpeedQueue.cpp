@@ -120,7 +120,8 @@ void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
   // Whichever stop ended it, the clean-up is that of the kind that ran.
-  if (worker.Stop(bound) == WorkerKind::Logger) {
+  const WorkerKind ran = worker.Stop(bound);
+  if (ran == WorkerKind::Logger || ran == WorkerKind::Download) {
     logSink_.Close();
   } else {
     LANBuffer_Uninit();
