@@ -7,6 +7,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -170,6 +171,43 @@ inline uint64_t OwnWaits() {
   rusage u{};
   getrusage(RUSAGE_THREAD, &u);
   return static_cast<uint64_t>(u.ru_nvcsw);
+}
+
+// The baseline of the kit's processor time: a raw client's share of one core while it receives
+// a module's scan stream and acknowledges every receive, keeping nothing (the module keeps the
+// scan parameters the kit gave it). After the warm-up, over the window; its wake-ups a second
+// in *wakes. -1 when the module cannot be reached.
+inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
+                             Clock::duration window, double* wakes) {
+  const int cmd = RawConnect(ip, 9999, 0);
+  const int data = RawConnect(ip, 10010, 32768);
+  std::string reply;
+  double share = -1;
+  if (cmd >= 0 && data >= 0 && RawExchange(cmd, "~01S", &reply)) {
+    static uint8_t buffer[29200];
+    const unsigned unit = 2;  // the carry does not change the cost; count in 16-bit units
+    auto receiveUntil = [&](Clock::time_point end) {
+      while (Clock::now() < end) {
+        pollfd p{data, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t r = recv(data, buffer, sizeof buffer, 0);
+        if (r <= 0) return;
+        RawAck(data, static_cast<uint32_t>(r / unit));
+      }
+    };
+    receiveUntil(Clock::now() + warmUp);
+    const double cpu0 = ProcessCpuSeconds();
+    const uint64_t waits0 = OwnWaits();
+    const Clock::time_point t0 = Clock::now();
+    receiveUntil(t0 + window);
+    const double wall = Seconds(Clock::now() - t0);
+    share = (ProcessCpuSeconds() - cpu0) / wall;
+    *wakes = static_cast<double>(OwnWaits() - waits0) / wall;
+    RawExchange(cmd, "~01Z", &reply);
+  }
+  if (cmd >= 0) close(cmd);
+  if (data >= 0) close(data);
+  return share;
 }
 
 // The application's side of a scan: takes what the ring holds as volts, as often as it likes.

@@ -98,40 +98,6 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
   return ok;
 }
 
-// The raw client's share of one core over the same window (the module keeps the scan
-// parameters the kit gave it), and its wake-ups a second.
-double RawWindow(const nivex::bench::EmuProcess& emu, double* wakes) {
-  const int cmd = nivex::bench::RawConnect(emu.ip(), 9999, 0);
-  const int data = nivex::bench::RawConnect(emu.ip(), 10010, 32768);
-  std::string reply;
-  double share = -1;
-  if (cmd >= 0 && data >= 0 && nivex::bench::RawExchange(cmd, "~01S", &reply)) {
-    static uint8_t buffer[29200];
-    const unsigned unit = 2;  // the carry does not change the cost; count in 16-bit units
-    auto receiveUntil = [&](Clock::time_point end) {
-      while (Clock::now() < end) {
-        pollfd p{data, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        const ssize_t r = recv(data, buffer, sizeof buffer, 0);
-        if (r <= 0) return;
-        nivex::bench::RawAck(data, static_cast<uint32_t>(r / unit));
-      }
-    };
-    receiveUntil(Clock::now() + kWarmUp);
-    const double cpu0 = nivex::bench::ProcessCpuSeconds();
-    const uint64_t waits0 = nivex::bench::OwnWaits();
-    const Clock::time_point t0 = Clock::now();
-    receiveUntil(t0 + Window());
-    const double wall = nivex::bench::Seconds(Clock::now() - t0);
-    share = (nivex::bench::ProcessCpuSeconds() - cpu0) / wall;
-    *wakes = static_cast<double>(nivex::bench::OwnWaits() - waits0) / wall;
-    nivex::bench::RawExchange(cmd, "~01Z", &reply);
-  }
-  if (cmd >= 0) close(cmd);
-  if (data >= 0) close(data);
-  return share;
-}
-
 // What 1000 wake-ups a second cost here by themselves: a thread that only sleeps to deadlines
 // 1 ms apart (ppoll with a time-out, as the worker's pause), for a window of the same length.
 double SleepFloor() {
@@ -174,7 +140,7 @@ void BM_StreamCpu(benchmark::State& state) {
       state.SkipWithError("the scan did not run");
       break;
     }
-    f.raw = RawWindow(emu, &f.rawWakes);
+    f.raw = nivex::bench::RawStreamShare(emu.ip(), kWarmUp, Window(), &f.rawWakes);
     f.ran = true;
     state.SetIterationTime(static_cast<double>(Window().count()));
     state.counters["kit_core_%"] = f.kit * 100;
