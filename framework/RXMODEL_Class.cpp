@@ -115,6 +115,19 @@ void MODEL::AppendStartSamplingTime() {
   if (GetQZStartSamplingTime(text) == 1) scanlog::AppendStartTime(configPath, text);
 }
 
+LogFileSink::Setup MODEL::LogFilesOfRun(unsigned int channels, unsigned int sampleBytes) const {
+  LogFileSink::Setup files;
+  files.logFolder = logFolder;
+  files.prefix = filePrefix;
+  files.tag = fileTag;
+  files.splitMode = folderMode;
+  files.logType = logMode;
+  files.sampleBytes = sampleBytes;
+  files.channels = channels;
+  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
+  return files;
+}
+
 bool MODEL::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
                            const struct tm& t,
                            const std::function<void(scanlog::ScanConfig*)>& describe) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+#include "framework/LogFileSink.h"
 #include "framework/RXMODEL_ModuleTable.h"
 #include "framework/WorkerSlot.h"
 #include "support/Chronum.h"
@@ -22,9 +23,6 @@ class BinaryFile;  // log files (support/Storax.h)
 class TextFile;
 class SyncInFrameDef;  // framework/RXMODEL_SyncInFrame.h
 struct ReplyLine;      // support/utility.h
-namespace scanlog {
-struct ScanConfig;  // framework/ScanLogFormat.h
-}  // namespace scanlog
 
 class MODEL {
  public:
@@ -291,6 +289,10 @@ class MODEL {
   // Appends "Start Sampling Time,<the module's text>" to configPath for the log modes that have
   // the line, when the module tells the time (GetQZStartSamplingTime).
   void AppendStartSamplingTime();
+  // The data files of a log run as the logger fields name them: the log folder, prefix, tag,
+  // split mode (the log folder mode), log type and rotation period (minutes per file); rows of
+  // channels samples of sampleBytes each.
+  LogFileSink::Setup LogFilesOfRun(unsigned int channels, unsigned int sampleBytes) const;
   // Makes <base>/config, sets configPath to the run's ".config" file (scanlog::RunConfigPath)
   // and writes the cached scan settings into it (module name, IP, gain, channels, rate, target,
   // trigger and transfer mode), with what describe (may be null) adds or changes. False when

@@ -17,6 +17,7 @@
 #include "drivers/slot/SlotTextRecord.h"
 #include "emulator/SlotCarrierModule.h"
 #include "emulator/SlotStreamer.h"
+#include "framework/EngineTimings.h"
 #include "framework/LogClock.h"
 #include "nivex.h"
 #include "tests/common/FileFixtures.h"
@@ -31,34 +32,10 @@ using nivex::emu::Model;
 using nivex::emu::SlotCarrierModule;
 constexpr unsigned short kLogged = QZ_BUF_LOG_STARTED | QZ_BUF_TARGET_REACHED | QZ_BUF_LOG_ENDED;
 
-// The log clock from a date on, one second later at each reading (step 1) or fixed (step 0).
-struct TestClock {
-  TestClock(int y, int mo, int d, int h, int mi, int s, int step) {
-    struct tm t = {};
-    t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi,
-    t.tm_sec = s;
-    base = timegm(&t);
-    nivex::SetLogClock([this, step] {
-      const time_t now = base + step * readings++;
-      struct tm out = {};
-      return *gmtime_r(&now, &out);
-    });
-  }
-  ~TestClock() { nivex::SetLogClock(nullptr); }
-  time_t base;
-  std::atomic<int> readings{0};
-};
-
 std::unique_ptr<Device> Carrier(Model m, const std::string& layout) {
   auto d = std::make_unique<Device>(m, [&](nivex::emu::Options& o) { o.slotLayout = layout; });
   if (d->ok()) d->Locked<SlotCarrierModule>([](SlotCarrierModule& e) { e.SetRowCodes(true); });
   return d;
-}
-
-std::string Prefix(Device& d) {
-  std::string p = d.emu().options().ip;
-  std::replace(p.begin(), p.end(), '.', '_');
-  return p;
 }
 
 // The first rows x channels samples in frame order as the emulator's row codes give them
@@ -71,40 +48,6 @@ std::string Rows(unsigned rows, unsigned channels) {
     out.push_back(static_cast<char>(code >> 8));
   }
   return out;
-}
-
-std::vector<std::string> FilesBelow(const std::string& folder) {
-  std::vector<std::string> out;
-  if (!fs::exists(folder)) return out;
-  for (const auto& e : fs::recursive_directory_iterator(folder))
-    if (e.is_regular_file()) out.push_back(e.path().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// Descriptors of this process open on files below folder.
-int OpenBelow(const std::string& folder) {
-  int n = 0;
-  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    const std::string target = fs::read_symlink(e.path(), ec).string();
-    n += !ec && target.compare(0, folder.size() + 1, folder + "/") == 0;
-  }
-  return n;
-}
-
-// Where a data file started at t lies: split mode 1 ("YYYY_MM_DD_hh_mm"), 5 or 7.
-std::string DataPath(const std::string& base, const std::string& p, unsigned tag, time_t t,
-                     int split, bool first) {
-  struct tm m = {};
-  gmtime_r(&t, &m);
-  char sub[40] = "", name[120];
-  if (split == 1 || (split == 7 && first))
-    snprintf(sub, sizeof sub, "%04d_%02d_%02d_%02d_%02d/", m.tm_year + 1900, m.tm_mon + 1,
-             m.tm_mday, m.tm_hour, m.tm_min);
-  snprintf(name, sizeof name, "%s_%04x_%d_%d_%d_%d_%d_%d.bin", p.c_str(), tag, m.tm_year + 1900,
-           m.tm_mon + 1, m.tm_mday, m.tm_hour, m.tm_min, m.tm_sec);
-  return base + "/log/" + p + "/" + sub + name;
 }
 
 TEST(SlotLogger, EachBinaryLogModeKeepsEverySlotsRows) {
@@ -127,7 +70,7 @@ TEST(SlotLogger, EachBinaryLogModeKeepsEverySlotsRows) {
     auto d = Carrier(Model::D3054s, r.layout);
     ASSERT_TRUE(d->ok());
     TempFolder t;
-    const std::string base = t.str(), p = Prefix(*d);
+    const std::string base = t.str(), p = LogPrefix(d->emu().options().ip);
     const unsigned n = r.rows * r.channels;
     ASSERT_EQ(QZ_SetAIScanParam(d->h(), r.channels, 0, 0, 2000, n, 0, 0), 1);
     ASSERT_EQ(QZ_SetConfig(d->h(), 4, 1, r.split), 1);
@@ -173,8 +116,8 @@ TEST(SlotLogger, EachBinaryLogModeKeepsEverySlotsRows) {
     std::vector<std::string> ordered;
     for (size_t i = 0; i < files.size(); ++i)
       ordered.push_back(
-          DataPath(base, p, tag, clock.base + (config ? 1 : 0) + static_cast<time_t>(i), r.split,
-                   i == 0));
+          LogDataPath(base, p, tag, clock.base + (config ? 1 : 0) + static_cast<time_t>(i),
+                      r.split, i == 0, ".bin"));
     std::vector<std::string> sorted = ordered;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(files, sorted);
@@ -267,7 +210,7 @@ TEST(SlotLogger, AFailedFileEndsTheRunAndEveryStopClosesTheFile) {
   auto e = Carrier(Model::D3054s, "201");
   ASSERT_TRUE(e->ok());
   TempFolder t;
-  const std::string p = Prefix(*e);
+  const std::string p = LogPrefix(e->emu().options().ip);
   ASSERT_EQ(QZ_SetAIScanParam(e->h(), 20, 0, 0, 1000, 2000, 0, 0), 1);
   // The sub-folder of the first file is taken by a file.
   WriteFile(t / ("log/" + p + "/2024_03_05_09_07"), "in the way");
@@ -292,6 +235,29 @@ TEST(SlotLogger, AFailedFileEndsTheRunAndEveryStopClosesTheFile) {
     const std::string logged = ReadFile(files[0]);
     EXPECT_EQ(Rows(static_cast<unsigned>(logged.size() / 40 + 1), 20).compare(0, logged.size(), logged), 0);
   }
+
+  // The module falls silent: the twelfth silence of 36 ms (1,460,000 x 2.5 / (20 x 5000)
+  // steps of 1 ms) is a stall.
+  nivex::EngineTimings fast;
+  fast.shortDataWait = std::chrono::milliseconds(20);
+  fast.silenceStep = std::chrono::milliseconds(1);
+  nivex::SetTimings(fast);
+  ASSERT_EQ(QZ_SetAIScanParam(e->h(), 20, 0, 0, 5000, 200000, 0, 0), 1);
+  for (int k : {0, 2}) {  // both after 25 rows
+    nivex::emu::StreamSettings set = nivex::emu::SlotStreamerOf(e->emu(), k)->Settings();
+    set.silenceAfterBytes = k == 0 ? 600 : 400;
+    nivex::emu::SlotStreamerOf(e->emu(), k)->SetSettings(set);
+  }
+  TempFolder logs;
+  StdoutCapture out;
+  const long long t0 = NowMs();
+  ASSERT_EQ(QZ_StartLogger(e->h(), const_cast<char*>(logs.c()), 1, 4), 1);
+  ASSERT_TRUE(WaitForStatus(e->h(), QZ_BUF_LOG_ENDED));
+  EXPECT_GE(NowMs() - t0, 12 * 36);
+  EXPECT_EQ(RingStatus(e->h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
+  EXPECT_EQ(e->model().timeoutUnit, 36);
+  EXPECT_EQ(out.Stop(), "");
+  EXPECT_EQ(QZ_StopLogger(e->h()), 1);
 }
 
 TEST(SlotTextRecords, ParseFormatAndBuffer) {

@@ -106,16 +106,8 @@ int HighSpeedModel::StartLogWorkerLocked() {
   setup.target = setup.chunkStream ? 0 : run_.target;
   receiver_.Begin(dataSock, setup, &logSink_);
 
-  LogFileSink::Setup files;
-  files.logFolder = logFolder;
-  files.prefix = filePrefix;
-  files.tag = fileTag;
-  files.splitMode = folderMode;
-  files.logType = logMode;
+  LogFileSink::Setup files = LogFilesOfRun(run_.channels, run_.traits.sampleBytes);
   files.chunkStream = setup.chunkStream;
-  files.sampleBytes = run_.traits.sampleBytes;
-  files.channels = run_.channels;
-  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
   files.decimals = LogTextDecimals();
   const int gain = run_.gain;
   const bool gainOk = gain >= 0 && gain < Ranges();

@@ -118,15 +118,7 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   }
 
   if (log) {
-    LogFileSink::Setup files;
-    files.logFolder = logFolder;
-    files.prefix = filePrefix;
-    files.tag = fileTag;
-    files.splitMode = folderMode;
-    files.logType = logMode;
-    files.sampleBytes = width;
-    files.channels = r.channels;
-    files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
+    LogFileSink::Setup files = LogFilesOfRun(r.channels, width);
     files.decimals = scanlog::kTextDecimalsSlot;
     files.firstFile = [this] {
       Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
