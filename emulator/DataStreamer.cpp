@@ -74,23 +74,13 @@ bool DataStreamer::Handle(const std::string& line, Answer* answer) {
 }
 
 std::string DataStreamer::StartTimeText() const {
-  const int64_t ms = startWallMs_ >= 0 ? startWallMs_
-                                       : std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count();
-  const time_t secs = static_cast<time_t>(ms / 1000);
-  tm t{};
-  localtime_r(&secs, &t);
-  return Format("%04d/%02d/%02d %02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(ms % 1000));
+  return emu::StartTimeText(startWallMs_ >= 0 ? startWallMs_ : WallMs());
 }
 
 void DataStreamer::StartRun() {
   if (run_.active) StopRun();
   const int64_t now = MonoUs();
-  startWallMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
-                     .count();
+  startWallMs_ = WallMs();
   Run r;
   r.active = true;
   r.startUs = now;

@@ -218,6 +218,7 @@ void SlotCarrierModule::BuildScan() {
   // stop's reply does.
   table_.Add(d ? R"(~01S\d)" : "~01S", [this](const std::smatch&) {
     scanning_ = true;
+    startWallMs_ = WallMs();
     StartStreams();
     return Answer::Ack();
   });
@@ -450,6 +451,10 @@ void SlotCarrierModule::BuildD3054s() {
     const int k = Digit(m, 1);
     if (k >= SlotCount() || Digit(m, 2) != 0) return Answer::Refuse();
     return Answer::Text("!" + VoltFields(k, Digit(m, 2)));
+  });
+  // The start time of the last scan (now when none has started).
+  table_.Add("~01SST", [this](const std::smatch&) {
+    return Answer::Text("!01 " + StartTimeText(startWallMs_ >= 0 ? startWallMs_ : WallMs()));
   });
   // Raw codes: the command names no slot, so one slot (rawSlot_) answers it.
   table_.Add(R"(#01H)", [this](const std::smatch&) {

@@ -17,6 +17,8 @@
 // channel ("~01XS..C..H..L.."). Settings out of the module's ranges are refused with "?01"
 // and change nothing.
 //
+// The D3054s tells the start time of its last scan ("~01SST": "!01 YYYY/MM/DD hh:mm:ss.mmm").
+//
 // Each slot streams on its data port (emulator/SlotStreamer.h): the start command ("~01S%d" /
 // "~01S") starts every slot with channels, with its "~01PS" channels, its "~01TS" count and the
 // rate; "~01Z" ends them before it answers. A slot's codes are those of its channels' signals
@@ -138,6 +140,7 @@ class SlotCarrierModule : public ModuleHandler {
   std::vector<SlotScan> scan_;  // by slot index
   long rate_ = 0;
   bool scanning_ = false;
+  int64_t startWallMs_ = -1;  // system clock at the last scan start (D3054s "~01SST")
   uint16_t levelHigh_[64] = {};
   uint16_t levelLow_[64] = {};
   uint32_t triggerRow_ = 0;  // "~01XN"

@@ -1,11 +1,13 @@
-// What the emulator's data-port streamers share: the monotonic clock they pace by, samples as
-// little-endian bytes, the piece sizes of a split stream and the tally of the host's
-// acknowledgements.
+// What the emulator's data-port streamers share: the monotonic clock they pace by, the start
+// time a module reports, samples as little-endian bytes, the piece sizes of a split stream and
+// the tally of the host's acknowledgements.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace nivex::emu {
@@ -14,6 +16,26 @@ inline int64_t MonoUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// Milliseconds of the system clock since the epoch.
+inline int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The start time a module reports for a run that started at wallMs (local time):
+// "YYYY/MM/DD hh:mm:ss.mmm".
+inline std::string StartTimeText(int64_t wallMs) {
+  const time_t secs = static_cast<time_t>(wallMs / 1000);
+  tm t{};
+  localtime_r(&secs, &t);
+  char text[48];
+  snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d.%03d", t.tm_year + 1900,
+           t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+           static_cast<int>(wallMs % 1000));
+  return text;
 }
 
 // Appends the low `bytes` bytes of v, least significant first.

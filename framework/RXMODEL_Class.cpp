@@ -1,6 +1,9 @@
 // MODEL's construction, destruction and its few non-virtual operations.
 #include "framework/RXMODEL_Class.h"
 
+#include <cstring>
+
+#include "framework/ScanLogFormat.h"
 #include "support/Storax.h"
 #include "support/utility.h"
 
@@ -95,6 +98,52 @@ int MODEL::AskData(ReplyLine* reply, size_t length, const char* format, ...) {
   va_end(args);
   if (!ok) return 0;
   return ReplyFits(*reply, kDataLeads, length) ? 1 : Fail(QZ_ERR_DEVICE_RESPONSE);
+}
+
+int MODEL::AskStartSamplingTime(char* text) {
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  char reply[kExchangeReplySize];
+  if (!Ask(reply, '!', "~01SST")) return 0;
+  if (strnlen(reply, 5) < 5) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  CopyText(text, kStartTimeSize, reply + 4);
+  return 1;
+}
+
+void MODEL::AppendStartSamplingTime() {
+  if (!scanlog::HasStartTime(logMode) || configPath[0] == '\0') return;
+  char text[kStartTimeSize] = {};
+  if (GetQZStartSamplingTime(text) == 1) scanlog::AppendStartTime(configPath, text);
+}
+
+LogFileSink::Setup MODEL::LogFilesOfRun(unsigned int channels, unsigned int sampleBytes) const {
+  LogFileSink::Setup files;
+  files.logFolder = logFolder;
+  files.prefix = filePrefix;
+  files.tag = fileTag;
+  files.splitMode = folderMode;
+  files.logType = logMode;
+  files.sampleBytes = sampleBytes;
+  files.channels = channels;
+  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
+  return files;
+}
+
+bool MODEL::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
+                           const struct tm& t,
+                           const std::function<void(scanlog::ScanConfig*)>& describe) {
+  configPath[0] = '\0';
+  if (!scanlog::RunConfigPath(base, prefix, tag, t, configPath, sizeof configPath)) return false;
+  scanlog::ScanConfig c;
+  CopyText(c.moduleName, sizeof c.moduleName, module.name);
+  CopyText(c.ip, sizeof c.ip, IP);
+  c.gain = gainCode;
+  c.channelCount = channelCount;
+  c.sampleRate = sampleRate;
+  c.sampleCount = targetCount;
+  c.externalTrigger = triggerMode;
+  c.transferMode = transferMode;
+  if (describe) describe(&c);
+  return scanlog::WriteScanConfig(configPath, c) == 1;
 }
 
 int MODEL::ReadHexFields(const char* command, int timeoutMs, const HexSpan* fields, int n,

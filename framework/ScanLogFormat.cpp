@@ -1,6 +1,8 @@
 // The scan-log file format: names, folders, ".config" lines, the log-file tag and the data rows.
 #include "framework/ScanLogFormat.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdarg>
@@ -253,6 +255,23 @@ bool MakeLogFolder(const char* base, const char* prefix) {
     CreateFolder(log, prefix);
   }
   return DirectoryExists(folder) != 0;
+}
+
+bool RunFolders(const char* folder, const char* ip, char base[kPathSize], char* prefix,
+                size_t prefixSize) {
+  if (folder == nullptr) {
+    if (getcwd(base, kPathSize) == nullptr) return false;
+  } else if (!Format(base, kPathSize, "%s", folder)) {
+    return false;
+  }
+  return AddressPrefix(ip, prefix, prefixSize) && BaseFolderFits(base, prefix);
+}
+
+bool RunConfigPath(const char* base, const char* prefix, unsigned int tag, const struct tm& t,
+                   char* out, size_t size) {
+  char folder[kPathSize], name[kPathSize];
+  return MakeConfigFolder(base) && ConfigFolderPath(base, folder, sizeof folder) &&
+         ConfigFileName(prefix, tag, t, name, sizeof name) && JoinPath(folder, name, out, size);
 }
 
 int DataFileType(const char* name) {

@@ -87,6 +87,16 @@ bool MakeConfigFolder(const char* base);
 // Creates <base>/log and <base>/log/<prefix>, one level at a time, when missing; true when the
 // log folder then exists.
 bool MakeLogFolder(const char* base, const char* prefix);
+// The base folder and prefix of a logging run of the module at ip: base = folder, or the
+// working directory when folder is null. False when the base cannot be had or is longer than
+// kPathSize - 1, or when a data-file path of the run would not fit (BaseFolderFits).
+bool RunFolders(const char* folder, const char* ip, char base[kPathSize], char* prefix,
+                size_t prefixSize);
+// Makes <base>/config when missing and writes the path of the run's ".config" file
+// (ConfigFileName of prefix, tag and t) into out; false when the folder is missing afterwards or
+// the path does not fit.
+bool RunConfigPath(const char* base, const char* prefix, unsigned int tag, const struct tm& t,
+                   char* out, size_t size);
 
 // The data-file type of a file name: the index 0-13 of the log-file extension table
 // (support/Storax.h, Logfiletype) that name ends with, in its exact case; -1 when none. Only

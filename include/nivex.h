@@ -455,7 +455,9 @@ QZ_API int QZ_DownloadAllSDFiles(void *handle, const char *folder, int logType);
  * not been stopped (nothing is changed, written or sent), with QZ_ERR_CHANNEL_RANGE as
  * QZ_StartAIScan, with QZ_ERR_INVALID_ARGUMENT for a folder too long for the data-file paths
  * (259 bytes), with QZ_ERR_LOG_FILE_OPEN when the ".config" file or the folders cannot be made;
- * 0 without a code when the module is not connected.
+ * 0 without a code when the module is not connected. Slot carriers: a D3054s logs the binary
+ * types only (the text types fail with QZ_ERR_NOT_IMPLEMENTED), a D4071s does not log
+ * (QZ_ERR_NOT_IMPLEMENTED).
  */
 QZ_API int QZ_StartLogger(void *handle, char *folder, int minutesPerFile, int logType);
 /* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED (the handle is not checked). */

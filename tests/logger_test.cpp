@@ -28,73 +28,6 @@ using nivex::emu::Model;
 constexpr Model K10 = Model::RX5K10, K30 = Model::RX5K30, BN = Model::RXBN500;
 constexpr unsigned short kLogged = QZ_BUF_LOG_STARTED | QZ_BUF_TARGET_REACHED | QZ_BUF_LOG_ENDED;
 
-// The log clock at a date (read as given), one second later at each reading (step 1) or fixed.
-struct TestClock {
-  TestClock(int y, int mo, int d, int h, int mi, int s, int step = 1) {
-    struct tm t = {};
-    t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi,
-    t.tm_sec = s;
-    base = timegm(&t);
-    nivex::SetLogClock([this, step] {
-      const time_t now = base + step * readings++;
-      struct tm out = {};
-      return *gmtime_r(&now, &out);
-    });
-  }
-  ~TestClock() { nivex::SetLogClock(nullptr); }
-  time_t base;
-  std::atomic<int> readings{0};
-};
-
-std::string Prefix(Device& d) {
-  std::string p = d.emu().options().ip;
-  std::replace(p.begin(), p.end(), '.', '_');
-  return p;
-}
-
-// Every regular file below folder, sorted by path.
-std::vector<std::string> FilesBelow(const std::string& folder) {
-  std::vector<std::string> out;
-  if (!fs::exists(folder)) return out;
-  for (const auto& e : fs::recursive_directory_iterator(folder))
-    if (e.is_regular_file()) out.push_back(e.path().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// How many descriptors of this process are open on files below folder.
-int OpenBelow(const std::string& folder) {
-  int n = 0;
-  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    const std::string target = fs::read_symlink(e.path(), ec).string();
-    n += !ec && target.compare(0, folder.size() + 1, folder + "/") == 0;
-  }
-  return n;
-}
-
-// Where a data file started at t belongs, from the folder rule of each split mode.
-std::string Expected(const std::string& base, const std::string& p, unsigned tag, time_t t,
-                     int split, bool first, const char* ext) {
-  static const char* const kSub[] = {"",
-                                     "%04d_%02d_%02d_%02d_%02d/",
-                                     "%04d_%02d_%02d_%02d/",
-                                     "%04d_%02d_%02d/",
-                                     "%04d_%02d/",
-                                     "",
-                                     "%04d_%02d_w%d/",
-                                     ""};
-  struct tm m = {};
-  gmtime_r(&t, &m);
-  char sub[40], name[120];
-  const int y = m.tm_year + 1900, mo = m.tm_mon + 1;
-  snprintf(sub, sizeof sub, kSub[split == 7 && first ? 1 : split], y, mo,
-           split == 6 ? m.tm_wday : m.tm_mday, m.tm_hour, m.tm_min);
-  snprintf(name, sizeof name, "%s_%04x_%d_%d_%d_%d_%d_%d%s", p.c_str(), tag, y, mo, m.tm_mday,
-           m.tm_hour, m.tm_min, m.tm_sec, ext);
-  return base + "/log/" + p + "/" + sub + name;
-}
-
 // The ".config" text the module's settings and calibration call for (no start-time line).
 std::string ExpectedConfig(Device& d, Model m, int channels, int mode, unsigned n) {
   unsigned short c = 0, g = 0, t = 0, tm = 0, a = 0;
@@ -159,7 +92,7 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
     Device d(r.m, nullptr, Calibrate);
     ASSERT_TRUE(d.ok());
     TempFolder t;
-    const std::string base = t / "runs", p = Prefix(d);
+    const std::string base = t / "runs", p = LogPrefix(d.emu().options().ip);
     fs::create_directory(base);
     ASSERT_EQ(QZ_SetAIScanParam(d.h(), r.channels, 0, r.mode, r.rate, r.n, 0, 0), 1);
     if (r.m != BN) {
@@ -210,7 +143,7 @@ TEST(Logger, EachLogTypeAndSplitModeKeepsTheStream) {
     const char* ext = r.mode == 8 || r.type == QZ_LOG_TEXT ? ".txt" : ".bin";
     std::vector<std::string> ordered;
     for (size_t i = 0; i < files.size(); ++i)
-      ordered.push_back(Expected(base, p, tag,
+      ordered.push_back(LogDataPath(base, p, tag,
                                  clock.base + (config ? 1 : 0) + static_cast<time_t>(i), r.split,
                                  i == 0, ext));
     std::vector<std::string> sorted = ordered;
@@ -339,7 +272,7 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   EXPECT_TRUE(FailsWith(QZ_StopLogger(nullptr), QZ_ERR_INVALID_HANDLE));
 
   // A data file that cannot be opened ends the run without its target.
-  const std::string p = Prefix(d);
+  const std::string p = LogPrefix(d.emu().options().ip);
   WriteFile(t / ("log/" + p + "/2024_03_05_09_07"), "in the way");
   ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));

@@ -6,10 +6,7 @@
 //
 // A start is checked whole before anything changes: while a worker runs (a scan or another
 // log) a start is refused and touches no field, no file and the module not at all.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/LogClock.h"
@@ -19,7 +16,6 @@
 namespace nivex {
 namespace {
 
-constexpr size_t kStartTimeSize = 256;  // the room GetQZStartSamplingTime writes into
 constexpr uint64_t kMostUntriggeredPauseMs = 3000;
 
 }  // namespace
@@ -57,15 +53,8 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   if (!TakeScanRun(&r)) return 0;
   // The log takes the sample stream, also with the sync-in option on.
   if (r.channels > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
-  char base[scanlog::kPathSize];
-  if (folder != nullptr) {
-    if (strlen(folder) >= sizeof base) return Fail(QZ_ERR_INVALID_ARGUMENT);
-    CopyText(base, sizeof base, folder);
-  } else if (getcwd(base, sizeof base) == nullptr) {
-    return Fail(QZ_ERR_INVALID_ARGUMENT);
-  }
-  char prefix[sizeof filePrefix];
-  if (!scanlog::AddressPrefix(IP, prefix, sizeof prefix) || !scanlog::BaseFolderFits(base, prefix))
+  char base[scanlog::kPathSize], prefix[sizeof filePrefix];
+  if (!scanlog::RunFolders(folder, IP, base, prefix, sizeof prefix))
     return Fail(QZ_ERR_INVALID_ARGUMENT);
 
   logMode = logType;
@@ -81,7 +70,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   CopyText(filePrefix, sizeof filePrefix, prefix);
   fileTag = scanlog::NewLogTag();
   configPath[0] = '\0';
-  if (scanlog::HasConfig(logType) && !WriteRunConfig(base, prefix, fileTag, LogClockNow()))
+  if (scanlog::HasConfig(logType) && !WriteLogConfig(base, prefix, fileTag, LogClockNow()))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
   if (!scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
@@ -127,16 +116,8 @@ int HighSpeedModel::StartLogWorkerLocked() {
 }
 
 LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) const {
-  LogFileSink::Setup files;
-  files.logFolder = logFolder;
-  files.prefix = filePrefix;
-  files.tag = fileTag;
-  files.splitMode = folderMode;
-  files.logType = logMode;
+  LogFileSink::Setup files = LogFilesOfRun(r.channels, r.traits.sampleBytes);
   files.chunkStream = chunkStream;
-  files.sampleBytes = r.traits.sampleBytes;
-  files.channels = r.channels;
-  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
   files.decimals = LogTextDecimals();
   const int gain = r.gain;
   const bool gainOk = gain >= 0 && gain < Ranges();
@@ -190,30 +171,15 @@ int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }
 
 // ------------------------------------------------------------------ ".config" file
 
-bool HighSpeedModel::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
+bool HighSpeedModel::WriteLogConfig(const char* base, const char* prefix, unsigned int tag,
                                     const struct tm& t) {
-  char folder[scanlog::kPathSize], name[scanlog::kPathSize];
-  configPath[0] = '\0';
-  if (!scanlog::MakeConfigFolder(base) || !scanlog::ConfigFolderPath(base, folder, sizeof folder) ||
-      !scanlog::ConfigFileName(prefix, tag, t, name, sizeof name) ||
-      !scanlog::JoinPath(folder, name, configPath, sizeof configPath))
-    return false;
-  scanlog::ScanConfig c;
-  CopyText(c.moduleName, sizeof c.moduleName, module.name);
-  CopyText(c.ip, sizeof c.ip, IP);
-  c.gain = gainCode;
-  c.channelCount = channelCount;
-  c.sampleRate = sampleRate;
-  c.sampleCount = targetCount;
-  c.externalTrigger = triggerMode;
-  c.transferMode = transferMode;
-  DescribeLogRun(&c, gainCode);
-  return scanlog::WriteScanConfig(configPath, c) == 1;
+  return WriteRunConfig(base, prefix, tag, t,
+                        [this](scanlog::ScanConfig* c) { DescribeLogRun(c, gainCode); });
 }
 
 void HighSpeedModel::SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) {
   if (base == nullptr || prefix == nullptr || time == nullptr) return;
-  WriteRunConfig(base, prefix, tag, *static_cast<const struct tm*>(time));
+  WriteLogConfig(base, prefix, tag, *static_cast<const struct tm*>(time));
 }
 
 void HighSpeedModel::DescribeLogRun(scanlog::ScanConfig* c, int gain) const {
@@ -225,10 +191,6 @@ void HighSpeedModel::DescribeLogRun(scanlog::ScanConfig* c, int gain) const {
   }
 }
 
-void HighSpeedModel::SaveStartSamplingTimetoConfigFile() {
-  if (!scanlog::HasStartTime(logMode) || configPath[0] == '\0') return;
-  char text[kStartTimeSize] = {};
-  if (GetQZStartSamplingTime(text) == 1) scanlog::AppendStartTime(configPath, text);
-}
+void HighSpeedModel::SaveStartSamplingTimetoConfigFile() { AppendStartSamplingTime(); }
 
 }  // namespace nivex

@@ -466,7 +466,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // set for it.
   LogFileSink::Setup LogFiles(const ScanRun& r, bool chunkStream) const;
   // The ".config" file of a run; false when the folder or the file cannot be made.
-  bool WriteRunConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
+  bool WriteLogConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
 
   // The download (drivers/highspeed/HighSpeedSDCard.cpp, HighSpeedDownload.cpp).
   // The run of a download: the scan parameters as TakeScanRun takes them (no sync-in), the

@@ -1,17 +1,11 @@
 // The module status queries of the high-speed drivers ("~01N", "~01E", "~01SST"), the reboot
 // and the sample counters.
-#include <cstring>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
 namespace nivex {
-namespace {
-
-constexpr size_t kStartTimeSize = 256;  // the caller's room for the start-time text
-
-}  // namespace
 
 bool HighSpeedModel::GetQZRAMBufferStatus(uint32_t* count, uint32_t* status) {
   char reply[kReplySize];
@@ -33,14 +27,7 @@ int HighSpeedModel::TransmitData() {
   return Ask(reply, '!', "~01E");
 }
 
-int HighSpeedModel::GetQZStartSamplingTime(char* text) {
-  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  if (!Ask(reply, '!', "~01SST")) return 0;
-  if (strnlen(reply, 5) < 5) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  CopyText(text, kStartTimeSize, reply + 4);
-  return 1;
-}
+int HighSpeedModel::GetQZStartSamplingTime(char* text) { return AskStartSamplingTime(text); }
 
 int HighSpeedModel::ReBoot() {
   SendOnly(cmdSock, "Q");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "framework/ScanLogFormat.h"
 #include "support/FaultText.h"
 #include "support/utility.h"
 
@@ -79,6 +80,22 @@ const SlotCarrier::SlotScanTraits& D3054s::ScanTraits() const {
   // slot per receive; the ends by silence printed.
   static const SlotScanTraits kTraits{200, 100, 0, 0, false, true};
   return kTraits;
+}
+
+int D3054s::StartLogger(char* folder, int minutes, int logMode) {
+  if (scanlog::HasTextRows(logMode)) return NotImplemented();  // rows of 0.000 otherwise
+  return StartLogRun(folder, minutes, logMode);
+}
+
+int D3054s::Start() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
+  return StartWorkerLocked(true);
+}
+
+void D3054s::SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) {
+  if (base == nullptr || prefix == nullptr || time == nullptr) return;
+  WriteLogConfig(base, prefix, tag, *static_cast<const struct tm*>(time));
 }
 
 int D3054s::GetFPGAVersion(char* text) {

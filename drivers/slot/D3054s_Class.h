@@ -19,6 +19,15 @@ class D3054s : public SlotCarrier {
   // 0x17003; a field the reply does not have (or that holds no number) ends the list.
   int GetFPGAVersion(char* text) override;
 
+  // The logger. The cards' codes have no conversion to volts here, so the text log modes (1,
+  // 3) are refused with 0xFFFFF before anything else; the others as StartLogRun.
+  int StartLogger(char* folder, int minutes, int logMode) override;
+  // The log worker alone, for the folders and files of the last StartLogger: refused like it.
+  int Start() override;
+  // Writes the ".config" file of a run of base, prefix, tag and the local time *time (a
+  // struct tm).
+  void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
+
   // The card of slot k ("non" for an empty or unknown card).
   IOmodule slotCard[kMaxSlots];
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "framework/EngineTimings.h"
+#include "framework/LogFileSink.h"
 #include "framework/RXMODEL_Class.h"
 #include "framework/SlotRing.h"
 #include "framework/StreamReceiver.h"
@@ -168,6 +169,24 @@ class SlotCarrier : public MODEL {
   // modes 4 and 5 divided by the slots with channels.
   unsigned int GetTCPReceivedCnt() override;
 
+  // ---- the logger (drivers/slot/SlotCarrierLogger.cpp): a scan run whose worker empties the
+  // ring into data files (framework/LogFileSink.h) after every receive. Only a class that logs
+  // starts one (StartLogRun); every class stops one.
+  // "~01Z" (while the command socket is open), then Stop.
+  void StopLogger() override;
+  // Stops whatever worker runs (a scan or a log: the worker ends at once), closes the log's
+  // data file and frees the ring; 1.
+  int Stop() override;
+  // The log worker: the receive loop, then the data file closed and QZ_BUF_LOG_ENDED.
+  void RunThread() override;
+  int RunThreadLog_ReceiveDATAfromQZDevice() override;
+  // Starts the next data file now, named by the log clock; 1 when a file is open afterwards.
+  int ChangeTimeStamp() override;
+  // "~01SST": the module's start-time text (from the reply's fifth character).
+  int GetQZStartSamplingTime(char* text) override;
+  // Appends the start-time line to the run's ".config" (log modes 0 and 1).
+  void SaveStartSamplingTimetoConfigFile() override;
+
   // ---- the shared ring (drivers/slot/SlotCarrierRing.cpp)
   // Allocates the ring for the run's slot layout (0x1300E when it cannot); status word 0.
   int LANBuffer_Init() override;
@@ -292,23 +311,46 @@ class SlotCarrier : public MODEL {
     unsigned short slotChannels[kMaxSlots] = {};
     unsigned int slotTargets[kMaxSlots] = {};
     int64_t silenceMs = 50;  // time-out unit x the silence step
+    bool log = false;        // a log run: the ring is emptied into the data files
   };
   // The run the next start takes from the cached parameters; false with 0x18008 when they
   // cannot run.
   bool TakeScanRun(SlotScanRun* run);
   int StartAIScanLocked();  // the caller holds the control and the command lock
-  void StopAIScanLocked();  // the caller holds the control lock only
+  // The worker start of a scan or a log run (refused while a worker exists, without scan
+  // parameters, and a log without its folders); the caller holds the control and the command
+  // lock.
+  int StartWorkerLocked(bool log);
+  // Stops any worker, closes a log's data file, frees the ring; the control lock held.
+  void StopAIScanLocked();
+
+  // ---- the logger
+  // The log start of a class that logs: refused with 0x18011 while a worker exists (nothing
+  // changes), without a code while a socket is closed, with 0x1300C for a base folder whose
+  // data-file paths would not fit, with 0x14102 when the ".config" file or the log folder
+  // cannot be made or the worker cannot start ("~01Z" is sent then). Sends the cached scan
+  // parameters first when they were never sent. The ring of 1,460,000 bytes, the time-out unit
+  // from it, the worker, then the module's start command.
+  int StartLogRun(char* folder, int minutes, int logMode);
+  // The run's ".config" file (module name, SDK version, IP, gain, channels, rate, sample count
+  // (in trigger modes 4 and 5 the rows of a slot: N / C), trigger and transfer mode); false
+  // when the folder or the file cannot be made.
+  bool WriteLogConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
+  // Empties the ring into the data files; false when a data file failed.
+  bool DrainRingToLog();
   unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
 
   // Worker steps (drivers/slot/SlotCarrierAcquisition.cpp).
   StreamReceiver::Outcome DAQProcess_ReceiveData(int slot);
+  // The first-data steps; a log run then empties the ring into its files (0 when a file
+  // failed, and the run ends).
   int DAQProcess_AfterReceiveData(int slot);
   bool DAQProcess_ReachNSample();
   void DAQProcess_ReceiveDataTimeout();
   bool SlotDone(int slot) const;   // the slot has no channels or has its whole share
   uint64_t ReceivedTotal() const;  // samples of the slots with channels in this run
   void EndBySilence(bool stall);   // the run ends on a silence (with the stall's bit and event)
-  void TargetReached();            // QZ_EVENT_SCAN_DONE and QZ_BUF_TARGET_REACHED; the run ends
+  void TargetReached();  // QZ_EVENT_SCAN_DONE (a log: _LOG_DONE), QZ_BUF_TARGET_REACHED; ends
   void Notify(unsigned short event);  // the hook, when the event mask holds the event
 
   SlotScanRun run_;
@@ -316,6 +358,7 @@ class SlotCarrier : public MODEL {
   // One receiver per slot's data socket, each writing the slot's columns of the ring.
   std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
   std::unique_ptr<StreamReceiver> receivers_[kMaxSlots];
+  LogFileSink logSink_;  // the data files of a log run
   int retryCount_ = 0;  // silences let pass in the run
   bool firstData_ = false;
   bool fileClockStarted_ = false;

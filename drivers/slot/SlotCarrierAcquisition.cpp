@@ -24,14 +24,14 @@ void SlotCarrier::Notify(unsigned short event) {
 }
 
 void SlotCarrier::TargetReached() {
-  Notify(QZ_EVENT_SCAN_DONE);
+  Notify(run_.log ? QZ_EVENT_LOG_DONE : QZ_EVENT_SCAN_DONE);
   worker.EndRun();
   Add_AD_Buf_Status(QZ_BUF_TARGET_REACHED);
 }
 
 void SlotCarrier::EndBySilence(bool stall) {
   worker.EndRun();
-  if (run_.traits.printsTimeouts) {
+  if (run_.traits.printsTimeouts && !run_.log) {
     std::puts(stall ? "Time Out 1" : "Time Out 0");
     std::fflush(stdout);
   }
@@ -72,7 +72,12 @@ int SlotCarrier::RunThreadAIScan_ReceiveDATAfromQZDevice() {
         DAQProcess_ReceiveDataTimeout();
         continue;
       }
-      // A wait that failed (a closed descriptor) is a receive error, not a silence.
+      // A wait that failed (a closed descriptor) is a receive error, not a silence; a log
+      // just ends.
+      if (ready == WaitResult::Failed && run_.log) {
+        worker.EndRun();
+        continue;
+      }
       const StreamReceiver::Outcome got = ready == WaitResult::Ready
                                               ? DAQProcess_ReceiveData(k)
                                               : StreamReceiver::Outcome::Failed;
@@ -85,7 +90,8 @@ int SlotCarrier::RunThreadAIScan_ReceiveDATAfromQZDevice() {
         worker.EndRun();
         continue;
       }
-      DAQProcess_AfterReceiveData(k);
+      // A log whose data file failed ends here, without its target.
+      if (!DAQProcess_AfterReceiveData(k)) return 1;
       if (run_.target != 0 && DAQProcess_ReachNSample()) return 1;
     }
     // Every slot has its share (trigger modes 4 and 5 end only at the stop): nothing to wait
@@ -112,6 +118,10 @@ int SlotCarrier::DAQProcess_AfterReceiveData(int) {
     firstData_ = true;
   }
   watchdogClock->RestGlobalTicks();
+  if (run_.log && !DrainRingToLog()) {
+    worker.EndRun();
+    return 0;
+  }
   return 1;
 }
 
@@ -133,8 +143,9 @@ bool SlotCarrier::DAQProcess_ReachNSample() {
 
 void SlotCarrier::DAQProcess_ReceiveDataTimeout() {
   const uint64_t total = ReceivedTotal();
-  // Modes 0 and 1 always; the trigger modes once data came; the record modes never.
-  if (run_.mode > 3 || (run_.mode >= 2 && total == 0)) return;
+  // Modes 0 and 1 always (a log once data came); the trigger modes once data came; the record
+  // modes never.
+  if (run_.mode > 3 || ((run_.mode >= 2 || run_.log) && total == 0)) return;
   if (watchdogClock->GetGlobalTicks() < static_cast<double>(run_.silenceMs)) return;
   if (run_.target != 0 && total >= run_.target) {
     EndBySilence(false);  // the run is complete: it ends without a bit

@@ -6,6 +6,7 @@
 // independent: the start command goes out only once the worker runs, "~01Z" before the host
 // half stops.
 #include <algorithm>
+#include <utility>
 
 #include "drivers/slot/SlotCarrier.h"
 #include "support/FaultText.h"
@@ -84,10 +85,14 @@ int SlotCarrier::StopAIScan() {
   return 1;
 }
 
-int SlotCarrier::StartAIScanLocked() {
+int SlotCarrier::StartAIScanLocked() { return StartWorkerLocked(false); }
+
+int SlotCarrier::StartWorkerLocked(bool log) {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
   SlotScanRun r;
   if (!TakeScanRun(&r)) return 0;
+  if (log && logFolder[0] == '\0') return Fail(QZ_ERR_LOG_FILE_OPEN);  // no log started it
+  r.log = log;
   r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
   retryCount_ = 0;
   firstData_ = false;
@@ -112,9 +117,21 @@ int SlotCarrier::StartAIScanLocked() {
     receivers_[k]->Begin(dataSock[k], setup, sinks_[k].get());
   }
 
-  if (!worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); })) {
+  if (log) {
+    LogFileSink::Setup files = LogFilesOfRun(r.channels, width);
+    files.decimals = scanlog::kTextDecimalsSlot;
+    files.firstFile = [this] {
+      Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
+      SaveStartSamplingTimetoConfigFile();
+    };
+    logSink_.Begin(std::move(files));
+  }
+  const bool started =
+      log ? worker.Start(WorkerKind::Logger, [this] { RunThread(); })
+          : worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); });
+  if (!started) {
     LANBuffer_Uninit();
-    return 0;
+    return log ? Fail(QZ_ERR_LOG_FILE_OPEN) : 0;
   }
   return 1;
 }
@@ -122,7 +139,9 @@ int SlotCarrier::StartAIScanLocked() {
 void SlotCarrier::StopAIScanLocked() {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
-  worker.Stop(run_.timings.scanStop);
+  // Whichever stop ends a log, its data file is left closed and complete.
+  worker.Stop(run_.log ? run_.timings.logStop : run_.timings.scanStop);
+  logSink_.Close();
   LANBuffer_Uninit();
 }
 
