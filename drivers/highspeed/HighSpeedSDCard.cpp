@@ -146,10 +146,7 @@ int HighSpeedModel::SaveSDConfigFile(unsigned int index, char selector, char* ba
   if (base == nullptr || prefix == nullptr || time == nullptr)
     return Refuse(QZ_ERR_INVALID_ARGUMENT);
   sdDate_ = *static_cast<const struct tm*>(time);
-  char folder[scanlog::kPathSize], name[scanlog::kPathSize];
-  if (!scanlog::MakeConfigFolder(base) || !scanlog::ConfigFolderPath(base, folder, sizeof folder) ||
-      !scanlog::ConfigFileName(prefix, tag, sdDate_, name, sizeof name) ||
-      !scanlog::JoinPath(folder, name, configPath, sizeof configPath))
+  if (!scanlog::RunConfigPath(base, prefix, tag, sdDate_, configPath, sizeof configPath))
     return Refuse(QZ_ERR_LOG_FILE_OPEN);
   FILE* f = fopen(configPath, "w");
   if (f == nullptr) return Refuse(QZ_ERR_LOG_FILE_OPEN);
@@ -170,14 +167,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   const int digit = selector;  // a number 0-9, not its character
   if (digit < 0 || digit > 9 || index > kMaxIndex) return Fail(QZ_ERR_INVALID_ARGUMENT);
   // The base folder: the argument, or the working directory.
-  if (folder == nullptr) {
-    if (getcwd(base, sizeof base) == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  } else if (strnlen(folder, sizeof base) >= sizeof base) {
-    return Fail(QZ_ERR_INVALID_ARGUMENT);
-  } else {
-    CopyText(base, sizeof base, folder);
-  }
-  if (!scanlog::AddressPrefix(IP, prefix, sizeof prefix) || !scanlog::BaseFolderFits(base, prefix))
+  if (!scanlog::RunFolders(folder, IP, base, prefix, sizeof prefix))
     return Fail(QZ_ERR_INVALID_ARGUMENT);
 
   std::lock_guard<std::mutex> control(controlMutex);
