@@ -144,16 +144,14 @@ class SlotCarrier : public MODEL {
   // total; nothing changes then. Then the ring size (N x the class's bytes per sample, or
   // slots x 1,460,000 for a continuous scan), the time-out unit, StartAIScan and the module's
   // start command (its reply is not examined).
-  int StartLANQueue() override;
+  // (MODEL::StartLANQueue with PrepareScanLocked.)
   // "~01Z" (not examined), then StopAIScan; 1.
   int StopLANQueue() override;
-  // The host half of the start: the parameters taken for the run, the clocks restarted, the
-  // ring allocated, stale bytes of every slot's data socket discarded, the worker started.
-  // Refused like StartLANQueue.
-  int StartAIScan() override;
-  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
+  // StartAIScan, the host half of the start (StartAIScanLocked): the parameters taken for the
+  // run, the clocks restarted, the ring allocated, stale bytes of every slot's data socket
+  // discarded, the worker started. Refused like StartLANQueue. StopAIScan (StopAIScanLocked)
+  // stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
   // releases the ring; 1.
-  int StopAIScan() override;
   // The worker: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
   void RunThreadAIScan();
   // One pass after another over the slots with channels, in slot order, until the target, the
@@ -279,25 +277,18 @@ class SlotCarrier : public MODEL {
   // ---- the scan engine
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.
-  struct SlotScanRun {
+  struct SlotScanRun : RunParams {
     SlotScanTraits traits{};
-    EngineTimings timings;
-    uint32_t target = 0;  // N; 0 = continuous
-    uint16_t mode = 0;
-    uint16_t channels = 1;
-    uint16_t gain = 0;
-    int rate = 0;
-    uint32_t post = 0;
     int slots = 0;
     unsigned short slotChannels[kMaxSlots] = {};
     unsigned int slotTargets[kMaxSlots] = {};
-    int64_t silenceMs = 50;  // time-out unit x the silence step
   };
   // The run the next start takes from the cached parameters; false with 0x18008 when they
   // cannot run.
   bool TakeScanRun(SlotScanRun* run);
-  int StartAIScanLocked();  // the caller holds the control and the command lock
-  void StopAIScanLocked();  // the caller holds the control lock only
+  int PrepareScanLocked() override;  // StartLANQueue's checks and sizing; the command lock held
+  int StartAIScanLocked() override;  // the caller holds the control and the command lock
+  int StopAIScanLocked() override;   // the caller holds the control lock only
   unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
 
   // Worker steps (drivers/slot/SlotCarrierAcquisition.cpp).
@@ -316,9 +307,6 @@ class SlotCarrier : public MODEL {
   // One receiver per slot's data socket, each writing the slot's columns of the ring.
   std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
   std::unique_ptr<StreamReceiver> receivers_[kMaxSlots];
-  int retryCount_ = 0;  // silences let pass in the run
-  bool firstData_ = false;
-  bool fileClockStarted_ = false;
 };
 
 }  // namespace nivex
