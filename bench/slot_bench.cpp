@@ -61,6 +61,7 @@ struct Outcome {
   uint64_t sent[kSlots] = {}, acked[kSlots] = {}, drained[kSlots] = {};
   uint64_t wrong = 0;
   bool overflow = false;
+  unsigned short status = 0;  // the ring's status word at the end
   double worker = 0, app = 0, raw = 0;  // share of one core
   double emulator = 0;                  // the emulator's threads, share of one core
   double rawRate = 0;                   // samples a second the raw client took
@@ -130,8 +131,13 @@ bool KitRun(emu::Emulator& e, const std::vector<int>& emulatorThreads) {
     const double w0 = CpuOf(workers), a0 = ThreadCpuNow(), e0 = CpuOf(emulatorThreads);
     double w1 = 0, a1 = 0, e1 = 0;
     for (;;) {
+      const uint64_t had = total;
+      // A scan that ended by itself (a stall, a receive error) sends nothing more: once its
+      // ring is empty the run is over.
+      const bool ended = (nivex::test::RingStatus(h) & QZ_BUF_SCAN_ENDED) != 0;
       DrainAndCheck(h, volts, &total);
       const Clock::time_point now = Clock::now();
+      if (ended && total == had) break;
       if (total >= gOut.cap * kSlots) break;
       if (silentSince == Clock::time_point{} && allSent()) {
         silentSince = now;
@@ -162,7 +168,8 @@ bool KitRun(emu::Emulator& e, const std::vector<int>& emulatorThreads) {
       gOut.sent[k] = c.samplesSent;
       gOut.acked[k] = c.ackSum;
     }
-    gOut.overflow = (nivex::test::RingStatus(h) & QZ_BUF_OVERFLOW) != 0;
+    gOut.status = nivex::test::RingStatus(h);
+    gOut.overflow = (gOut.status & QZ_BUF_OVERFLOW) != 0;
     QZ_StopAIScan(h);
   }
   QZ_Device_Release(h);
@@ -260,8 +267,10 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(gOut.acked[k]),
                 static_cast<unsigned long long>(gOut.drained[k]));
   }
-  std::printf("    wrong values %llu, overflow bit %s\n",
-              static_cast<unsigned long long>(gOut.wrong), gOut.overflow ? "SET" : "clear");
+  std::printf("    wrong values %llu, overflow bit %s, status word 0x%02X%s\n",
+              static_cast<unsigned long long>(gOut.wrong), gOut.overflow ? "SET" : "clear",
+              gOut.status,
+              gOut.status & QZ_BUF_SCAN_ENDED ? " (the scan ended by itself)" : "");
   std::printf("    processor time (share of one core): kit worker thread %.2f%%, application "
               "thread (volts and their check) %.2f%%; raw client on the same streams %.2f%% "
               "(%.1f M samples/s); worker / raw %.2f; the emulator's threads %.2f%%\n",
