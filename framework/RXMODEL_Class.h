@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "framework/LogFileSink.h"
+#include "framework/EngineTimings.h"
 #include "framework/RXMODEL_ModuleTable.h"
 #include "framework/WorkerSlot.h"
 #include "support/Chronum.h"
@@ -188,6 +189,11 @@ class MODEL {
   Chronum* fileClock;             // owned: log-file rotation
   Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
   std::atomic<bool> receiveInProgress;  // a worker is inside a data-port receive
+  // The worker's state of a run (ResetRunState): silences let pass, whether data came, whether
+  // the file clock was started by the first data.
+  int retryCount;
+  bool firstData;
+  bool fileClockStarted;
   unsigned short firmVersion;
   char firmDate[26];
   unsigned int minutesPerFile;
@@ -252,6 +258,39 @@ class MODEL {
  protected:
   // What every default ends with: error 0xFFFFF, result 0.
   static int NotImplemented();
+
+  // ---- the worker's start and stop (framework/RXMODEL_WorkerControl.cpp)
+  // StartAIScan and Start take the control lock, then the command lock, and call the hook;
+  // StopAIScan and Stop take the control lock only (they join the worker) and call the hook.
+  // Each type's hooks do the work; their defaults are 0 with 0xFFFFF.
+  // StartLANQueue takes both locks, refuses while a worker exists (0x18011), then runs the
+  // type's checks and sizing (PrepareScanLocked), StartAIScanLocked and StartMagicScan (its
+  // outcome not examined); a refusal of either hook comes before anything changes.
+  virtual int PrepareScanLocked();     // the checks, ring size and time-out unit of a start
+  virtual int StartAIScanLocked();     // the host half of a scan start
+  virtual int StopAIScanLocked();      // the scan worker's stop with its clean-up; 1
+  virtual int StartLogWorkerLocked();  // the logger worker's start for the prepared run
+  virtual int StopLogWorkerLocked();   // the logger worker's stop with its clean-up; 1
+
+  // The scan parameters a run works with, taken at its start: a change of them during the run
+  // reaches the next one. Each family's run adds what it needs.
+  struct RunParams {
+    EngineTimings timings;
+    uint32_t target = 0;  // N; 0 = continuous
+    uint16_t mode = 0;
+    uint16_t channels = 1;
+    uint16_t gain = 0;
+    int rate = 0;
+    uint32_t post = 0;
+    int64_t silenceMs = 50;  // time-out unit x the silence step
+  };
+  // The cached scan parameters and the timings the next run takes.
+  void TakeRunParams(RunParams* run) const;
+  // The silence limit of a run: the time-out unit (at least 1) x the silence step.
+  int64_t SilenceLimitMs(const EngineTimings& timings) const;
+  // What every worker start does first: no silence let pass, no data yet, the file clock not
+  // started, the watchdog and file clocks restarted.
+  void ResetRunState();
 
   // The size of a reply buffer for Exchange.
   static constexpr size_t kExchangeReplySize = 256;

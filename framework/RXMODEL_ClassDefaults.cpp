@@ -120,12 +120,9 @@ int MODEL::GetAIAnalogTriggerParam(int* type, char* channels, float* levels1, fl
   Clear(post);
   return NotImplemented();
 }
-int MODEL::StartAIScan() { return NotImplemented(); }
-int MODEL::StopAIScan() { return NotImplemented(); }
 int MODEL::SetWinSize(unsigned int) { return NotImplemented(); }
 int MODEL::StartMagicScan() { return NotImplemented(); }
 int MODEL::StopMagicScan() { return NotImplemented(); }
-int MODEL::StartLANQueue() { return NotImplemented(); }
 int MODEL::StopLANQueue() { return NotImplemented(); }
 unsigned int MODEL::GetDAQSampleCnt() { return static_cast<unsigned int>(NotImplemented()); }
 unsigned int MODEL::GetTCPReceivedCnt() { return static_cast<unsigned int>(NotImplemented()); }
@@ -135,8 +132,6 @@ int MODEL::RunThreadAIScan_ReceiveDATAfromQZDevice() { return NotImplemented(); 
 int MODEL::RunThreadLog_NSampleRoutine() { return NotImplemented(); }
 int MODEL::RunThreadLog_ReceiveDATAfromQZDevice() { return NotImplemented(); }
 void MODEL::RunThread() { NotImplemented(); }
-int MODEL::Start() { return NotImplemented(); }
-int MODEL::Stop() { return NotImplemented(); }
 int MODEL::ReBoot() { return NotImplemented(); }
 int MODEL::TransmitData() { return NotImplemented(); }
 int MODEL::GetQZStartSamplingTime(char* text) {

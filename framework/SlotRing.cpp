@@ -100,10 +100,10 @@ int SlotRing::Write(int slot, const void* data, size_t len) {
   if (totalWritten_ != read_) status_.fetch_or(kRingData, std::memory_order_acq_rel);
   if (n == left) return kStored;
 
-  // The stored part ends on a sample boundary (capacity, frame and parts are whole samples), so
-  // the stream goes on aligned once the dropped bytes make whole samples.
+  // The slot's stream goes on where its columns go on only at the same channel: the bytes
+  // dropped here and the ones skipped from the next chunks make whole row parts of the slot.
   const uint64_t dropped = left - n;
-  skip_[slot] = (width_ - dropped % width_) % width_;
+  skip_[slot] = (part - dropped % part) % part;
   status_.fetch_or(kRingOverflow, std::memory_order_acq_rel);
   return kOverflow;
 }

@@ -13,10 +13,10 @@
 // the first sample of any slot that is still missing, and no further than the run's target.
 // A slot byte fits while its frame position lies less than the capacity beyond the reader, so
 // nothing unread is ever overwritten; what does not fit is dropped with the rest of its chunk
-// (and, when the drop ends inside a sample, the rest of that sample from the next chunk), the
-// ring sets kRingOverflow, and the write reports it. The slot's later samples then follow on in
-// its columns: every sample keeps its channel, but that slot's columns hold later samples than
-// the other slots' in the same rows.
+// (and then as many bytes of the next chunks as make the drop whole row parts of the slot, so
+// that its stream goes on at the channel its columns go on at), the ring sets kRingOverflow,
+// and the write reports it. Every sample keeps its channel, but that slot's columns hold later
+// samples than the other slots' in the same rows.
 //
 // One writer (the device's worker) and any number of readers. One mutex guards every write,
 // every size-and-read and the allocation and release; the status word is atomic. Nothing

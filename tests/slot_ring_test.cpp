@@ -67,6 +67,43 @@ TEST(SlotRing, ALapIsAnOverflowAndAPartThatFitsIsNot) {
   EXPECT_EQ(r.Write(2, b0.data(), 2), SlotRing::kNoColumns);
 }
 
+TEST(SlotRing, AfterADropEverySampleStaysInItsChannelsColumn) {
+  // Two slots of 8 and 4 channels; each sample's value names its channel (channel x 1000 +
+  // row). Slot 0 sends more than fits, with drops of several sizes (slot 1 then laps the
+  // reader too); whatever is read must sit in its own channel's column.
+  const unsigned short ch[] = {8, 4};
+  for (const int dropSamples : {1, 5, 8, 13, 20}) {
+    SCOPED_TRACE(dropSamples);
+    SlotRing r;
+    ASSERT_TRUE(r.Allocate(3 * 24, 2, ch, 2, 0));  // three frames
+    auto stream = [](int firstChannel, int channels, int from, int count) {
+      Bytes b;
+      for (int j = from; j < from + count; ++j) {
+        const int v = (firstChannel + j % channels) * 1000 + j / channels;
+        b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)});
+      }
+      return b;
+    };
+    int sent0 = 0, sent1 = 0;
+    std::vector<int> values;
+    for (int round = 0; round < 6; ++round) {
+      // Slot 0 sends three rows and more: what does not fit is dropped.
+      const int n0 = 24 + dropSamples;
+      r.Write(0, stream(0, 8, sent0, n0).data(), 2 * static_cast<size_t>(n0));
+      sent0 += n0;
+      const int n1 = 4 * 3;  // three rows of slot 1
+      r.Write(1, stream(8, 4, sent1, n1).data(), 2 * static_cast<size_t>(n1));
+      sent1 += n1;
+      for (int v : ReadValues(r, 1000)) values.push_back(v);
+    }
+    ASSERT_NE(r.Status() & nivex::kRingOverflow, 0);
+    ASSERT_GT(values.size(), 36u);
+    int misplaced = 0;
+    for (size_t i = 0; i < values.size(); ++i) misplaced += values[i] / 1000 != int(i % 12);
+    EXPECT_EQ(misplaced, 0);
+  }
+}
+
 // A plain model of the frame stream: a map from frame-stream byte to value, filled byte by byte.
 struct Model {
   std::vector<unsigned short> ch;
@@ -90,7 +127,8 @@ struct Model {
       ++next[s];
     }
     if (i == b.size()) return SlotRing::kStored;
-    skip[s] = (width - (b.size() - i) % width) % width;
+    const uint64_t part = width * ch[s];  // the stream resumes at the slot's first channel
+    skip[s] = (part - (b.size() - i) % part) % part;
     overflow = true;
     return SlotRing::kOverflow;
   }

@@ -16,11 +16,7 @@ namespace nivex {
 int HighSpeedModel::StartDownloadLocked() {
   ScanRun r;
   if (!TakeDownloadRun(&r)) return 0;
-  retryCount = 0;
-  firstData = false;
-  fileClockStarted = false;
-  watchdogClock->RestGlobalTicks();
-  fileClock->RestGlobalTicks();
+  ResetRunState();
   run_ = r;
 
   // The recording's samples are counted, acknowledged and carried as a scan's; the receive

@@ -82,7 +82,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   r.rules = LoggerRules(r.traits, r.timings);
-  r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
+  r.silenceMs = SilenceLimitMs(r.timings);
   run_ = r;
   if (!StartLogWorkerLocked()) return Fail(QZ_ERR_LOG_FILE_OPEN);
   command.unlock();
@@ -92,11 +92,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
 
 int HighSpeedModel::StartLogWorkerLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
-  retryCount = 0;
-  firstData = false;
-  fileClockStarted = false;
-  watchdogClock->RestGlobalTicks();
-  fileClock->RestGlobalTicks();
+  ResetRunState();
 
   // Samples left on the data socket by an earlier run never reach this log.
   receiver_.Drain(dataSock, run_.timings.drainCap);
@@ -136,16 +132,9 @@ void HighSpeedModel::StopLogger() {
   StopWorkerLocked(run_.timings.logStop);
 }
 
-int HighSpeedModel::Start() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-  return StartLogWorkerLocked();
-}
-
-int HighSpeedModel::Stop() {
+int HighSpeedModel::StopLogWorkerLocked() {
   // Returns once the worker has ended (at most the bound): nothing is taken after the run
   // flag is cleared, so the full wait gains nothing.
-  std::lock_guard<std::mutex> control(controlMutex);
   StopWorkerLocked(run_.timings.logStop);
   return 1;
 }

@@ -120,20 +120,17 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // ---------------------------------------------------------------- scan control
   // (drivers/highspeed/HighSpeedQueue.cpp) Starts and stops take the control lock; none of
   // them may run while the caller holds the command lock (they join the worker).
-  // The whole start: refused with 0x18011 while a worker exists and with 0x18008 for a channel
-  // count outside 1..AI (sync-in: 0) or a rate below 1, before anything changes; 0 without a
-  // code while a socket is closed. Then the ring size and the time-out unit, StartAIScan and
-  // "~01S" (its reply is not examined).
-  int StartLANQueue() override;
+  // The whole start (MODEL::StartLANQueue): refused with 0x18011 while a worker exists and
+  // with 0x18008 for a channel count outside 1..AI (sync-in: 0) or a rate below 1, before
+  // anything changes; 0 without a code while a socket is closed. Then the ring size and the
+  // time-out unit, StartAIScan and "~01S" (its reply is not examined).
   // "~01Z" (not examined), then StopAIScan; 0 without a code when the data socket is closed.
   int StopLANQueue() override;
-  // The host half of the start: the scan parameters taken for the run, the clocks restarted,
-  // the ring allocated for ringSize, stale bytes of the data socket discarded, the worker (the
-  // sync-in worker when the sync-in option is on) started. Refused like StartLANQueue.
-  int StartAIScan() override;
-  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
-  // releases the ring; 1.
-  int StopAIScan() override;
+  // StartAIScan, the host half of the start (StartAIScanLocked): the scan parameters taken for
+  // the run, the clocks restarted, the ring allocated for ringSize, stale bytes of the data
+  // socket discarded, the worker (the sync-in worker when the sync-in option is on) started.
+  // Refused like StartLANQueue. StopAIScan (StopAIScanLocked) stops the worker (it ends at
+  // once; the wait is bounded by EngineTimings::scanStop) and releases the ring; 1.
   // "~01S" / "~01Z", 1000 ms; the outcome is not examined; 1.
   int StartMagicScan() override;
   int StopMagicScan() override;
@@ -216,10 +213,9 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // Log types 0 and 1: "~01SST" and, when the module answers, the start-time line appended to
   // the run's ".config" file.
   void SaveStartSamplingTimetoConfigFile() override;
-  // The logger worker's start (the run as StartLogger prepared it; refused while a worker
-  // exists) and stop (bounded by EngineTimings::logStop, the data file closed; 1).
-  int Start() override;
-  int Stop() override;
+  // Start and Stop reach the logger worker's start (the run as StartLogger prepared it;
+  // refused while a worker exists) and stop (bounded by EngineTimings::logStop, the data file
+  // closed; 1): StartLogWorkerLocked and StopLogWorkerLocked.
   // The logger worker: the scan worker's pre-phase and receive loop with the logger's rules,
   // the data file closed, then QZ_BUF_LOG_ENDED.
   void RunThread() override;
@@ -436,32 +432,28 @@ class HighSpeedModel : public MODEL, private SampleSink {
 
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.
-  struct ScanRun {
+  struct ScanRun : RunParams {
+    ScanRun() { rate = 1; }
     ScanTraits traits{};
     WorkerRules rules{};
-    EngineTimings timings;
-    uint32_t target = 0;  // N; 0 = continuous
-    uint16_t mode = 0;
-    uint16_t channels = 1;
-    uint16_t gain = 0;
-    int rate = 1;
-    uint32_t post = 0;
     bool syncIn = false;
-    unsigned rowBytes = 2;   // a stream row: channels x sample size, or a sync-in frame
-    int64_t silenceMs = 50;  // time-out unit x 50 ms
+    unsigned rowBytes = 2;  // a stream row: channels x sample size, or a sync-in frame
   };
   // The run the next start takes from the cached parameters; false with 0x18008 when the
   // channel count or the rate cannot run.
   bool TakeScanRun(ScanRun* run);
-  int StartAIScanLocked();  // the caller holds the control and the command lock
-  void StopAIScanLocked();  // the caller holds the control lock only
+  // The checks and sizing of StartLANQueue before StartAIScanLocked; the command lock held.
+  int PrepareScanLocked() override;
+  int StartAIScanLocked() override;  // the caller holds the control and the command lock
+  int StopAIScanLocked() override;   // the caller holds the control lock only
   // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
   // that ran: a scan's ring is released, a log's or a download's data file closed. The control
   // lock held.
   void StopWorkerLocked(std::chrono::milliseconds bound);
   // The logger's worker start for the run in run_ and logSink_; the control and command lock
   // held.
-  int StartLogWorkerLocked();
+  int StartLogWorkerLocked() override;
+  int StopLogWorkerLocked() override;  // the control lock held
   // The data files of the run r (a log or a download) in the log folder, file prefix and tag
   // set for it.
   LogFileSink::Setup LogFiles(const ScanRun& r, bool chunkStream) const;
@@ -499,9 +491,6 @@ class HighSpeedModel : public MODEL, private SampleSink {
   RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
   StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};
   std::atomic<uint32_t> moduleSampleCount{0};
-  int retryCount = 0;  // the worker's, shared by the pre-phase and the receive loop
-  bool firstData = false;
-  bool fileClockStarted = false;
 
  private:
   // The data files of a log or a download.

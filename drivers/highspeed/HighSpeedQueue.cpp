@@ -4,7 +4,6 @@
 // A start is checked whole before anything changes: a start refused while a worker exists
 // leaves the running scan's counts, ring and time-out unit as they are. The module half is
 // independent: "~01S" goes out only once the worker runs, "~01Z" before the host half stops.
-#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -16,16 +15,10 @@ namespace nivex {
 
 bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
+  TakeRunParams(&r);
   r.traits = Traits();
-  r.timings = CurrentTimings();
   r.rules = ScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
-  r.target = targetCount;
-  r.mode = triggerMode;
-  r.channels = channelCount;
-  r.gain = gainCode;
-  r.rate = sampleRate;
-  r.post = postCount;
   // A sync-in scan takes its channel count from the frame's items: only 0 cannot run.
   const int most = r.syncIn ? USHRT_MAX : Channels();
   if (r.channels < 1 || r.channels > most || r.rate < 1) return Fail(QZ_ERR_CHANNEL_RANGE);
@@ -34,23 +27,16 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   return true;
 }
 
-int HighSpeedModel::StartLANQueue() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  {
-    std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-    if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
-    if (cmdSock < 0 || dataSock < 0) return 0;
-    ScanRun r;
-    if (!TakeScanRun(&r)) return 0;
-    moduleSampleCount = 0;
-    continuous = r.target == 0;
-    ringSize = continuous ? kContinuousRingBytes
-                          : static_cast<uint64_t>(r.traits.ringPerSample) * r.target;
-    timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
-                                           : TimeoutUnit(ringSize, r.rate, r.channels);
-    if (!StartAIScanLocked()) return 0;
-  }
-  StartMagicScan();
+int HighSpeedModel::PrepareScanLocked() {
+  if (cmdSock < 0 || dataSock < 0) return 0;
+  ScanRun r;
+  if (!TakeScanRun(&r)) return 0;
+  moduleSampleCount = 0;
+  continuous = r.target == 0;
+  ringSize = continuous ? kContinuousRingBytes
+                        : static_cast<uint64_t>(r.traits.ringPerSample) * r.target;
+  timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
+                                         : TimeoutUnit(ringSize, r.rate, r.channels);
   return 1;
 }
 
@@ -62,28 +48,12 @@ int HighSpeedModel::StopLANQueue() {
   return 1;
 }
 
-int HighSpeedModel::StartAIScan() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-  return StartAIScanLocked();
-}
-
-int HighSpeedModel::StopAIScan() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  StopAIScanLocked();
-  return 1;
-}
-
 int HighSpeedModel::StartAIScanLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
   ScanRun r;
   if (!TakeScanRun(&r)) return 0;
-  r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
-  retryCount = 0;
-  firstData = false;
-  fileClockStarted = false;
-  watchdogClock->RestGlobalTicks();
-  fileClock->RestGlobalTicks();
+  r.silenceMs = SilenceLimitMs(r.timings);
+  ResetRunState();
   continuous = r.target == 0;
   run_ = r;
   if (!LANBuffer_Init()) return 0;
@@ -114,7 +84,10 @@ int HighSpeedModel::StartAIScanLocked() {
   return 1;
 }
 
-void HighSpeedModel::StopAIScanLocked() { StopWorkerLocked(run_.timings.scanStop); }
+int HighSpeedModel::StopAIScanLocked() {
+  StopWorkerLocked(run_.timings.scanStop);
+  return 1;
+}
 
 void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,

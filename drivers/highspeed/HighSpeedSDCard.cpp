@@ -115,7 +115,7 @@ bool HighSpeedModel::TakeDownloadRun(ScanRun* run) {
   r.syncIn = false;
   r.rowBytes = r.channels * r.traits.sampleBytes;
   r.target = sdFileCount;
-  r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
+  r.silenceMs = SilenceLimitMs(r.timings);
   r.rules.stallBit = QZ_BUF_LOG_TIMEOUT;
   r.rules.targetEvent = QZ_EVENT_LOG_DONE;
   *run = r;

@@ -87,11 +87,7 @@ int D3054s::StartLogger(char* folder, int minutes, int logMode) {
   return StartLogRun(folder, minutes, logMode);
 }
 
-int D3054s::Start() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-  return StartWorkerLocked(true);
-}
+int D3054s::StartLogWorkerLocked() { return StartWorkerLocked(true); }
 
 void D3054s::SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) {
   if (base == nullptr || prefix == nullptr || time == nullptr) return;

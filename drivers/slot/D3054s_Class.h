@@ -23,7 +23,7 @@ class D3054s : public SlotCarrier {
   // 3) are refused with 0xFFFFF before anything else; the others as StartLogRun.
   int StartLogger(char* folder, int minutes, int logMode) override;
   // The log worker alone, for the folders and files of the last StartLogger: refused like it.
-  int Start() override;
+  int StartLogWorkerLocked() override;
   // Writes the ".config" file of a run of base, prefix, tag and the local time *time (a
   // struct tm).
   void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;

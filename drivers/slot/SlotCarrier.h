@@ -145,16 +145,14 @@ class SlotCarrier : public MODEL {
   // total; nothing changes then. Then the ring size (N x the class's bytes per sample, or
   // slots x 1,460,000 for a continuous scan), the time-out unit, StartAIScan and the module's
   // start command (its reply is not examined).
-  int StartLANQueue() override;
+  // (MODEL::StartLANQueue with PrepareScanLocked.)
   // "~01Z" (not examined), then StopAIScan; 1.
   int StopLANQueue() override;
-  // The host half of the start: the parameters taken for the run, the clocks restarted, the
-  // ring allocated, stale bytes of every slot's data socket discarded, the worker started.
-  // Refused like StartLANQueue.
-  int StartAIScan() override;
-  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
+  // StartAIScan, the host half of the start (StartAIScanLocked): the parameters taken for the
+  // run, the clocks restarted, the ring allocated, stale bytes of every slot's data socket
+  // discarded, the worker started. Refused like StartLANQueue. StopAIScan (StopAIScanLocked)
+  // stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
   // releases the ring; 1.
-  int StopAIScan() override;
   // The worker: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
   void RunThreadAIScan();
   // One pass after another over the slots with channels, in slot order, until the target, the
@@ -174,9 +172,6 @@ class SlotCarrier : public MODEL {
   // starts one (StartLogRun); every class stops one.
   // "~01Z" (while the command socket is open), then Stop.
   void StopLogger() override;
-  // Stops whatever worker runs (a scan or a log: the worker ends at once), closes the log's
-  // data file and frees the ring; 1.
-  int Stop() override;
   // The log worker: the receive loop, then the data file closed and QZ_BUF_LOG_ENDED.
   void RunThread() override;
   int RunThreadLog_ReceiveDATAfromQZDevice() override;
@@ -298,31 +293,25 @@ class SlotCarrier : public MODEL {
   // ---- the scan engine
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.
-  struct SlotScanRun {
+  struct SlotScanRun : RunParams {
     SlotScanTraits traits{};
-    EngineTimings timings;
-    uint32_t target = 0;  // N; 0 = continuous
-    uint16_t mode = 0;
-    uint16_t channels = 1;
-    uint16_t gain = 0;
-    int rate = 0;
-    uint32_t post = 0;
     int slots = 0;
     unsigned short slotChannels[kMaxSlots] = {};
     unsigned int slotTargets[kMaxSlots] = {};
-    int64_t silenceMs = 50;  // time-out unit x the silence step
-    bool log = false;        // a log run: the ring is emptied into the data files
+    bool log = false;  // a log run: the ring is emptied into the data files
   };
   // The run the next start takes from the cached parameters; false with 0x18008 when they
   // cannot run.
   bool TakeScanRun(SlotScanRun* run);
-  int StartAIScanLocked();  // the caller holds the control and the command lock
+  int PrepareScanLocked() override;  // StartLANQueue's checks and sizing; the command lock held
+  int StartAIScanLocked() override;  // the caller holds the control and the command lock
+  // Stops any worker, closes a log's data file, frees the ring; the control lock held; 1.
+  int StopAIScanLocked() override;
+  int StopLogWorkerLocked() override;  // as StopAIScanLocked
   // The worker start of a scan or a log run (refused while a worker exists, without scan
   // parameters, and a log without its folders); the caller holds the control and the command
   // lock.
   int StartWorkerLocked(bool log);
-  // Stops any worker, closes a log's data file, frees the ring; the control lock held.
-  void StopAIScanLocked();
 
   // ---- the logger
   // The log start of a class that logs: refused with 0x18011 while a worker exists (nothing
@@ -359,9 +348,6 @@ class SlotCarrier : public MODEL {
   std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
   std::unique_ptr<StreamReceiver> receivers_[kMaxSlots];
   LogFileSink logSink_;  // the data files of a log run
-  int retryCount_ = 0;  // silences let pass in the run
-  bool firstData_ = false;
-  bool fileClockStarted_ = false;
 };
 
 }  // namespace nivex

@@ -109,13 +109,13 @@ StreamReceiver::Outcome SlotCarrier::DAQProcess_ReceiveData(int slot) {
 }
 
 int SlotCarrier::DAQProcess_AfterReceiveData(int) {
-  if (!firstData_) {
+  if (!firstData) {
     if (run_.traits.asksTriggerIndex) GetAIAnalogTriggerIdx();
-    if (!fileClockStarted_) {
-      fileClockStarted_ = true;
+    if (!fileClockStarted) {
+      fileClockStarted = true;
       fileClock->RestGlobalTicks();
     }
-    firstData_ = true;
+    firstData = true;
   }
   watchdogClock->RestGlobalTicks();
   if (run_.log && !DrainRingToLog()) {
@@ -149,9 +149,9 @@ void SlotCarrier::DAQProcess_ReceiveDataTimeout() {
   if (watchdogClock->GetGlobalTicks() < static_cast<double>(run_.silenceMs)) return;
   if (run_.target != 0 && total >= run_.target) {
     EndBySilence(false);  // the run is complete: it ends without a bit
-  } else if (retryCount_ < kSilenceRetries) {
+  } else if (retryCount < kSilenceRetries) {
     watchdogClock->RestGlobalTicks();
-    ++retryCount_;
+    ++retryCount;
     worker.SleepMs(1);
   } else {
     EndBySilence(true);

@@ -81,12 +81,6 @@ void SlotCarrier::StopLogger() {
   StopAIScanLocked();
 }
 
-int SlotCarrier::Stop() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  StopAIScanLocked();
-  return 1;
-}
-
 void SlotCarrier::RunThread() {
   RunThreadLog_ReceiveDATAfromQZDevice();
   logSink_.Close();  // complete on disk before the status tells that the log has ended

@@ -5,7 +5,6 @@
 // leaves the running scan's counts, ring and time-out unit as they are. The module half is
 // independent: the start command goes out only once the worker runs, "~01Z" before the host
 // half stops.
-#include <algorithm>
 #include <utility>
 
 #include "drivers/slot/SlotCarrier.h"
@@ -20,14 +19,8 @@ constexpr uint64_t kContinuousRingBytes = 1460000;  // per slot
 
 bool SlotCarrier::TakeScanRun(SlotScanRun* run) {
   SlotScanRun r;
+  TakeRunParams(&r);
   r.traits = ScanTraits();
-  r.timings = CurrentTimings();
-  r.target = targetCount;
-  r.mode = triggerMode;
-  r.channels = channelCount;
-  r.gain = gainCode;
-  r.rate = sampleRate;
-  r.post = postCount;
   r.slots = slotCount;
   unsigned sum = 0;
   for (int k = 0; k < kMaxSlots; ++k) {
@@ -43,44 +36,25 @@ bool SlotCarrier::TakeScanRun(SlotScanRun* run) {
   return true;
 }
 
-int SlotCarrier::StartLANQueue() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  {
-    std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-    if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
-    if (cmdSock < 0) return 0;
-    for (int k = 0; k < slotCount; ++k) {
-      if (dataSock[k] < 0) return 0;  // also a slot without channels in this scan
-    }
-    SlotScanRun r;
-    if (!TakeScanRun(&r)) return 0;
-    minutesPerFile = 0;
-    continuous = r.target == 0;
-    ringSize = continuous ? kContinuousRingBytes * static_cast<uint64_t>(slotCount)
-                          : uint64_t{r.traits.ringPerSample} * r.target;
-    timeoutUnit = r.traits.fixedTimeoutUnit > 0 ? r.traits.fixedTimeoutUnit
-                                                : TimeoutUnit(ringSize, r.rate, r.channels);
-    if (!StartAIScanLocked()) return 0;
+int SlotCarrier::PrepareScanLocked() {
+  if (cmdSock < 0) return 0;
+  for (int k = 0; k < slotCount; ++k) {
+    if (dataSock[k] < 0) return 0;  // also a slot without channels in this scan
   }
-  StartMagicScan();
+  SlotScanRun r;
+  if (!TakeScanRun(&r)) return 0;
+  minutesPerFile = 0;
+  continuous = r.target == 0;
+  ringSize = continuous ? kContinuousRingBytes * static_cast<uint64_t>(slotCount)
+                        : uint64_t{r.traits.ringPerSample} * r.target;
+  timeoutUnit = r.traits.fixedTimeoutUnit > 0 ? r.traits.fixedTimeoutUnit
+                                              : TimeoutUnit(ringSize, r.rate, r.channels);
   return 1;
 }
 
 int SlotCarrier::StopLANQueue() {
   std::lock_guard<std::mutex> control(controlMutex);
   StopMagicScan();
-  StopAIScanLocked();
-  return 1;
-}
-
-int SlotCarrier::StartAIScan() {
-  std::lock_guard<std::mutex> control(controlMutex);
-  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
-  return StartAIScanLocked();
-}
-
-int SlotCarrier::StopAIScan() {
-  std::lock_guard<std::mutex> control(controlMutex);
   StopAIScanLocked();
   return 1;
 }
@@ -93,13 +67,9 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   if (!TakeScanRun(&r)) return 0;
   if (log && logFolder[0] == '\0') return Fail(QZ_ERR_LOG_FILE_OPEN);  // no log started it
   r.log = log;
-  r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
-  retryCount_ = 0;
-  firstData_ = false;
-  fileClockStarted_ = false;
+  r.silenceMs = SilenceLimitMs(r.timings);
+  ResetRunState();
   triggerIndex = 0;  // the first data of the run asks the module for it
-  watchdogClock->RestGlobalTicks();
-  fileClock->RestGlobalTicks();
   continuous = r.target == 0;
   run_ = r;
   if (!LANBuffer_Init()) return 0;
@@ -136,13 +106,16 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   return 1;
 }
 
-void SlotCarrier::StopAIScanLocked() {
+int SlotCarrier::StopAIScanLocked() {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
   // Whichever stop ends a log, its data file is left closed and complete.
   worker.Stop(run_.log ? run_.timings.logStop : run_.timings.scanStop);
   logSink_.Close();
   LANBuffer_Uninit();
+  return 1;
 }
+
+int SlotCarrier::StopLogWorkerLocked() { return StopAIScanLocked(); }
 
 }  // namespace nivex
