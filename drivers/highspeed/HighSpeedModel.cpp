@@ -71,8 +71,9 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
   }
   unsigned short version = 0;
   // The decimal number behind the lead character, as atoi reads it (a number too large for
-  // a long is held at its limit instead of being undefined), kept to 16 bits.
-  if (reply[0] != '\0') version = static_cast<unsigned short>(std::strtol(reply + 1, nullptr, 10));
+  // 64 bits is held at its limit instead of being undefined), kept to 16 bits; read in 64
+  // bits, so that the 32-bit builds keep the same low bits.
+  if (reply[0] != '\0') version = static_cast<unsigned short>(std::strtoll(reply + 1, nullptr, 10));
   std::snprintf(text, 8, "V%x", static_cast<unsigned int>(version));
   return 1;
 }
