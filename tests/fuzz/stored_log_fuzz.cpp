@@ -59,9 +59,10 @@ void CheckCode(const nivex::ModelLog& log, void* handle, int code, int channel, 
     const double ratio = range / 1000.0 / fullScale;
     const double want = nivex::test::Reference5K30(code, gain, offset16,
                                                    log.rangeTable[channel], fullScale);
-    // Near the ends the kit forecasts the overflow from partial products (and takes the
-    // offset as unsigned for it), so it may saturate a little early.
-    const double margin = 65536.0 * ratio + 2147483648.0 * 1e-6 + 2;
+    // Near the ends the kit forecasts the overflow from the truncated, scaled 16-bit halves
+    // of its two partial products (and takes the offset as unsigned for it), so it may
+    // saturate early: by up to a scaled half of each product and a unit of each high half.
+    const double margin = 65536.0 * (2 * ratio + 2) + 2147483648.0 * 1e-6 + 2;
     const bool modelled = gain >= 256 && log.rangeTable[channel] <= 20000;
     if (modelled && std::fabs(want) < 2147483648.0 - margin && code != 0x7FFFFF &&
         code != 0x800000 && !Near(out, want, 2)) {
