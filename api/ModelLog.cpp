@@ -2,10 +2,13 @@
 #include "api/ModelLog.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <mutex>
 #include <vector>
 
 #include "framework/Calibration.h"
+#include "framework/ScanLogFormat.h"
 #include "support/FaultText.h"
 #include "support/Storax.h"
 #include "support/utility.h"
@@ -23,6 +26,73 @@ struct Registry {
 Registry& Logs() {
   static Registry* r = new Registry();
   return *r;
+}
+
+// The module-table row and sample kind a ".config" file's module name stands for: the first
+// row whose name begins the module name; any other name (the slot logger's "D3054Ws") is read
+// as an RX-5K10 log of 16-bit samples.
+struct NamedRow {
+  const char* prefix;
+  unsigned short id;
+  uint32_t kind;
+};
+constexpr NamedRow kNamedRows[] = {
+    {"RX-5K10", kIdRX5K10, ModelLog::kKind16},
+    {"RX-5K30", kIdRX5K30, ModelLog::kKind24},
+    {"D4071s", kIdD4071s, ModelLog::kKind16},
+    {"RX-BN500", kIdRXBN500, ModelLog::kKind24},
+};
+
+NamedRow RowOfModuleName(const char* name) {
+  for (const NamedRow& r : kNamedRows)
+    if (strncmp(name, r.prefix, strlen(r.prefix)) == 0) return r;
+  return kNamedRows[0];
+}
+
+const WRXmodule& RowOfId(unsigned short id) {
+  for (const WRXmodule& row : WRXMODULE)
+    if (row.id == id) return row;
+  return WRXMODULE[0];
+}
+
+template <class T>
+T Held(int64_t v) {
+  return static_cast<T>(std::clamp<int64_t>(v, 0, std::numeric_limits<T>::max()));
+}
+
+// The settings, start time and per-channel calibration of config into log.
+void Fill(ModelLog* log, const scanlog::ScanConfig& config) {
+  log->sdkVersion = Held<uint8_t>(scanlog::ParseInteger(config.sdkVersion));
+  log->gain = Held<uint16_t>(config.gain);
+  log->channelCount = Held<uint16_t>(config.channelCount);
+  log->sampleRate = Held<uint32_t>(config.sampleRate);
+  log->sampleCount = Held<uint32_t>(config.sampleCount);
+  log->externalTrigger = Held<uint16_t>(config.externalTrigger);
+  log->transferMode = Held<uint16_t>(config.transferMode);
+  log->syncMode = Held<uint16_t>(config.syncMode);
+
+  // Year and month as the module wrote them.
+  const scanlog::StartTime t = scanlog::ParseStartTime(config.startTime);
+  log->startTime.tm_year = t.year;
+  log->startTime.tm_mon = t.month;
+  log->startTime.tm_mday = t.day;
+  log->startTime.tm_hour = t.hour;
+  log->startTime.tm_min = t.minute;
+  log->startTime.tm_sec = t.second;
+  log->startFraction = t.fraction;
+  log->startFractionDigits = static_cast<uint32_t>(t.fractionDigits);
+
+  const int channels = std::min<int>({log->channelCount, log->row.AI, scanlog::kMaxConfigChannels});
+  const CodeFormula formula = CodeFormulaOf(log->row.id);
+  for (int i = 0; i < channels; ++i) {
+    log->offsetTable[i] = config.channelOffset[i];
+    if (formula == CodeFormula::kRxbn500) {
+      log->rangeTable[i] = config.channelRange[i];
+      continue;
+    }
+    log->gainTable[i] = config.channelGain[i];
+    if (formula == CodeFormula::kRx5k30) log->rangeTable[i] = config.range;  // one for all
+  }
 }
 
 }  // namespace
@@ -120,15 +190,8 @@ int WithModelLog(const void* p, int (*call)(const ModelLog& log, void* context),
   return call(**it, context);
 }
 
-void ReleaseModelLog(ModelLog* log) {
-  if (log == nullptr) return;
-  {
-    // Unregistered first: a conversion running under the registry's lock ends before the
-    // tables go, and none starts afterwards.
-    Registry& r = Logs();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.logs.erase(std::remove(r.logs.begin(), r.logs.end(), log), r.logs.end());
-  }
+// Frees what an unregistered handle owns, and the handle.
+static void FreeModelLog(ModelLog* log) {
   if (log->binFile != nullptr) {
     log->binFile->Close();
     delete log->binFile;
@@ -146,6 +209,58 @@ void ReleaseModelLog(ModelLog* log) {
   log->offsetTable = nullptr;
   log->rangeTable = nullptr;
   delete log;
+}
+
+void ReleaseModelLog(ModelLog* log) {
+  if (log == nullptr) return;
+  {
+    // Unregistered first: a conversion running under the registry's lock ends before the
+    // tables go, and none starts afterwards.
+    Registry& r = Logs();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.logs.erase(std::remove(r.logs.begin(), r.logs.end(), log), r.logs.end());
+  }
+  FreeModelLog(log);
+}
+
+bool CloseModelLog(const void* p) {
+  ModelLog* log = nullptr;
+  {
+    Registry& r = Logs();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const auto it = p == nullptr ? r.logs.end() : std::find(r.logs.begin(), r.logs.end(), p);
+    if (it == r.logs.end()) return false;
+    log = const_cast<ModelLog*>(*it);
+    r.logs.erase(it);
+  }
+  FreeModelLog(log);
+  return true;
+}
+
+ModelLog* OpenModelLog(const char* dataPath, const char* configPath, int fileType) {
+  scanlog::ScanConfig config;
+  if (dataPath == nullptr || scanlog::ReadScanConfig(configPath, &config) != scanlog::ConfigRead::kOk) {
+    Fail(QZ_ERR_LOG_FILE_OPEN);
+    return nullptr;
+  }
+  const NamedRow named = RowOfModuleName(config.moduleName);
+  auto* log = new ModelLog(RowOfId(named.id), static_cast<int>(named.kind));
+  log->fileType = static_cast<uint32_t>(fileType);
+  Fill(log, config);
+  bool opened = true;
+  if (fileType == 0) {
+    log->binFile = new BinaryFile(0, static_cast<int>(named.kind));
+    opened = log->binFile->Open(dataPath) == 1;
+  } else if (fileType == 1) {
+    log->textFile = new TextFile(0);
+    opened = log->textFile->Open(dataPath) == 1;
+  }
+  if (!opened) {
+    ReleaseModelLog(log);
+    Fail(QZ_ERR_LOG_FILE_OPEN);
+    return nullptr;
+  }
+  return log;
 }
 
 }  // namespace nivex

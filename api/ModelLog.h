@@ -59,6 +59,7 @@ class ModelLog {
   uint32_t sampleCount = 0;
   struct tm startTime = {};       // year and month as written
   uint32_t startFraction = 0;
+  uint32_t startFractionDigits = 0;  // digits the fraction was written with (".050": 3)
   uint32_t fileType = 0;
   uint32_t sampleKind = 0;
   uint8_t sdkVersion = 0;
@@ -80,5 +81,18 @@ int WithModelLog(const void* p, int (*call)(const ModelLog& log, void* context),
 
 // Closes and deletes the data files, frees the tables and deletes the handle. Null is ignored.
 void ReleaseModelLog(ModelLog* log);
+
+// Releases p when it is a live ModelLog, as one step: true when it was one; a second close of
+// the same pointer, or any other pointer, does nothing and gives false.
+bool CloseModelLog(const void* p);
+
+// Opens a stored log: reads the ".config" file at configPath through the scan-log format unit
+// (the module name picks the row and sample kind: "RX-5K10", "RX-5K30", "D4071s", "RX-BN500",
+// any other name reads as RX-5K10 with 16-bit samples; the settings, the start time and, for
+// the first min(channel count, AI) channels, gain and offset, or range and offset on RX-BN500,
+// RX-5K30 taking its one "Range" for every channel) and opens the data file at dataPath as
+// fileType tells (0 binary, 1 text, any other type: no data file). Returns the new registered handle, or null with 0x14102 when the
+// ".config" file cannot be read, is empty or names no module, or the data file does not open.
+ModelLog* OpenModelLog(const char* dataPath, const char* configPath, int fileType);
 
 }  // namespace nivex

@@ -13,9 +13,15 @@
 //     });
 //   }
 //
-// No exceptions and no locks here. A handle must not be released while another call on the
-// same handle is running.
+// Steps 2-4 run under the device's command lock, so calls on one handle from several threads
+// take turns over the device's host-side state (scan parameters, trigger levels, cached codes,
+// calibration). The starts and stops of the device's worker run outside it (WithDeviceControl):
+// they take the control lock themselves and join the worker, which may need the command lock.
+// No exceptions here. A handle must not be released while another call on the same handle is
+// running.
 #pragma once
+
+#include <mutex>
 
 #include "framework/RXMODEL_Class.h"
 #include "framework/RXMODEL_DeviceRegistry.h"
@@ -41,6 +47,9 @@ inline int BadArgument() {
   return Fail(QZ_ERR_INVALID_ARGUMENT);
 }
 
+// The command lock of a device for the length of one call.
+using DeviceCall = std::lock_guard<std::recursive_mutex>;
+
 // Steps 1-4 for a function that passes the operation's result on. onInvalid clears the
 // outputs that the function lists for an unknown handle; call(MODEL&) does steps 2 and 3.
 template <class OnInvalid, class Call>
@@ -50,6 +59,15 @@ int WithDevice(void* handle, OnInvalid onInvalid, Call call) {
     onInvalid();
     return InvalidHandle();
   }
+  DeviceCall lock(dev->exchangeMutex);
+  return call(*dev);
+}
+
+// Steps 1-4 for the starts and stops of the device's worker: without the command lock.
+template <class Call>
+int WithDeviceControl(void* handle, Call call) {
+  MODEL* dev = DeviceOf(handle);
+  if (dev == nullptr) return InvalidHandle();
   return call(*dev);
 }
 
@@ -71,6 +89,7 @@ int WithDeviceAlways1(void* handle, OnInvalid onInvalid, ArgsOk argsOk, Call cal
     return InvalidHandle();
   }
   if (!argsOk()) return 0;
+  DeviceCall lock(dev->exchangeMutex);
   call(*dev);
   return 1;
 }

@@ -47,6 +47,7 @@ int Convert(void* handle, int channel, int gain, int code, T* out,
   if (handle == nullptr) return InvalidHandle();
   if (MODEL* d = DeviceOf(handle)) {
     if (out == nullptr) return BadArgument();
+    DeviceCall lock(d->exchangeMutex);
     return (d->*onDevice)(code, channel, gain, out);
   }
   if (out == nullptr) return IsModelLog(handle) ? BadArgument() : InvalidHandle();

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -345,6 +346,7 @@ void Engine::Flush(Conn& c) {
   while (c.fd >= 0 && !c.out.empty()) {
     const ssize_t r = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r > 0) {
+      if (c.kind == PortKind::Data) dataBytesOut_ += static_cast<uint64_t>(r);
       c.out.erase(0, static_cast<size_t>(r));
       continue;
     }
@@ -380,6 +382,32 @@ bool Engine::DataConnected(int index) const {
   return false;
 }
 
+size_t Engine::DiscardData(int index) {
+  size_t n = 0;
+  for (auto& c : conns_) {
+    if (c->kind != PortKind::Data || c->index != index) continue;
+    n += c->out.size();
+    c->out.clear();
+  }
+  return n;
+}
+
+bool Engine::SetDataNoDelay(int index, bool on) {
+  bool done = false;
+  const int v = on ? 1 : 0;
+  for (auto& c : conns_) {
+    if (c->kind != PortKind::Data || c->index != index || c->fd < 0) continue;
+    done = setsockopt(c->fd, IPPROTO_TCP, TCP_NODELAY, &v, sizeof(v)) == 0 || done;
+  }
+  return done;
+}
+
+void Engine::CloseData(int index) {
+  for (auto& c : conns_) {
+    if (c->kind == PortKind::Data && c->index == index) c->closeNow = true;
+  }
+  Wake();
+}
 
 std::vector<int> Engine::DataPorts() const {
   std::lock_guard<std::recursive_mutex> lock(mu_);

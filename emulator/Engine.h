@@ -36,17 +36,21 @@ struct Answer {
   };
   Kind kind = Unknown;
   std::string text;
+  // A reply the module sends in pieces: byte offsets into the reply with its CR, pieceGapMs
+  // apart (the lines behind it wait).
+  std::vector<size_t> splitAt;
+  int pieceGapMs = 0;
 
-  static Answer Text(std::string t) { return Answer{Reply, std::move(t)}; }
-  static Answer Ack() { return Answer{Reply, "!01"}; }
-  static Answer Refuse() { return Answer{Reply, "?01"}; }
-  static Answer None() { return Answer{Silent, {}}; }
-  static Answer NotACommand() { return Answer{Unknown, {}}; }
-  static Answer Disconnect() { return Answer{Drop, {}}; }
+  static Answer Text(std::string t) { return Answer{Reply, std::move(t), {}, 0}; }
+  static Answer Ack() { return Answer{Reply, "!01", {}, 0}; }
+  static Answer Refuse() { return Answer{Reply, "?01", {}, 0}; }
+  static Answer None() { return Answer{Silent, {}, {}, 0}; }
+  static Answer NotACommand() { return Answer{Unknown, {}, {}, 0}; }
+  static Answer Disconnect() { return Answer{Drop, {}, {}, 0}; }
   // The answer to the reboot command, as the options set it.
   static Answer Reboot(RebootBehaviour b) {
     switch (b) {
-      case RebootBehaviour::Restart: return Answer{Restart, {}};
+      case RebootBehaviour::Restart: return Answer{Restart, {}, {}, 0};
       case RebootBehaviour::Acknowledge: return Ack();
       case RebootBehaviour::Silent: return None();
       case RebootBehaviour::Drop: return Disconnect();
@@ -150,6 +154,16 @@ class Engine {
   // Bytes still queued for that connection.
   size_t DataBacklog(int index) const;
   bool DataConnected(int index) const;
+  // Drops the bytes still queued for that connection; returns how many.
+  size_t DiscardData(int index);
+  // Sets TCP_NODELAY on that connection; false if none.
+  bool SetDataNoDelay(int index, bool on);
+  // Closes that connection at the loop's next pass (queued bytes are dropped).
+  void CloseData(int index);
+  // Bytes the data connections have taken (handed to the kernel) since the start.
+  uint64_t DataBytesSent() const { return dataBytesOut_; }
+  // Makes the loop pass again at once (a test changed what the handler wants).
+  void WakeLoop() { Wake(); }
   // Closes the command connection(s) and the data connections (module dropped them).
   void DropConnections();
   // The module restarts: every connection closes, every listener closes, the settings
@@ -240,6 +254,7 @@ class Engine {
   int connections_[3] = {0, 0, 0};
   int eofs_[3] = {0, 0, 0};
   uint64_t dataBytes_ = 0;
+  uint64_t dataBytesOut_ = 0;
 
   std::vector<PortKind> rebootKinds_;  // the listeners to open again after a reboot
   int64_t reopenAtMs_ = -1;            // when (< 0: no reboot pending)

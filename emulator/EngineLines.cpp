@@ -66,7 +66,7 @@ void Engine::ProcessLine(Conn& c, const std::string& line) {
   Notify();
 
   Fault f;
-  const bool faulted = TakeFault(c.kind, line, &f);
+  bool faulted = TakeFault(c.kind, line, &f);
   if (faulted) {
     switch (f.kind) {
       case FaultKind::NoReply: return;
@@ -86,6 +86,13 @@ void Engine::ProcessLine(Conn& c, const std::string& line) {
     haveReply = !reply.empty();
   } else {
     Answer a = CommandAnswer(line);
+    if (!faulted && !a.splitAt.empty()) {  // the module's own pieces
+      faulted = true;
+      f = Fault{};
+      f.kind = FaultKind::Split;
+      f.splitAt = a.splitAt;
+      f.delayMs = a.pieceGapMs;
+    }
     switch (a.kind) {
       case Answer::Reply: reply = Lead(a.text); break;
       case Answer::Unknown: reply = "?01"; break;

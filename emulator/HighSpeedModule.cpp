@@ -3,6 +3,7 @@
 // take each other's answers. Replies carry no CR; the engine adds it.
 #include "emulator/HighSpeedModule.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "emulator/InverseCalibration.h"
@@ -18,7 +19,10 @@ unsigned Hex(const std::smatch& m, size_t i) {
 }  // namespace
 
 HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
-    : ModuleHandler(engine), model_(model) {
+    : ModuleHandler(engine),
+      model_(model),
+      // The stream's samples come from the one-shot reads' source, at the scan's gain code.
+      stream_(engine, model, scan_, [this](int ch, uint64_t) { return RawCode(ch, scan_.gain); }) {
   BuildCommon();
   switch (model_) {
     case Model::RX5K10:
@@ -67,11 +71,27 @@ CalEntry HighSpeedModule::UnityAO(int) const { return CalEntry{0x8000, 0, 0}; }
 void HighSpeedModule::PowerOn() {
   io = IOState{};
   scan_.PowerOn();
+  sd_.PowerOn();
 }
 
 Answer HighSpeedModule::Handle(const std::string& line) {
   if (Answer a; scan_.Handle(line, &a)) return a;
+  if (Answer a; sd_.Handle(line, &a)) return a;
+  if (Answer a; stream_.Handle(line, &a)) return a;
   return table_.Dispatch(line);
+}
+
+void HighSpeedModule::OnDataConnected(int) { stream_.OnDataConnected(); }
+void HighSpeedModule::OnDataReceived(int, const char* bytes, size_t n) {
+  stream_.OnDataReceived(bytes, n);
+}
+void HighSpeedModule::OnDataClosed(int) {
+  stream_.OnDataClosed();
+  sd_.OnDataClosed();
+}
+int HighSpeedModule::OnTick(int64_t) {
+  const int scan = stream_.OnTick(), card = sd_.OnTick();
+  return scan < 0 ? card : card < 0 ? scan : std::min(scan, card);
 }
 
 void HighSpeedModule::BuildCommon() {

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "emulator/DataStreamer.h"
 #include "emulator/Engine.h"
 #include "emulator/HighSpeedScanSetup.h"
+#include "emulator/SdCard.h"
 
 namespace nivex::emu {
 
@@ -19,6 +21,10 @@ class HighSpeedModule : public ModuleHandler {
   CalEntry UnityAI(int gainCode) const override;
   CalEntry UnityAO(int rangeCode) const override;
   void PowerOn() override;
+  void OnDataConnected(int index) override;
+  void OnDataReceived(int index, const char* bytes, size_t n) override;
+  void OnDataClosed(int index) override;
+  int OnTick(int64_t nowMs) override;
 
   // Full scale of an RX5K30 gain code in millivolts (10000 ... 20).
   static unsigned Rx5k30RangeMv(int gainCode);
@@ -52,6 +58,10 @@ class HighSpeedModule : public ModuleHandler {
 
   // The scan-setup commands and their state (emulator/HighSpeedScanSetup.h).
   HighSpeedScanSetup& scan() { return scan_; }
+  // The data port's acquisition and stream (emulator/DataStreamer.h).
+  DataStreamer& stream() { return stream_; }
+  // The SD card's recordings and their stream (emulator/SdCard.h).
+  SdCard& sd() { return sd_; }
 
  private:
   void BuildCommon();
@@ -67,6 +77,8 @@ class HighSpeedModule : public ModuleHandler {
   Model model_;
   CommandTable table_;
   HighSpeedScanSetup scan_{model_, io.divider};
+  DataStreamer stream_;
+  SdCard sd_{engine_, model_, stream_};
 };
 
 }  // namespace nivex::emu

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 #include "emulator/InverseCalibration.h"
@@ -16,6 +17,9 @@ namespace {
 constexpr int kPositions = 8;
 constexpr int kMaxDataPorts = 8;
 constexpr int kD4071sChannels = 8;
+constexpr int kMaxRate = 200000;
+constexpr uint32_t kMaxTarget = 30000000;
+constexpr int kAllSlots = 8;  // the D4071s rate command's slot digit
 
 int Digit(const std::smatch& m, size_t i) { return std::atoi(m[i].str().c_str()); }
 
@@ -64,6 +68,13 @@ SlotCarrierModule::SlotCarrierModule(Engine& engine, Model model)
     for (size_t k = 0; k < cardVersion_.size(); ++k)
       cardVersion_[k] = 0x100u + static_cast<unsigned>(k);
   }
+  for (size_t k = 0; k < slots_.size() && k < static_cast<size_t>(kMaxDataPorts); ++k) {
+    const int slot = static_cast<int>(k);
+    streams_.push_back(std::make_unique<SlotStreamer>(
+        engine, slot,
+        [this, slot](int channel, uint64_t row) { return StreamCode(slot, channel, row); }));
+  }
+  PowerOn();
   Build();
 }
 
@@ -133,13 +144,205 @@ int SlotCarrierModule::RawCode(int channel, int gain) const {
 }
 
 void SlotCarrierModule::PowerOn() {
+  StopStreams();
   rpf_ = 500;
   dt_ = 1;
   for (auto& slot : edBits_)
     for (uint32_t& bits : slot) bits = 0;
+  scan_.assign(slots_.size(), SlotScan{});
+  rate_ = model_ == Model::D4071s ? 100 : 1000;
+  scanning_ = false;
+  for (uint16_t& h : levelHigh_) h = 0x7FFF;  // the disabled pair
+  for (uint16_t& l : levelLow_) l = 0x8000;
+  triggerRow_ = 0;
+  trigOut_[0] = trigOut_[1] = -1;
+}
+
+int SlotCarrierModule::SlotOfField(const std::string& field) const {
+  if (model_ == Model::D4071s) return SlotAtPosition(std::atoi(field.c_str()));
+  const int k = static_cast<int>(std::strtol(field.c_str(), nullptr, 16));
+  return k < SlotCount() ? k : -1;
+}
+
+void SlotCarrierModule::BuildScan() {
+  const bool d = model_ == Model::D4071s;
+  // Slot numbers and channel counts: one decimal digit (D4071s), two hexadecimal (D3054s).
+  const std::string field = d ? R"((\d))" : "([0-9A-F]{2})";
+  const int gains = d ? 2 : 1;
+  const int triggers = d ? 6 : 1;  // the D3054s runs mode 0 only
+  table_.Add(("~01PS" + field + R"(G(\d)C)" + field + R"(T(\d)M(\d))").c_str(),
+             [=](const std::smatch& m) {
+               const int k = SlotOfField(m[1]);
+               const int channels = static_cast<int>(std::strtol(m[3].str().c_str(), nullptr, 16));
+               if (k < 0 || Digit(m, 2) >= gains || channels > SlotChannels(k) ||
+                   Digit(m, 4) >= triggers || Digit(m, 5) > 1)
+                 return Answer::Refuse();
+               scan_[static_cast<size_t>(k)].gain = Digit(m, 2);
+               scan_[static_cast<size_t>(k)].channels = channels;
+               scan_[static_cast<size_t>(k)].trigger = Digit(m, 4);
+               scan_[static_cast<size_t>(k)].M = Digit(m, 5);
+               return Answer::Ack();
+             });
+  table_.Add(("~01PS" + field).c_str(), [=](const std::smatch& m) {
+    const int k = SlotOfField(m[1]);
+    if (k < 0) return Answer::Refuse();
+    const SlotScan& s = scan_[static_cast<size_t>(k)];
+    return Answer::Text(d ? Format("!01G%dC%dT%dM%d", s.gain, s.channels, s.trigger, s.M)
+                          : Format("!01G%dC%02XT%dM%d", s.gain, s.channels, s.trigger, s.M));
+  });
+  table_.Add(("~01TS" + field + R"((\d{10}))").c_str(), [this](const std::smatch& m) {
+    const int k = SlotOfField(m[1]);
+    const unsigned long long n = std::strtoull(m[2].str().c_str(), nullptr, 10);
+    if (k < 0 || n > kMaxTarget) return Answer::Refuse();
+    scan_[static_cast<size_t>(k)].target = static_cast<uint32_t>(n);
+    return Answer::Ack();
+  });
+  table_.Add(("~01TS" + field).c_str(), [this](const std::smatch& m) {
+    const int k = SlotOfField(m[1]);
+    if (k < 0) return Answer::Refuse();
+    return Answer::Text(Format("!01%010u", scan_[static_cast<size_t>(k)].target));
+  });
+  // The rate: every slot at once ("~01RS8"; the query names one card) or, D3054s, "~01R".
+  const std::string rate = d ? R"(~01RS(\d))" : "~01R()";
+  table_.Add((rate + R"((\d{6}))").c_str(), [=](const std::smatch& m) {
+    const long r = std::strtol(m[2].str().c_str(), nullptr, 10);
+    if ((d && Digit(m, 1) != kAllSlots) || r < 1 || r > kMaxRate) return Answer::Refuse();
+    rate_ = r;
+    return Answer::Ack();
+  });
+  table_.Add(rate.c_str(), [=](const std::smatch& m) {
+    if (d && Digit(m, 1) != kAllSlots && SlotAtPosition(Digit(m, 1)) < 0) return Answer::Refuse();
+    return Answer::Text(Format("!01%06ld", rate_));
+  });
+  // Scan start and stop: the slots stream from the start; nothing more goes out once the
+  // stop's reply does.
+  table_.Add(d ? R"(~01S\d)" : "~01S", [this](const std::smatch&) {
+    scanning_ = true;
+    StartStreams();
+    return Answer::Ack();
+  });
+  table_.Add("~01Z", [this](const std::smatch&) {
+    scanning_ = false;
+    StopStreams();
+    return Answer::Ack();
+  });
+  if (d) BuildD4071sScan();
+}
+
+void SlotCarrierModule::BuildD4071sScan() {
+  // The analog trigger of the card at a position: its mode and the samples before and after
+  // the trigger, which make up the card's sample count.
+  table_.Add(R"(~01XS(\d)M([0-3])L(\d{8,10})R(\d{8,10}))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    const unsigned long long pre = std::strtoull(m[3].str().c_str(), nullptr, 10);
+    const unsigned long long post = std::strtoull(m[4].str().c_str(), nullptr, 10);
+    if (k < 0 || pre + post != scan_[static_cast<size_t>(k)].target) return Answer::Refuse();
+    SlotScan& s = scan_[static_cast<size_t>(k)];
+    s.triggerMode = Digit(m, 2);
+    s.pre = static_cast<uint32_t>(pre);
+    s.post = static_cast<uint32_t>(post);
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01XS(\d)M)", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    const SlotScan& s = scan_[static_cast<size_t>(k)];
+    return Answer::Text(Format("!01%dM%dL%08uR%08u", Digit(m, 1), s.triggerMode, s.pre, s.post));
+  });
+  // Level codes of a channel of the card at a position.
+  table_.Add(R"(~01XS(\d)C([0-7])H([0-9A-F]{4})L([0-9A-F]{4}))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    const int ch = FirstChannel(k) + Digit(m, 2);
+    levelHigh_[ch] = static_cast<uint16_t>(std::strtoul(m[3].str().c_str(), nullptr, 16));
+    levelLow_[ch] = static_cast<uint16_t>(std::strtoul(m[4].str().c_str(), nullptr, 16));
+    return Answer::Ack();
+  });
+  table_.Add(R"(~01XS(\d)C([0-7]))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    const int ch = FirstChannel(k) + Digit(m, 2);
+    return Answer::Text(Format("!01H%04XL%04X", levelHigh_[ch], levelLow_[ch]));
+  });
+  // The row at which the trigger came.
+  table_.Add("~01XN", [this](const std::smatch&) {
+    return Answer::Text(Format("!01%u", triggerRow_));
+  });
+  // Buffer status of the card at a position: status (2 digits) and samples held (10).
+  table_.Add(R"(~01NS(\d))", [this](const std::smatch& m) {
+    const int k = SlotAtPosition(Digit(m, 1));
+    if (k < 0) return Answer::Refuse();
+    const uint32_t held = scan_[static_cast<size_t>(k)].buffered;
+    return Answer::Text(Format("!01%02d%010u", scanning_ ? 1 : 0, held));
+  });
+  table_.Add("~01E", [](const std::smatch&) { return Answer::Ack(); });
+  // Trigger output.
+  table_.Add(R"(~01M([SE])(\d))", [this](const std::smatch& m) {
+    trigOut_[m[1].str() == "S" ? 0 : 1] = Digit(m, 2);
+    return Answer::Ack();
+  });
 }
 
 Answer SlotCarrierModule::Handle(const std::string& line) { return table_.Dispatch(line); }
+
+// ------------------------------------------------------------------ data ports
+
+void SlotCarrierModule::SetRowCodes(bool on) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  rowCodes_ = on;
+}
+
+void SlotCarrierModule::SetTriggerRow(uint32_t row) {
+  std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
+  triggerRow_ = row;
+}
+
+int32_t SlotCarrierModule::StreamCode(int k, int channel, uint64_t row) const {
+  if (rowCodes_) return static_cast<int32_t>((channel << 10) | static_cast<int>(row & 0x3FFu));
+  return RawCode(channel, scan_[static_cast<size_t>(k)].gain);
+}
+
+void SlotCarrierModule::StartStreams() {
+  for (size_t k = 0; k < streams_.size(); ++k) {
+    SlotStreamer::Layout l;
+    l.firstChannel = FirstChannel(static_cast<int>(k));
+    l.channels = scan_[k].channels;
+    l.samples = scan_[k].target;
+    l.rate = static_cast<double>(rate_);
+    streams_[k]->StartRun(l);
+  }
+}
+
+void SlotCarrierModule::StopStreams() {
+  for (auto& s : streams_) s->StopRun();
+}
+
+SlotStreamer* SlotCarrierModule::StreamAt(int index) {
+  return index >= 0 && index < static_cast<int>(streams_.size())
+             ? streams_[static_cast<size_t>(index)].get()
+             : nullptr;
+}
+
+void SlotCarrierModule::OnDataConnected(int index) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataConnected();
+}
+
+void SlotCarrierModule::OnDataReceived(int index, const char* bytes, size_t n) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataReceived(bytes, n);
+}
+
+void SlotCarrierModule::OnDataClosed(int index) {
+  if (SlotStreamer* s = StreamAt(index)) s->OnDataClosed();
+}
+
+int SlotCarrierModule::OnTick(int64_t) {
+  int wait = -1;
+  for (auto& s : streams_) {
+    const int w = s->OnTick();
+    if (w >= 0 && (wait < 0 || w < wait)) wait = w;
+  }
+  return wait;
+}
 
 void SlotCarrierModule::Build() {
   // Reboot.
@@ -169,6 +372,7 @@ void SlotCarrierModule::Build() {
   } else {
     BuildD3054s();
   }
+  BuildScan();
 }
 
 void SlotCarrierModule::BuildD4071s() {

@@ -9,13 +9,28 @@
 // channels first, as the host numbers them: the signal source (Engine::Signal) and the
 // D4071s calibration table (Engine::Calibration, 64 channels x 2 gain codes) are indexed by
 // that number.
+//
+// The scan setup is per slot, addressed as the host addresses it (D4071s: the position in one
+// decimal digit; D3054s: the slot index in two hexadecimal digits): "~01PS" (gain, channels,
+// trigger mode, M), "~01TS" (the slot's sample count) and the rate ("~01RS8" / "~01R"); the
+// D4071s also keeps an analog trigger per slot ("~01XS..M..L..R..") and level codes per
+// channel ("~01XS..C..H..L.."). Settings out of the module's ranges are refused with "?01"
+// and change nothing.
+//
+// Each slot streams on its data port (emulator/SlotStreamer.h): the start command ("~01S%d" /
+// "~01S") starts every slot with channels, with its "~01PS" channels, its "~01TS" count and the
+// rate; "~01Z" ends them before it answers. A slot's codes are those of its channels' signals
+// at the slot's gain code as the single reads see them (D4071s: before the calibration), or,
+// with SetRowCodes, (module channel << 10) | (row mod 1024), which tell every sample's place.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "emulator/Engine.h"
+#include "emulator/SlotStreamer.h"
 
 namespace nivex::emu {
 
@@ -28,6 +43,10 @@ class SlotCarrierModule : public ModuleHandler {
   CalShape AICalShape() const override;
   CalEntry UnityAI(int gainCode) const override;
   void PowerOn() override;
+  void OnDataConnected(int index) override;
+  void OnDataReceived(int index, const char* bytes, size_t n) override;
+  void OnDataClosed(int index) override;
+  int OnTick(int64_t nowMs) override;
 
   // The layout text of a model when Options::slotLayout is empty.
   static std::string DefaultLayout(Model m);
@@ -46,10 +65,37 @@ class SlotCarrierModule : public ModuleHandler {
   // The hardware version of the card at a position (D4071s) or slot (D3054s), "$01FS8" /
   // "$01F". Default 0x100 + position or slot.
   void SetCardVersion(int index, unsigned version);
+  // The stream's codes tell each sample's module channel and row (see above).
+  void SetRowCodes(bool on);
+  // D4071s: the row "~01XN" reports (default 0).
+  void SetTriggerRow(uint32_t row);
+  // The data port of slot k (0 .. SlotCount() - 1).
+  SlotStreamer& Stream(int k) { return *streams_[static_cast<size_t>(k)]; }
+
+  // The scan settings of one slot.
+  struct SlotScan {
+    int gain = 0;
+    int channels = 0;
+    int trigger = 0;
+    int M = 0;
+    uint32_t target = 0;
+    int triggerMode = 0;   // D4071s analog trigger
+    uint32_t pre = 0;
+    uint32_t post = 0;
+    uint32_t buffered = 0;  // samples the card holds ("~01NS")
+  };
 
   // ---- state, lock held
   int Rpf() const { return rpf_; }
   int Dt() const { return dt_; }
+  const SlotScan& Scan(int k) const { return scan_[static_cast<size_t>(k)]; }
+  long Rate() const { return rate_; }
+  bool Scanning() const { return scanning_; }
+  // D4071s level codes of a module channel ("~01XS..C..H..L..").
+  uint16_t LevelHigh(int channel) const { return levelHigh_[channel]; }
+  uint16_t LevelLow(int channel) const { return levelLow_[channel]; }
+  // The two digits of "~01MS" and "~01ME" (-1 before any).
+  int TrigOut(int i) const { return trigOut_[i]; }
 
  private:
   struct Slot {
@@ -61,6 +107,11 @@ class SlotCarrierModule : public ModuleHandler {
   void Build();
   void BuildD4071s();
   void BuildD3054s();
+  // The scan-setup commands of both models; the D4071s trigger and scan commands.
+  void BuildScan();
+  void BuildD4071sScan();
+  // Slot index of a slot field of the scan commands (-1: none).
+  int SlotOfField(const std::string& field) const;
   // Slot index of a carrier position, -1 when no card sits there.
   int SlotAtPosition(int position) const;
   // The volt fields ("%+07.3f") of slot k at a gain code.
@@ -68,6 +119,12 @@ class SlotCarrierModule : public ModuleHandler {
   // The raw code of a module channel at a gain code as the card delivers it (D4071s: before
   // its calibration).
   int RawCode(int channel, int gain) const;
+  // The code slot k streams for a module channel at a row.
+  int32_t StreamCode(int k, int channel, uint64_t row) const;
+  // The scan start and "~01Z": every slot with channels starts a run; every run ends.
+  void StartStreams();
+  void StopStreams();
+  SlotStreamer* StreamAt(int index);  // null for an index without a data port
 
   Model model_;
   std::string layout_;
@@ -78,6 +135,15 @@ class SlotCarrierModule : public ModuleHandler {
   int rpf_ = 500;
   int dt_ = 1;
   uint32_t edBits_[8][8] = {};  // D4071s item 6, by slot index and channel
+  std::vector<SlotScan> scan_;  // by slot index
+  long rate_ = 0;
+  bool scanning_ = false;
+  uint16_t levelHigh_[64] = {};
+  uint16_t levelLow_[64] = {};
+  uint32_t triggerRow_ = 0;  // "~01XN"
+  int trigOut_[2] = {-1, -1};
+  bool rowCodes_ = false;
+  std::vector<std::unique_ptr<SlotStreamer>> streams_;  // by slot index
 };
 
 }  // namespace nivex::emu

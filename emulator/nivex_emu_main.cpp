@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/DataStreamer.h"
 #include "emulator/Emulator.h"
 
 namespace {
@@ -27,6 +28,13 @@ void Usage(FILE* out) {
           "port 10000 of its address, the command port and the data port(s). Prints a\n"
           "line containing \"ready\" once every port listens; runs until SIGINT or\n"
           "SIGTERM, then exits 0.\n"
+          "\n"
+          "The high-speed types stream on the data port after \"~01S\" with the scan\n"
+          "parameters they were given: live runs at rate x channels samples per second,\n"
+          "buffered runs (high rates, trigger modes that wait) once \"~01E\" comes;\n"
+          "\"~01Z\" stops the stream. The samples are the codes the one-shot reads give.\n"
+          "Their SD card holds two recordings (\"~01SDC\", \"~01SDI\"); \"~01SDL\" sends one's\n"
+          "\".config\" text and then streams its samples.\n"
           "\n"
           "  --model M          module type (required)\n"
           "  --ip ADDR          IPv4 address to serve on (default 127.0.0.1)\n"
@@ -63,6 +71,10 @@ void Usage(FILE* out) {
           "                     closes). Example: --fault 'late:~01N:1500'\n"
           "  --gt-lead          every reply that carries data leads with '>' (acknowledgements\n"
           "                     stay \"!01\")\n"
+          "  --stream MODE      high-speed types: paced (default) sends in real time; fast\n"
+          "                     sends as fast as the connection takes (acquisition instant)\n"
+          "  --trigger-after MS high-speed types: the trigger of modes 2, 3, 5 and 6 fires\n"
+          "                     MS milliseconds after \"~01S\" (default: never)\n"
           "  --help             this text\n");
 }
 
@@ -192,6 +204,7 @@ int Bad(const char* what, const char* value) {
 
 int main(int argc, char** argv) {
   Options o;
+  nivex::emu::StreamSettings stream;
   bool haveModel = false;
   std::vector<SignalShape> signals;
   std::vector<CalArg> cals;
@@ -225,6 +238,12 @@ int main(int argc, char** argv) {
     } else if (a == "--data-port") {
       if (!ParseLong(v, 10, 1, 65535, &n)) return Bad("data port", v);
       o.dataPort = static_cast<int>(n);
+    } else if (a == "--stream") {
+      if (std::string(v) != "paced" && std::string(v) != "fast") return Bad("stream mode", v);
+      stream.fast = std::string(v) == "fast";
+    } else if (a == "--trigger-after") {
+      if (!ParseLong(v, 10, 0, 86400000, &n)) return Bad("trigger delay (0-86400000 ms)", v);
+      stream.triggerAfterMs = static_cast<int>(n);
     } else if (a == "--slots") {
       o.slotLayout = v;
     } else if (a == "--firmware") {
@@ -294,6 +313,9 @@ int main(int argc, char** argv) {
     }
   }
   for (const Fault& f : faults) emu.AddFault(f);
+  if (nivex::emu::DataStreamer* streamer = nivex::emu::StreamerOf(emu)) {
+    streamer->SetSettings(stream);
+  }
   if (!emu.Start()) {
     fprintf(stderr, "nivex-emu: cannot listen on %s (ports 10000, %d, %d): %s\n", o.ip.c_str(),
             o.cmdPort, o.dataPort, strerror(errno));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace nivex {
 
@@ -15,10 +16,12 @@ struct EngineTimings {
   // How long a stop waits for the worker to end before it joins it anyway.
   std::chrono::milliseconds scanStop{1000};  // scan, sync-in, SD download start
   std::chrono::milliseconds logStop{5000};   // logger
-  // Pause after each ring write, to a deadline this long after the write began.
+  // Pause after each ring write, to a deadline this long after the previous write's.
   std::chrono::microseconds ringPace{1000};
   // Longest time a start spends discarding stale bytes of the data socket.
   std::chrono::milliseconds drainCap{200};
+  // The silence limit of a receive loop is the run's time-out unit times this.
+  std::chrono::milliseconds silenceStep{50};
 };
 
 // The timings the next start takes.
@@ -26,5 +29,10 @@ EngineTimings CurrentTimings();
 // Replaces them (tests); DefaultTimings() restores the protocol's values.
 void SetTimings(const EngineTimings& timings);
 inline EngineTimings DefaultTimings() { return EngineTimings{}; }
+
+// The time-out unit of a run from its ring size: ringBytes x 2.5 / (rate x channels), in the
+// single precision of the module's formula, truncated; 1 when that is below 1 or rate x
+// channels is not positive, INT_MAX at most.
+int TimeoutUnit(uint64_t ringBytes, int rate, int channels);
 
 }  // namespace nivex

@@ -96,8 +96,10 @@ RingWrite HostRing::Write(const void* data, size_t len) {
 
 size_t HostRing::TakeLocked(uint8_t* dst, size_t bytes) {
   const size_t first = std::min(bytes, capacity_ - readPos_);
-  memcpy(dst, storage_.get() + readPos_, first);
-  if (bytes > first) memcpy(dst + first, storage_.get(), bytes - first);
+  if (dst != nullptr) {  // null: the bytes are discarded
+    memcpy(dst, storage_.get() + readPos_, first);
+    if (bytes > first) memcpy(dst + first, storage_.get(), bytes - first);
+  }
   readPos_ = (readPos_ + bytes) % capacity_;
   fill_ -= bytes;
   readPhase_ = static_cast<unsigned>((readPhase_ + bytes) % rowBytes_);
@@ -113,6 +115,16 @@ size_t HostRing::Read(void* dst, size_t count, size_t width, unsigned* firstChan
   const size_t elements = std::min(count, fill_ / width);
   if (elements) TakeLocked(static_cast<uint8_t*>(dst), elements * width);
   return elements;
+}
+
+size_t HostRing::ReadRows(void* dst, size_t count) {
+  if (count == 0) return 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!storage_) return 0;
+  if (readPhase_ != 0) TakeLocked(nullptr, std::min<size_t>(fill_, rowBytes_ - readPhase_));
+  const size_t rows = std::min(count, fill_ / rowBytes_);
+  if (rows) TakeLocked(static_cast<uint8_t*>(dst), rows * rowBytes_);
+  return rows;
 }
 
 size_t HostRing::ReadCodes(int32_t* dst, size_t count, unsigned* firstChannel) {

@@ -63,6 +63,10 @@ class HostRing {
   // Takes up to count whole samples as 32-bit codes: 2-byte samples sign-extended, 4-byte
   // samples as the words stand. Needs no scratch memory. 0 for other sample sizes.
   size_t ReadCodes(int32_t* dst, size_t count, unsigned* firstChannel = nullptr);
+  // Takes up to count whole rows (the rowBytes of the allocation: a sync-in frame), each from
+  // its first byte: what is left of a row whose start a clear or a byte read took is discarded
+  // first, and a row not yet complete stays. Returns the rows taken.
+  size_t ReadRows(void* dst, size_t count);
 
   // Empties the ring and zeroes the status word. The channel phase moves to that of the next
   // byte of the stream, so the samples that follow keep their channels.

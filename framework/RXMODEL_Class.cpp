@@ -1,8 +1,6 @@
 // MODEL's construction, destruction and its few non-virtual operations.
 #include "framework/RXMODEL_Class.h"
 
-#include <cstring>
-
 #include "support/Storax.h"
 #include "support/utility.h"
 
@@ -90,15 +88,27 @@ int MODEL::VAsk(char* reply, char lead, const char* format, va_list args) {
   return 1;
 }
 
-int MODEL::ReadHexFields(const char* command, int timeoutMs, const char* leads,
-                         const HexSpan* fields, int n, uint32_t* values) {
+int MODEL::AskData(ReplyLine* reply, size_t length, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VExchange(CommandSocket(), reply, 1000, format, args);
+  va_end(args);
+  if (!ok) return 0;
+  return ReplyFits(*reply, kDataLeads, length) ? 1 : Fail(QZ_ERR_DEVICE_RESPONSE);
+}
+
+int MODEL::ReadHexFields(const char* command, int timeoutMs, const HexSpan* fields, int n,
+                         uint32_t* values) {
   if (n < 0 || n > kMaxHexSpans) return 0;
-  char reply[kExchangeReplySize];
-  if (!Exchange(CommandSocket(), reply, timeoutMs, "%s", command)) return 0;
-  if (reply[0] == '\0' || std::strchr(leads, reply[0]) == nullptr) return 0;
+  size_t end = 0;  // the reply ends with its last field
+  for (int i = 0; i < n; ++i)
+    if (fields[i].pos + fields[i].digits > end) end = fields[i].pos + fields[i].digits;
+  ReplyLine reply;
+  if (!Exchange(CommandSocket(), &reply, timeoutMs, "%s", command)) return 0;
+  if (!ReplyFits(reply, kDataLeads, end)) return 0;
   uint32_t read[kMaxHexSpans];
   for (int i = 0; i < n; ++i)
-    if (!HexField(reply, fields[i].pos, fields[i].digits, &read[i])) return 0;
+    if (!HexField(reply.text, fields[i].pos, fields[i].digits, &read[i])) return 0;
   for (int i = 0; i < n; ++i) values[i] = read[i];
   return 1;
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "framework/RXMODEL_ModuleTable.h"
+#include "framework/WorkerSlot.h"
 #include "support/Chronum.h"
 #include "support/FaultText.h"
 
@@ -19,6 +20,7 @@ namespace nivex {
 class BinaryFile;  // log files (support/Storax.h)
 class TextFile;
 class SyncInFrameDef;  // framework/RXMODEL_SyncInFrame.h
+struct ReplyLine;      // support/utility.h
 
 class MODEL {
  public:
@@ -36,9 +38,18 @@ class MODEL {
 
   // Command exchange over the command port (framework/RXMODEL_Exchange.cpp).
   int SendRec(int sock, char* command, char* reply, int timeoutMs);
+  // SendRec that also stores in *received how many characters the reply held before its CR
+  // (0 when the exchange fails); more than the reply text's length when a NUL came inside it
+  // or the reply was cut to the buffer.
+  int SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* received);
   int SendRec2(int sock, char* command, char* reply, int timeoutMs);
   // SendRec2 with the size of the caller's reply buffer.
   int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize);
+  // The same, also telling the reply's first character as it came ('\0' when nothing came) and
+  // how many characters its text held before the cut to the buffer (more than replySize - 1
+  // when the text did not fit). Null outputs are skipped.
+  int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize, char* lead,
+               size_t* received);
   // The exchange of a command the module answers with nothing (the reboots): as SendRec up to
   // the send (a reply the connection still owes is waited for and discarded first), then 1
   // without waiting for a reply; 0 with 0x1700A (send) or 0x1300C (null, or longer than 254
@@ -196,7 +207,7 @@ class MODEL {
   TextFile* textLogFile;
   int folderMode;
   unsigned int storedValue;
-  unsigned short eventMask;
+  std::atomic<unsigned short> eventMask;  // read by the worker when it meets an event
   void* userCallback;
   void* userArgument;
   uint64_t ringSize;
@@ -216,8 +227,17 @@ class MODEL {
   unsigned int preCount;
   unsigned int postCount;
   int cmdPort;
-  // Held by SendRec for a whole exchange.
-  std::mutex exchangeMutex;
+  // The device's locks, always taken in this order: control, command, ring (the ring's own).
+  // The control lock serialises the starts and stops of the worker, DisconnectServer and the
+  // release; it is never taken while the command lock is held, and the worker never takes it.
+  std::mutex controlMutex;
+  // The command lock: held by SendRec for a whole exchange, and by each exported function for
+  // its whole call (api/NIVEX_Frame.h), so that calls on one handle from several threads take
+  // turns over the device's host-side state. The worker takes it only inside its exchanges;
+  // nothing joins the worker while holding it. Recursive: a call's exchanges take it again.
+  std::recursive_mutex exchangeMutex;
+  // The device's one worker thread: scan, sync-in, logger or SD download.
+  WorkerSlot worker;
   // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
   // socket and that socket's identity) and the time-out that expired.
   struct OwedReply {
@@ -240,12 +260,22 @@ class MODEL {
       __attribute__((format(printf, 5, 6)));
   int VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args)
       __attribute__((format(printf, 5, 0)));
+  // The same into a ReplyLine, which also tells how many characters came (ReplyFits).
+  int Exchange(int sock, ReplyLine* reply, int timeoutMs, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
+  int VExchange(int sock, ReplyLine* reply, int timeoutMs, const char* format, va_list args)
+      __attribute__((format(printf, 5, 0)));
 
   // Formats and exchanges a command on the command socket (1000 ms); 1 when the reply begins
   // with lead, else 0 with the exchange's error or 0x17003 for any other reply.
   int Ask(char* reply, char lead, const char* format, ...) __attribute__((format(printf, 4, 5)));
   int VAsk(char* reply, char lead, const char* format, va_list args)
       __attribute__((format(printf, 4, 0)));
+  // Formats and exchanges a command whose reply carries data, on the command socket (1000 ms):
+  // 1 when the reply fits (ReplyFits with kDataLeads and length; kAnyLength for any), else 0
+  // with the exchange's error or 0x17003.
+  int AskData(ReplyLine* reply, size_t length, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
 
   // ---- the configuration items every type with items shares
   // (framework/RXMODEL_ConfigItems.cpp): (4,1) log folder mode, (4,2) stored value, (5,0) RMS
@@ -262,28 +292,27 @@ class MODEL {
     size_t digits;
   };
   static constexpr int kMaxHexSpans = 16;
-  // One read of hexadecimal fields: command on the command socket (timeoutMs), a reply that
-  // begins with a character of leads, and the n fields (at most kMaxHexSpans) into values.
-  // 1 when every field was read; 0 otherwise (values untouched; the exchange's error when
-  // the exchange failed, no code of its own otherwise).
-  int ReadHexFields(const char* command, int timeoutMs, const char* leads, const HexSpan* fields,
-                    int n, uint32_t* values);
+  // One read of hexadecimal fields: command on the command socket (timeoutMs), a data reply
+  // that ends with the last field (ReplyFits), and the n fields (at most kMaxHexSpans) into
+  // values. 1 when every field was read; 0 otherwise (values untouched; the exchange's error
+  // when the exchange failed, no code of its own otherwise).
+  int ReadHexFields(const char* command, int timeoutMs, const HexSpan* fields, int n,
+                    uint32_t* values);
   // For every entry (a, b) with a < rows and b < cols: command(a, b, text, size) writes the
   // entry's command, ReadHexFields reads it, store(a, b, values) keeps a complete entry; a
   // failed read keeps nothing. stopAtFailure: the first failed read ends the load with 0, a
   // complete load gives 1. Otherwise every entry is tried and the result is the outcome of
   // the last read.
   template <class Command, class Store>
-  int LoadCalibration(int rows, int cols, int timeoutMs, const char* leads,
-                      const HexSpan* fields, int n, bool stopAtFailure, Command command,
-                      Store store) {
+  int LoadCalibration(int rows, int cols, int timeoutMs, const HexSpan* fields, int n,
+                      bool stopAtFailure, Command command, Store store) {
     int last = 0;
     for (int a = 0; a < rows; ++a) {
       for (int b = 0; b < cols; ++b) {
         char text[64];
         command(a, b, text, sizeof(text));
         uint32_t values[kMaxHexSpans];
-        last = ReadHexFields(text, timeoutMs, leads, fields, n, values);
+        last = ReadHexFields(text, timeoutMs, fields, n, values);
         if (last) store(a, b, values);
         else if (stopAtFailure) return 0;
       }

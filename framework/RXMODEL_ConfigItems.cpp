@@ -45,12 +45,13 @@ int MODEL::GetSharedConfig(int kind, int item, int* value) {
     return 1;
   }
   if (kind != 5 || (item != 0 && item != 1)) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  // "~01RP" answers its number from position 4 ("!01P..."), "~01DT" from position 3.
+  // "~01RP" answers its number from position 4 ("!01P..."), "~01DT" from position 3; each is
+  // read as "%d" reads it.
   const bool rp = item == 0;
-  char reply[kExchangeReplySize];
-  if (!Ask(reply, '!', rp ? "~01RP" : "~01DT")) return 0;
+  ReplyLine reply;
+  if (!AskData(&reply, kAnyLength, rp ? "~01RP" : "~01DT")) return 0;
   int v = 0;
-  if (!DecField(reply, rp ? 4 : 3, 10, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (!ScanInt(reply.text, rp ? 4 : 3, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   *value = v;
   msleep(1);
   return 1;

@@ -19,6 +19,7 @@
 #include "framework/RXMODEL_Class.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
+#include "support/utility.h"
 
 namespace nivex {
 namespace {
@@ -101,47 +102,41 @@ int Transact(MODEL::OwedReply& owed, Chronum& clock, int sock, const char* comma
   const double start = clock.GetTimeTicks();
   tcp_drain(sock);
   const ssize_t sent = tcp_send(sock, line, len + 1);
-  if (sent != static_cast<ssize_t>(len + 1)) {
-    _SetLastError(QZ_ERR_DEVICE_SEND);
-    return 0;
-  }
+  if (sent != static_cast<ssize_t>(len + 1)) return Fail(QZ_ERR_DEVICE_SEND);
   if (got == nullptr || ReceiveLine(clock, sock, start, timeoutMs, got)) return 1;
   owed = MODEL::OwedReply{true, sock, ConnectionOf(sock), timeoutMs};
-  _SetLastError(QZ_ERR_DEVICE_READ_TIMEOUT);
-  return 0;
+  return Fail(QZ_ERR_DEVICE_READ_TIMEOUT);
 }
 
-// The command's length, or -1 (error 0x1300C, nothing sent) for a null command or reply
-// buffer or a command longer than 254 characters.
-long CheckedCommandLength(const char* command, const char* reply) {
-  if (command == nullptr || reply == nullptr) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return -1;
-  }
-  const size_t len = strnlen(command, kMaxCommand + 1);
-  if (len > kMaxCommand) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return -1;
-  }
-  return static_cast<long>(len);
+// 1 with the command's length in *len, or 0 (error 0x1300C, nothing sent) for a null command
+// or reply buffer or a command longer than 254 characters.
+int CheckedCommandLength(const char* command, const char* reply, size_t* len) {
+  if (command == nullptr || reply == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  *len = strnlen(command, kMaxCommand + 1);
+  if (*len > kMaxCommand) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  return 1;
 }
 
 }  // namespace
 
 int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
-  const long len = CheckedCommandLength(command, reply);
-  if (len < 0) return 0;
+  return SendRec(sock, command, reply, timeoutMs, nullptr);
+}
+
+int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* received) {
+  if (received != nullptr) *received = 0;
+  size_t len = 0;
+  if (!CheckedCommandLength(command, reply, &len)) return 0;
 
   char buf[kLineSize];
   Collected got{buf, sizeof(buf)};
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
-    if (!Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
-                  &got))
-      return 0;
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
+    if (!Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got)) return 0;
   }
   // The joined reply without its final CR, at most 255 characters.
   size_t n = got.total - 1;
+  if (received != nullptr) *received = n;
   if (n > kLineSize - 1) n = kLineSize - 1;
   std::memcpy(reply, buf, n);
   reply[n] = '\0';
@@ -149,11 +144,10 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
 }
 
 int MODEL::SendOnly(int sock, const char* command) {
-  const long len = CheckedCommandLength(command, command);  // there is no reply buffer
-  if (len < 0) return 0;
-  std::lock_guard<std::mutex> lock(exchangeMutex);
-  return Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), 0,
-                  nullptr);
+  size_t len = 0;
+  if (!CheckedCommandLength(command, command, &len)) return 0;  // there is no reply buffer
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
+  return Transact(owedReply, *watchdogClock, sock, command, len, 0, nullptr);
 }
 
 int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ...) {
@@ -165,15 +159,30 @@ int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ..
 }
 
 int MODEL::VExchange(int sock, char* reply, int timeoutMs, const char* format, va_list args) {
-  static_assert(kExchangeReplySize == kLineSize, "a SendRec reply fills one line");
-  reply[0] = '\0';  // SendRec leaves the reply alone when it fails
+  static_assert(kExchangeReplySize == sizeof(ReplyLine::text), "a reply buffer holds one line");
+  ReplyLine line;
+  const int ok = VExchange(sock, &line, timeoutMs, format, args);
+  std::memcpy(reply, line.text, sizeof(line.text));
+  return ok;
+}
+
+int MODEL::Exchange(int sock, ReplyLine* reply, int timeoutMs, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int ok = VExchange(sock, reply, timeoutMs, format, args);
+  va_end(args);
+  return ok;
+}
+
+int MODEL::VExchange(int sock, ReplyLine* reply, int timeoutMs, const char* format,
+                     va_list args) {
+  static_assert(sizeof(ReplyLine::text) == kLineSize, "a SendRec reply fills one line");
+  reply->text[0] = '\0';  // SendRec leaves the reply alone when it fails
+  reply->received = 0;
   char command[kLineSize];
   const int n = std::vsnprintf(command, sizeof(command), format, args);
-  if (n < 0 || n > static_cast<int>(kMaxCommand)) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
-  return SendRec(sock, command, reply, timeoutMs);
+  if (n < 0 || n > static_cast<int>(kMaxCommand)) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  return SendRec(sock, command, reply->text, timeoutMs, &reply->received);
 }
 
 int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {
@@ -181,24 +190,29 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs) {
 }
 
 int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize) {
-  if (replySize == 0) {
-    _SetLastError(QZ_ERR_INVALID_ARGUMENT);
-    return 0;
-  }
-  const long len = CheckedCommandLength(command, reply);
-  if (len < 0) return 0;
+  return SendRec2(sock, command, reply, timeoutMs, replySize, nullptr, nullptr);
+}
+
+int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize,
+                    char* lead, size_t* received) {
+  if (lead != nullptr) *lead = '\0';
+  if (received != nullptr) *received = 0;
+  if (replySize == 0) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  size_t len = 0;
+  if (!CheckedCommandLength(command, reply, &len)) return 0;
 
   Collected got{reply, replySize - 1};
   int ok;
   {
-    std::lock_guard<std::mutex> lock(exchangeMutex);
-    ok = Transact(owedReply, *watchdogClock, sock, command, static_cast<size_t>(len), timeoutMs,
-                  &got);
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
+    ok = Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got);
   }
   // The collected text loses its last four bytes (the CR and the three characters before
   // it); what remains is cut to the buffer. A failed exchange leaves what arrived, terminated.
+  if (lead != nullptr && got.total > 0 && got.capacity > 0) *lead = reply[0];
   size_t n = got.total;
   if (ok) n = n >= 4 ? n - 4 : 0;
+  if (received != nullptr) *received = n;
   if (n > replySize - 1) n = replySize - 1;
   reply[n] = '\0';
   return ok;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/RXMODEL_LogPathRegistry.h"
+#include "framework/ScanLogFormat.h"
 #include "support/Storax.h"
 
 namespace nivex {
@@ -30,36 +31,11 @@ std::string Normalise(const char* folder) {
   return out;
 }
 
-// The folder cut back n levels, or "" when it cannot be cut that far. A
-// relative folder is taken from "./", so that its levels can be cut to ".".
-bool CutBack(const std::string& folder, int n, std::string* out) {
-  std::string copy = folder[0] == '/' ? folder : "./" + folder;
-  std::vector<char> buf(copy.begin(), copy.end());
-  buf.push_back('\0');
-  if (BackPreviousDir(buf.data(), n) == nullptr) return false;
-  *out = buf.data();
-  return true;
-}
-
-// Where the ".config" files of the data files in folder may be: first the
-// config folders of the base in both layouts (data files in log/<prefix>, or
-// in log/<prefix>/<sub-folder>), then the tree four levels up.
-std::vector<std::string> SearchRoots(const std::string& folder) {
-  std::vector<std::string> roots;
-  std::string base;
-  for (int levels : {2, 3})
-    if (CutBack(folder, levels, &base)) roots.push_back(base.empty() ? "/config" : base + "/config");
-  if (CutBack(folder, 4, &base) && !base.empty()) roots.push_back(base);
-  return roots;
-}
-
 // Lists the data files of this type in folder and its sub-folders; false when
 // folder cannot be opened.
 bool WalkFolder(const std::string& folder, int type) {
   std::vector<FolderEntry> entries;
   if (!ListFolder(folder, &entries)) return false;
-  bool rootsKnown = false;
-  std::vector<std::string> roots;
   for (const FolderEntry& e : entries) {
     std::string path = Join(folder, e.name);
     if (path.size() >= PATH_MAX) continue;
@@ -67,23 +43,16 @@ bool WalkFolder(const std::string& folder, int type) {
       WalkFolder(path, type);
       continue;
     }
-    if (checklogfiletype(e.name.c_str()) != type) continue;
+    if (scanlog::DataFileType(e.name.c_str()) != type) continue;
     if (path.size() >= kEntryPath) continue;  // never list a path cut short
     char ip[16], tag[16], date[24];
     if (checkLogFileFormat(e.name.c_str(), ip, tag, date) != 0) continue;  // not a log name
-    if (!rootsKnown) {
-      roots = SearchRoots(folder);
-      rootsKnown = true;
-    }
     Modellogpath rec;
     memset(&rec, 0, sizeof rec);
     memcpy(rec.logPath, path.c_str(), path.size() + 1);
-    for (const std::string& root : roots) {
-      const char* cfg = FindConfigFile(root.c_str(), ip, tag, date);
-      if (cfg == nullptr) continue;
+    if (const char* cfg = FindConfigOfDataFile(folder.c_str(), ip, tag, 4)) {
       size_t n = strlen(cfg);
       if (n < sizeof rec.configPath) memcpy(rec.configPath, cfg, n + 1);
-      break;
     }
     LogFileList->add_log_Obj(rec);
   }
@@ -91,6 +60,15 @@ bool WalkFolder(const std::string& folder, int type) {
 }
 
 }  // namespace
+
+const char* FindConfigOfDataFile(const char* dataFolder, const char* ipPart, const char* tag,
+                                 int levelsUp) {
+  if (dataFolder == nullptr || dataFolder[0] == '\0') return nullptr;
+  const std::string folder = Normalise(dataFolder);
+  for (const std::string& root : scanlog::ConfigSearchRoots(folder, levelsUp))
+    if (const char* cfg = FindConfigFile(root.c_str(), ipPart, tag, nullptr)) return cfg;
+  return nullptr;
+}
 
 int FindFilesFromfolder(const char* folder, int type) {
   if (folder == nullptr || folder[0] == '\0') return 0;

@@ -1,6 +1,7 @@
 #include "framework/StreamReceiver.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -14,12 +15,19 @@ namespace {
 // Room in front of each receive for the bytes of a partial sample (a sample is at most 4 bytes;
 // any unit below this fits).
 constexpr size_t kCarryRoom = 64;
+// How long a drain that found stale bytes waits for more before it takes the socket as empty:
+// the module's last small segment may be held back until its peer acknowledges the one before,
+// which a delayed acknowledgement puts off by some 40 ms.
+constexpr int64_t kDrainQuietMs = 50;
 }  // namespace
 
-void RingSink::Take(const uint8_t* data, size_t bytes) {
+RingWrite RingSink::Put(const uint8_t* data, size_t bytes) {
   const WorkerSlot::Clock::time_point began = WorkerSlot::Clock::now();
-  if (ring_.Write(data, bytes).dropped && onDrop_) onDrop_();
-  worker_.SleepUntil(began + pace_);
+  const RingWrite w = ring_.Write(data, bytes);
+  if (w.dropped && onDrop_) onDrop_();
+  due_ = began - due_ < pace_ ? due_ + pace_ : began + pace_;
+  worker_.SleepUntil(due_);
+  return w;
 }
 
 StreamReceiver::StreamReceiver(WorkerSlot& worker, size_t bufferBytes,
@@ -36,9 +44,23 @@ size_t StreamReceiver::Drain(int fd, std::chrono::milliseconds cap) {
   for (;;) {
     const ssize_t r = recv(fd, buffer_.get(), bufferBytes_, MSG_DONTWAIT);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return total;
-    total += static_cast<size_t>(r);
-    if (WorkerSlot::Clock::now() >= deadline) return total;
+    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return total;
+    const WorkerSlot::Clock::time_point now = WorkerSlot::Clock::now();
+    if (now >= deadline) return total;
+    if (r > 0) {
+      total += static_cast<size_t>(r);
+      continue;
+    }
+    // Empty for now. When there was something, more of it may still be on its way (what the
+    // module sent before it stopped moves up as the window reopens): empty only once the
+    // socket has stayed quiet for a moment.
+    if (total == 0) return 0;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    pollfd p{fd, POLLIN, 0};
+    int ready;
+    do ready = poll(&p, 1, static_cast<int>(std::min<int64_t>(kDrainQuietMs, left.count() + 1)));
+    while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return total;
   }
 }
 

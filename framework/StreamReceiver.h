@@ -31,21 +31,32 @@ class SampleSink {
   ~SampleSink() = default;
 };
 
-// The host ring as a sink. After each write it pauses until `pace` after the write began (on the
-// monotonic clock, outside the ring's lock, ended early by a stop). onDrop, when given, runs on
-// the worker after a write that dropped bytes (the ring has set its overflow bit).
+// The host ring as a sink. After each write it pauses, outside the ring's lock and ended early by
+// a stop, until a deadline on the monotonic clock `pace` after the previous write's: the receive
+// between two writes and a late wake-up come out of the next pause instead of adding up, so
+// back-to-back writes keep to one per pace without drifting. A write that comes more than a
+// pace after the previous deadline (the stream paused) starts afresh: its deadline is `pace`
+// after itself. onDrop, when given, runs on the worker after a write that dropped bytes (the
+// ring has set its overflow bit).
 class RingSink final : public SampleSink {
  public:
   RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr)
       : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)) {}
-  void SetPace(std::chrono::microseconds pace) { pace_ = pace; }
-  void Take(const uint8_t* data, size_t bytes) override;
+  // Sets the pace for the next run; its first write starts afresh.
+  void SetPace(std::chrono::microseconds pace) {
+    pace_ = pace;
+    due_ = WorkerSlot::Clock::time_point();
+  }
+  void Take(const uint8_t* data, size_t bytes) override { Put(data, bytes); }
+  // Take, telling what the write did.
+  RingWrite Put(const uint8_t* data, size_t bytes);
 
  private:
   HostRing& ring_;
   WorkerSlot& worker_;
   std::function<void()> onDrop_;
   std::chrono::microseconds pace_{1000};
+  WorkerSlot::Clock::time_point due_;  // where the last pause ended (or was to end)
 };
 
 class StreamReceiver {
@@ -78,8 +89,9 @@ class StreamReceiver {
   StreamReceiver(const StreamReceiver&) = delete;
   StreamReceiver& operator=(const StreamReceiver&) = delete;
 
-  // Discards what is waiting on fd now, until it is empty or cap has passed. Returns the bytes
-  // discarded. For the start, before the worker runs.
+  // Discards what is waiting on fd, until it is empty or cap has passed; when it held anything,
+  // it counts as empty once no more has come for a moment (bytes still on their way). Returns
+  // the bytes discarded. For the start, before the worker runs.
   size_t Drain(int fd, std::chrono::milliseconds cap);
 
   // Starts a run on fd: the count and the carry are zeroed. sink may be null (nothing kept).
@@ -94,6 +106,8 @@ class StreamReceiver {
 
   // Samples completed in this run (receives in chunk mode). Any thread.
   uint32_t Received() const { return received_.load(std::memory_order_acquire); }
+  // Sets that count back to 0 (any thread; a receive in progress may still add its own).
+  void ClearCount() { received_.store(0, std::memory_order_release); }
   // Bytes of a partial sample waiting for the rest.
   size_t Carried() const { return carry_; }
 

@@ -80,6 +80,23 @@ extern "C" {
 /* Sync-in option bits. */
 #define QZ_SYNCIN_ENABLE 0x1 /* bit 0: sync-in scanning enabled */
 
+/* Bits of the host ring's status word (QZ_GetAIBufferStatus, QZ_GetTotalSamplingStatus). */
+#define QZ_BUF_DATA           0x01 /* the ring holds samples */
+#define QZ_BUF_OVERFLOW       0x02 /* samples were dropped: the ring was full */
+#define QZ_BUF_SCAN_ENDED     0x04 /* the scan worker has ended */
+#define QZ_BUF_SCAN_TIMEOUT   0x08 /* the scan ended because the module stayed silent */
+#define QZ_BUF_LOG_ENDED      0x10 /* the logger or download worker has ended */
+#define QZ_BUF_LOG_TIMEOUT    0x20 /* the logger or download ended on a time-out */
+#define QZ_BUF_LOG_STARTED    0x40 /* the logger received its first data */
+#define QZ_BUF_TARGET_REACHED 0x80 /* the target sample count has been received */
+
+/* Event bits (the mask of QZ_SetEventCallback). */
+#define QZ_EVENT_RECV_ERROR 0x01
+#define QZ_EVENT_SCAN_DONE  0x02
+#define QZ_EVENT_TIMEOUT    0x04
+#define QZ_EVENT_OVERFLOW   0x08
+#define QZ_EVENT_LOG_DONE   0x10
+
 /* ------------------------------------------------------------------ errors */
 /* The calling thread's last error code, 0 when none. */
 QZ_API int QZ_GetLastError(void);
@@ -142,7 +159,8 @@ QZ_API int QZ_GetHWFirmwareVersion(void *handle, char *text);
 /* Sets / reads the configuration item (kind, item). */
 QZ_API int QZ_SetConfig(void *handle, int kind, int item, int value);
 QZ_API int QZ_GetConfig(void *handle, int kind, int item, int *value);
-/* Registers / removes the event callback; 1. */
+/* Registers / removes the event callback; 1. The mask, the argument and a non-null callback
+ * are stored (RX5K10, RX5K30); no callback is ever called. */
 QZ_API int QZ_SetEventCallback(void *handle, unsigned short mask, unsigned short second,
                                void *callback, void *userArgument);
 QZ_API int QZ_RemoveEventCallback(void *handle, unsigned short mask);
@@ -254,6 +272,268 @@ QZ_API int QZ_GetSyncInScanParam(void *handle, unsigned int *headerKind, unsigne
                                  unsigned short *types, unsigned short capacity,
                                  unsigned short *itemCount, unsigned int *option,
                                  unsigned int *reserved);
+
+/* ------------------------------------------------------------------ stored logs */
+/*
+ * The scan logs the loggers wrote: data files below <base>/log, each run's ".config" file in
+ * <base>/config. A log handle is an opaque pointer returned by an open and valid until
+ * QZ_LogFile_Close; every function that takes one fails with QZ_ERR_INVALID_HANDLE (result 0,
+ * nothing written) for NULL, a closed handle or any other pointer. A null output gives
+ * QZ_ERR_INVALID_ARGUMENT. Listing and opening by index share one process-wide list.
+ */
+#ifndef __cplusplus
+#include <stddef.h> /* wchar_t */
+#endif
+
+/* Sizes of the text buffers the stored-log functions write (NUL included). */
+#define QZ_LOG_PATH_SIZE 260 /* QZ_LogFile_Open_byIndex */
+#define QZ_LOG_NAME_SIZE 20  /* QZ_GetLogFileInfo */
+#define QZ_LOG_DATE_SIZE 11  /* QZ_GetLogFile_AIScanSampleInfo: "YYYY/MM/DD" */
+#define QZ_LOG_TIME_SIZE 19  /* QZ_GetLogFile_AIScanSampleInfo: "hh:mm:ss.<fraction>" */
+
+/*
+ * Lists the data files below folder (recursively) whose name ends in extension `type` (0 ".bin",
+ * 1 ".txt", 2 ".csv", 3 ".tdm", 4 ".xls", 5 ".md", 6 ".qzd", 7-13 the same in upper case) and
+ * pairs each with its ".config" file; returns how many were listed (the list is replaced).
+ */
+QZ_API int QZ_GetAllLogFiles(const char *folder, int type);
+/*
+ * Opens entry index of the last listing and writes its data-file path into logPath
+ * (QZ_LOG_PATH_SIZE bytes; may be NULL). NULL, error code unchanged, when there is no such
+ * entry; NULL with QZ_ERR_LOG_FILE_OPEN when its ".config" file is missing, empty or names no
+ * module, or its data file does not open. An upper-case listing (types 7-13) opens no data file.
+ */
+QZ_API void *QZ_LogFile_Open_byIndex(int index, char *logPath);
+/*
+ * Opens the log whose data file is logPath (at most 259 bytes): its ".config" file is the one
+ * named for the same address and tag in the base's config folder, or else within the three
+ * folders above the data file's folder. NULL with QZ_ERR_LOG_FILE_OPEN when the data file does
+ * not exist, its name is not a log-file name, or no readable ".config" file is found.
+ */
+QZ_API void *QZ_LogFile_Open(const char *logPath);
+/* QZ_LogFile_Open with a wide path (converted in the current locale). */
+QZ_API void *QZ_LogFile_OpenW(const wchar_t *logPath);
+/* Not supported: QZ_ERR_FUNCTION_NOT_SUPPORTED, 0 / NULL. */
+QZ_API int QZ_GetAllLogFilesW(const wchar_t *folder, int type);
+QZ_API void *QZ_LogFile_Open_byIndexW(int index, wchar_t *logPath);
+/* Closes a log handle; 1 (also for NULL, a closed handle or any other pointer: nothing done). */
+QZ_API int QZ_LogFile_Close(void *handle);
+/*
+ * The module name (QZ_LOG_NAME_SIZE bytes), the data file's type (as in the listing; by path
+ * an upper-case extension gives its lower-case type) and length in bytes (held to 0xFFFFFFFF);
+ * reserved (may be NULL) is written 0. 0 with QZ_ERR_LOG_FILE_OPEN and size 0 for a log
+ * without a binary (0) or text (1) data file. On a text log this restarts the reading of
+ * QZ_GetLogFile_AIData at the first value.
+ */
+QZ_API int QZ_GetLogFileInfo(void *handle, char *name, unsigned int *size, unsigned int *type,
+                             unsigned int *reserved);
+/* The scan settings of the log's ".config" file (0 for a key the file lacks). */
+QZ_API int QZ_GetLogFile_AIScanConfigInfo(void *handle, unsigned short *channelCount,
+                                          unsigned short *gain, unsigned short *externalTrigger,
+                                          unsigned int *sampleRate, unsigned short *transferMode,
+                                          unsigned short *syncMode);
+/*
+ * Calibration gain and offset (low 16 bits) of channel (0 .. the smaller of the log's channel
+ * count and the module's inputs, minus 1; else QZ_ERR_CHANNEL_RANGE); gainCode is not used.
+ * RX-BN500 logs keep a range and a 32-bit offset per channel instead: gain reads 0.
+ */
+QZ_API int QZ_GetLogFile_GainOffset(void *handle, int channel, int gainCode,
+                                    unsigned short *gain, unsigned short *offset);
+/*
+ * The number of samples in the data file (binary: length / 2 for 16-bit modules, / 4 for the
+ * 24-bit ones; text: channel count x lines, after which the reading of QZ_GetLogFile_AIData
+ * starts again at the first value; held to 0xFFFFFFFF; other types: left as it was) and the
+ * run's start time as the module told it: date "YYYY/MM/DD" (QZ_LOG_DATE_SIZE bytes) and time
+ * "hh:mm:ss.<fraction as written>" (QZ_LOG_TIME_SIZE bytes); zeros when the log has none.
+ */
+QZ_API int QZ_GetLogFile_AIScanSampleInfo(void *handle, unsigned int *sampleCount, char *date,
+                                          char *time);
+/*
+ * Text logs: reads the next values (volts) into values, at most count of them, and returns how
+ * many were stored; the next call goes on after the last one (start is not used). 0 at the end
+ * of the file; 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not a text log.
+ */
+QZ_API int QZ_GetLogFile_AIData(void *handle, unsigned int start, unsigned int count,
+                                float *values);
+/*
+ * Binary logs: reads up to count samples from sample position start into samples (each in a
+ * 32-bit slot; 16-bit samples in its low half, zero-extended) and returns how many were read
+ * (fewer at the end of the file). 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not
+ * a binary log.
+ */
+QZ_API int QZ_GetLogFile_AIDataHex(void *handle, unsigned int start, unsigned int count,
+                                   void *samples);
+
+/* ------------------------------------------------------------------ scans */
+/*
+ * Starts a scan with the scan parameters set last: the host's worker receives the module's
+ * samples into the host ring, which the buffer functions below drain. 0 with
+ * QZ_ERR_DEVICE_BUSY while a scan (also one that has ended by itself) has not been stopped,
+ * with QZ_ERR_CHANNEL_RANGE for a channel count outside the module's inputs or a rate below 1
+ * (slot carriers: scan parameters never set; their rate is not checked), with
+ * QZ_ERR_BUFFER_ALLOC when the ring cannot be had; 0 without a code when the module is not
+ * connected.
+ */
+QZ_API int QZ_StartAIScan(void *handle);
+/* Stops the module and the host's worker and frees the ring (its status and size stay
+ * readable); 0 when the module is not connected. */
+QZ_API int QZ_StopAIScan(void *handle);
+/* The ring's status word (QZ_BUF_* bits) and, when it is not 0, the samples in the ring; 1.
+ * An invalid handle clears both. */
+QZ_API int QZ_GetAIBufferStatus(void *handle, unsigned short *status, unsigned int *size);
+/* Takes up to n samples from the ring as raw codes (16-bit codes sign-extended), through the
+ * software filters; returns the number taken. An invalid handle clears codes[0]. */
+QZ_API int QZ_GetAIBufferHex(void *handle, unsigned int *codes, unsigned int n);
+/* Takes up to n samples from the ring in volts, through the software filters; returns the
+ * number taken. An invalid handle clears volts[0]. */
+QZ_API int QZ_GetAIBuffer(void *handle, float *volts, unsigned int n);
+/* Empties the ring and zeroes its status word; 1. */
+QZ_API int QZ_ClearAIBuffer(void *handle);
+/* The ring's status word and a total: the samples the host received when the status is not 0,
+ * else the module's own count of its last buffered run; 1 (outputs untouched on an invalid
+ * handle). */
+QZ_API int QZ_GetTotalSamplingStatus(void *handle, unsigned int *total, unsigned int *status);
+/* Asks the module to send the samples it has buffered ("~01E"). */
+QZ_API int QZ_TransmitDataCmd(void *handle);
+
+/* ------------------------------------------------------------------ SD-card recordings */
+/* Size of the date text that QZ_GetSDLogFile_Info writes (NUL included). */
+#define QZ_SD_DATE_SIZE 256
+
+/*
+ * The number of recordings on the module's SD card. 0 with QZ_ERR_DEVICE_BUSY while the host
+ * is receiving a stream, QZ_ERR_DEVICE_RESPONSE when the module refuses or does not answer,
+ * QZ_ERR_INVALID_VALUE for an answer without a count; count is then left as it was.
+ */
+QZ_API int QZ_GetSDAllLogFiles(void *handle, unsigned int *count);
+/*
+ * The description of recording `index` (0-99999999): the module's first number, the
+ * recording's sample count and its date "Y/M/D-h:m:s:" (QZ_SD_DATE_SIZE bytes). Fails as
+ * QZ_GetSDAllLogFiles (QZ_ERR_INVALID_VALUE for an answer missing a field), with
+ * QZ_ERR_INVALID_ARGUMENT for a larger index or a NULL output; the outputs are then left.
+ */
+QZ_API int QZ_GetSDLogFile_Info(void *handle, unsigned int index, unsigned int *first,
+                                unsigned int *samples, char *date);
+/* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED, whatever the handle. */
+QZ_API int QZ_DownloadSDFileW(void *handle, unsigned int index, char selector,
+                              const wchar_t *folder, int logType);
+/* Does nothing and returns 0, leaving the last error as it was. */
+QZ_API int QZ_DownloadAllSDFiles(void *handle, const char *folder, int logType);
+
+/* ------------------------------------------------------------------ logger */
+/*
+ * Log types (the last argument of QZ_StartLogger): which files a run writes.
+ *   QZ_LOG_BINARY           ".config" with the start-time line, binary ".bin" data files
+ *   QZ_LOG_TEXT             ".config" with the start-time line, text ".txt" data files
+ *   2 (and any other value) ".config" without the start-time line, binary ".bin" data files
+ *   QZ_LOG_TEXT_NOCONFIG    no ".config", text rows in ".bin" data files
+ *   QZ_LOG_BINARY_NOCONFIG  no ".config", binary ".bin" data files
+ * With trigger mode 8 every type writes the received bytes unchanged into ".txt" files.
+ */
+#define QZ_LOG_BINARY          0
+#define QZ_LOG_TEXT            1
+#define QZ_LOG_TEXT_NOCONFIG   3
+#define QZ_LOG_BINARY_NOCONFIG 4
+/* Split modes (QZ_SetConfig(handle, 4, 1, mode)): the sub-folder of a data file below
+ * <base>/log/<address with '_' for '.'>, from the time the file was started. */
+#define QZ_SPLIT_NONE         0 /* none, and no new files by time */
+#define QZ_SPLIT_MINUTE       1 /* YYYY_MM_DD_hh_mm */
+#define QZ_SPLIT_HOUR         2 /* YYYY_MM_DD_hh */
+#define QZ_SPLIT_DAY          3 /* YYYY_MM_DD */
+#define QZ_SPLIT_MONTH        4 /* YYYY_MM */
+#define QZ_SPLIT_FLAT         5 /* none */
+#define QZ_SPLIT_WEEKDAY      6 /* YYYY_MM_w<weekday, 0 = Sunday> */
+#define QZ_SPLIT_FIRST_MINUTE 7 /* the first file as QZ_SPLIT_MINUTE, the later ones as FLAT */
+
+/*
+ * Starts a logged scan with the scan parameters set last: the run's ".config" file goes into
+ * <folder>/config (folder NULL: the working folder), its data files below <folder>/log, a new
+ * file every minutesPerFile minutes (split mode not QZ_SPLIT_NONE), cut after a whole row. The
+ * ring status word (QZ_GetAIBufferStatus) tells the progress: QZ_BUF_LOG_STARTED at the first
+ * data, QZ_BUF_TARGET_REACHED when the target count is in, QZ_BUF_LOG_TIMEOUT after a stall,
+ * QZ_BUF_LOG_ENDED when the run has ended. 0 with QZ_ERR_DEVICE_BUSY while a scan or log has
+ * not been stopped (nothing is changed, written or sent), with QZ_ERR_CHANNEL_RANGE as
+ * QZ_StartAIScan, with QZ_ERR_INVALID_ARGUMENT for a folder too long for the data-file paths
+ * (259 bytes), with QZ_ERR_LOG_FILE_OPEN when the ".config" file or the folders cannot be made;
+ * 0 without a code when the module is not connected.
+ */
+QZ_API int QZ_StartLogger(void *handle, char *folder, int minutesPerFile, int logType);
+/* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED (the handle is not checked). */
+QZ_API int QZ_StartLoggerW(void *handle, wchar_t *folder, int minutesPerFile, int logType);
+/* Stops the module and the host's worker (a log, or a scan with its clean-up) and closes the
+ * data file; 1. */
+QZ_API int QZ_StopLogger(void *handle);
+
+/* ------------------------------------------------------------------ software filters */
+/*
+ * One software filter per analog input (RX-BN500: channels 0-3), applied to the samples that
+ * QZ_GetAIBuffer and QZ_GetAIBufferHex take from the host buffer. Every function returns 1
+ * for a valid handle: a channel outside 0-3 changes nothing, the RX-5K10 and RX-5K30 take
+ * every call and change nothing, the slot carriers leave QZ_ERR_NOT_IMPLEMENTED.
+ */
+/*
+ * Order (even, 0-16384; any other order is ignored) and sample rate (Hz) of a channel's
+ * filter. The filter passes samples unchanged until it is designed again, and the next
+ * sample filtered is taken as channel 0's.
+ */
+QZ_API int QZ_Init_Software_Filter(void *handle, int channel, int order, int rate);
+/*
+ * Designs a channel's filter and stores enable: only enable 1 filters the channel, 0 keeps
+ * the earlier design unused. A design needs an order that is a multiple of 4, a positive rate
+ * and frequencies strictly between 0 and rate/2 (band edges in either order, distinct);
+ * otherwise the filter stays as it was.
+ */
+QZ_API int QZ_Set_LowPassFilter(void *handle, int channel, int enable, float cutoff);
+QZ_API int QZ_Set_HighPassFilter(void *handle, int channel, int enable, float cutoff);
+QZ_API int QZ_Set_BandPassFilter(void *handle, int channel, int enable, float f1, float f2);
+QZ_API int QZ_Set_BandStopFilter(void *handle, int channel, int enable, float f1, float f2);
+
+/* ------------------------------------------------------------------ sync-in frames */
+/*
+ * A sync-in scan (RX5K10; QZ_SetSyncInScanParam with QZ_SYNCIN_ENABLE, then QZ_StartAIScan)
+ * fills the host ring with frames of the layout set last: a 4-byte header (header kinds 1-3),
+ * then each item, a run of `count` elements of its type (0-3: 16-bit values, 0 and 1 analog
+ * codes; 4, 5: 32-bit values; values little-endian). On a module type without sync-in
+ * frames the status and the readers fail with QZ_ERR_NOT_IMPLEMENTED, writing nothing; with a
+ * layout of 0 bytes they give 0 without an error code.
+ */
+/* The ring's status word and the whole frames it holds (from the module's count while the
+ * status is 0); 1. 0 with both outputs untouched for a frame size of 0. */
+QZ_API int QZ_GetSyncInBufferStatus(void *handle, unsigned short *status, unsigned int *frames);
+/*
+ * Take up to frameCount whole frames out of the ring (a frame not yet complete stays for the
+ * next read) and return how many were taken, 0 when none; frameCount 0 gives
+ * QZ_ERR_INVALID_ARGUMENT. Frame f's header goes to headers[f]. Each item goes to the array of
+ * its type, element k of frame f:
+ *   QZ_GetSyncInBuffer: arrayX[f][k], with arrayX[f] pointing to an array of the element's
+ *     width: type 1 to array1, 2 and 4 to array4, 3 and 5 to array5 (16-bit items as
+ *     unsigned short, 32-bit ones as unsigned int); bit items 6 and 7 as packed bytes
+ *     (count / 8, rounded up) to array2 and array3; type 0 is not kept.
+ *   QZ_GetSyncInBufferDW: the same, with every arrayX[f] an array of unsigned int: a 16-bit
+ *     item goes into the low 16 bits of element k (the upper 16 bits are left as they are:
+ *     clear them first); type 0 goes to array1[f] as float volts of input k, at the scan's
+ *     gain code (elements past the module's inputs are left as they are).
+ *   QZ_GetSyncInBufferLV: flat arrays, element k of frame f at [f x count + k]: type 1 to
+ *     array1, 2 and 4 to array4, 3 and 5 to array5 (16-bit items in the low 16 bits as in
+ *     the DW layout); types 0, 6 and 7 are not kept.
+ * Every array must hold the elements of every frame asked for; a NULL array, or a NULL entry
+ * arrayX[f], skips the item. Two items of one target overwrite each other. The reserved
+ * arguments are not used.
+ */
+QZ_API int QZ_GetSyncInBuffer(void *handle, unsigned int *headers, void **array1, void **array2,
+                              void **array3, void **array4, void **array5, void *reserved1,
+                              void *reserved2, unsigned int frameCount);
+QZ_API int QZ_GetSyncInBufferDW(void *handle, unsigned int *headers, void **array1,
+                                void **array2, void **array3, void **array4, void **array5,
+                                void *reserved1, void *reserved2, unsigned int frameCount);
+QZ_API int QZ_GetSyncInBufferLV(void *handle, unsigned int *headers, unsigned int *array1,
+                                void *reserved2, void *reserved3, unsigned int *array4,
+                                unsigned int *array5, void *reserved6, void *reserved7,
+                                unsigned int frameCount);
+/* QZ_ClearAIBuffer and QZ_GetTotalSamplingStatus of a sync-in scan. */
+QZ_API int QZ_ClearSyncInBuffer(void *handle);
+QZ_API int QZ_GetSyncInTotalSamplingStatus(void *handle, unsigned int *total,
+                                           unsigned int *status);
 
 #ifdef __cplusplus
 }

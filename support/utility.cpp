@@ -181,6 +181,24 @@ bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
   return true;
 }
 
+bool HexFields(const char* reply, size_t pos, size_t digits, int n, uint32_t* values) {
+  for (int i = 0; i < n; ++i)
+    if (!HexField(reply, pos + static_cast<size_t>(i) * digits, digits, &values[i])) return false;
+  return true;
+}
+
+bool ReplyFits(const ReplyLine& reply, const char* leads, size_t length) {
+  const size_t len = strnlen(reply.text, sizeof(reply.text));
+  // A NUL inside the reply, or a reply cut to the buffer, leaves fewer characters than came.
+  if (len != reply.received || len == 0 || std::strchr(leads, reply.text[0]) == nullptr)
+    return false;
+  if (length == kAnyLength) return true;
+  if (len < length) return false;
+  for (size_t i = length; i < len; ++i)
+    if (reply.text[i] != ' ' && reply.text[i] != '\t') return false;
+  return true;
+}
+
 int Paserstr(const char* text, int len, unsigned int* vals, int maxCount) {
   if (text == nullptr || vals == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   const size_t end = len > 0 ? strnlen(text, static_cast<size_t>(len)) : 0;
@@ -239,12 +257,20 @@ bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uin
   return true;
 }
 
-bool DecField(const char* reply, size_t pos, size_t maxDigits, int* value) {
+bool ScanInt(const char* reply, size_t pos, int* value) {
   if (strnlen(reply, pos) < pos) return false;
-  const bool negative = reply[pos] == '-';
+  const char* p = reply + pos;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const uint64_t limit = negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX};
   uint64_t v = 0;
-  if (!Digits(reply + pos + (negative ? 1 : 0), maxDigits, &v)) return false;
-  if (v > (negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX})) return false;
+  const char* digits = p;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (v > limit) return false;  // beyond an int, however many digits follow
+  }
+  if (p == digits) return false;
   *value = negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
   return true;
 }

@@ -63,10 +63,35 @@ int __Snprintf_Log(char* dst, size_t size, const char* format, ...)
 // Trace hook: does nothing.
 void Log(const char* where, const char* what);
 
-// Reads `digits` (1-8) hexadecimal characters at position pos of a module reply into *value.
-// False (value untouched) when the reply ends before them or one of them is not a
-// hexadecimal digit; never reads past the reply's NUL.
+// A reply line of a module as the command exchange received it: the text without its CR,
+// NUL-terminated and cut to the buffer, and the number of characters that came before the CR.
+// `received` exceeds the text's length when a NUL came among them or the reply did not fit.
+struct ReplyLine {
+  static constexpr size_t kSize = 256;
+  char text[kSize] = {};
+  size_t received = 0;
+};
+
+// The leads of a reply that carries data where the protocol names no lead of its own.
+inline constexpr char kDataLeads[] = "!>";
+// True for a lead of a data reply ('!' or '>').
+inline bool DataLead(char c) { return c == '!' || c == '>'; }
+// Any length (ReplyFits).
+inline constexpr size_t kAnyLength = SIZE_MAX;
+
+// True when the reply came whole and in its frame: its first character is one of `leads`
+// (a refusal '?' never is), no NUL came inside it, it fit the buffer, and, unless length is
+// kAnyLength, it holds exactly `length` characters followed by nothing but blanks.
+bool ReplyFits(const ReplyLine& reply, const char* leads, size_t length = kAnyLength);
+
+// Reads exactly `digits` (1-8) hexadecimal characters at position pos of a module reply into
+// *value. False (value untouched) when the reply ends before them or one of them is not a
+// hexadecimal digit; never reads past the reply's NUL. A fixed-width field is exact when the
+// reply's length is checked too (ReplyFits): no digit more or less passes.
 bool HexField(const char* reply, size_t pos, size_t digits, uint32_t* value);
+// n such fields one behind the other from position pos into values[0..n-1]. False when one
+// of them cannot be read (values may then be partly written).
+bool HexFields(const char* reply, size_t pos, size_t digits, int n, uint32_t* values);
 
 // The low `bits` bits (1 to 32) of v as a two's-complement value.
 int32_t SignExtend(uint32_t v, int bits);
@@ -76,9 +101,11 @@ int32_t SignExtend(uint32_t v, int bits);
 // (value untouched) when the reply ends before pos, no digit is there, more than maxDigits
 // follow or the number is above max; never reads past the reply's NUL.
 bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uint32_t* value);
-// The same for a signed number: an optional '-' before the digits, and false for a number
-// outside the int range.
-bool DecField(const char* reply, size_t pos, size_t maxDigits, int* value);
+// Reads the number at position pos of a module reply as "%d" reads it: white space first, an
+// optional sign, then the digits up to the first character that is not one (whatever follows
+// is left). False (value untouched) when the reply ends before pos, no digit is there or the
+// number is outside the int range.
+bool ScanInt(const char* reply, size_t pos, int* value);
 
 // Reads hexadecimal groups of 8 characters from text (at most len characters, never past its
 // NUL) into vals, as with "%08X". Stops with 1 at the end of the text or once maxCount values

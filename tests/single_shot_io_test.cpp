@@ -118,12 +118,10 @@ TEST(Counters, ConfigureReadAndClear) {
     EXPECT_EQ(io.dicnt[0], 0u);
     EXPECT_EQ(io.counter, 0u);
   });
-  QZ_ClearLastError();
-  d.Reply("@01C", "?01");
-  EXPECT_EQ(QZ_ClearCounterALL(d.h()), 0);
-  EXPECT_EQ(QZ_GetLastError(), 0);  // no code of its own
+  d.Reply("@01C", "?01");  // a refused clear carries the refusal's code
+  EXPECT_TRUE(FailsWith(QZ_ClearCounterALL(d.h()), QZ_ERR_DEVICE_RESPONSE));
   // Unreadable counts are an error, not a success with the output unwritten.
-  d.Reply("@01G0", "!01XYZ");
+  d.Reply("@01G0", "!01XYZ12345");
   EXPECT_TRUE(FailsWith(QZ_GetCounter(d.h(), 0, &value), QZ_ERR_INVALID_VALUE));
   d.Reply("@01REC", "?01");
   counts[0] = 3;
@@ -212,11 +210,9 @@ TEST(ConfigItems, EveryItemSetAndReadBack) {
   ASSERT_EQ(QZ_GetConfig(d.h(), 2, 2, &v), 1);
   EXPECT_EQ(v, 3);
   d.Reply("~01V2", "!01x");
-  QZ_ClearLastError();
-  EXPECT_EQ(QZ_SetConfig(d.h(), 2, 2, 2), 0);
-  EXPECT_EQ(QZ_GetLastError(), 0);
+  EXPECT_TRUE(FailsWith(QZ_SetConfig(d.h(), 2, 2, 2), QZ_ERR_DEVICE_RESPONSE));
   d.Reply("~01V", "!01V9");
-  EXPECT_EQ(QZ_GetConfig(d.h(), 2, 2, &v), 0);
+  EXPECT_TRUE(FailsWith(QZ_GetConfig(d.h(), 2, 2, &v), QZ_ERR_DEVICE_RESPONSE));
   EXPECT_EQ(m.rateDivider, 8u);
 
   ASSERT_EQ(QZ_SetConfig(d.h(), 5, 0, 0), 1);

@@ -129,6 +129,8 @@ TEST(SlotDiscovery, SlotMapsTheKitAcceptsAsTheModuleStatesThem) {
       {Model::D3054s, "1", "!0100", 0, 0, 0},           // no slots, no data sockets, no channels
       {Model::D3054s, "19", "!010119", 1, 8, 0},        // more card characters than slots
       {Model::D4071s, "11100000", "!01211100000", 2, 16, 1},  // more flags than the count
+      {Model::D4071s, "11110000", ">01411110000  ", 4, 32, 3},  // either lead, blanks behind
+      {Model::D3054s, "19", ">010219", 2, 24, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -160,6 +162,7 @@ TEST(SlotDiscovery, RefusedSlotMapsFailWithTheDataPortLineAndCloseTheCommandSock
       {Model::D4071s, "!01911111111", "count digit 9"},
       {Model::D4071s, "!01411100000", "fewer positions than the count"},
       {Model::D4071s, "!014111", "positions cut short"},
+      {Model::D4071s, "!0141111000000", "a flag more than positions"},
       {Model::D4071s, "!01", "no count"},
       {Model::D4071s, "?01", "refused"},
       {Model::D4071s, nullptr, "no answer"},

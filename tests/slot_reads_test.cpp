@@ -298,18 +298,20 @@ TEST(SlotConfig, D4071sItemSixSendsFloatBitsBySlotIndex) {
   EXPECT_TRUE(FailsWith(QZ_GetConfig(h, 6, -1, &out), QZ_ERR_INVALID_ARGUMENT));
   EXPECT_TRUE(c.Take().empty());
 
-  // Set replies of the wrong length, refused, or none: 0x19002.
+  // Set replies of the wrong length or refused: 0x17003; none: 0x19002.
   for (const char* reply : {"!01X", "?01", "!0", ""}) {
     if (*reply) c.Reply("~01EDS0C2G3F800000", reply);
     else c.AddFault("~01EDS0C2G3F800000", FaultKind::NoReply);
     QZ_ClearLastError();
-    EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 6, 2, 1000), QZ_ERR_CONFIG_COMMAND)) << reply;
+    EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 6, 2, 1000),
+                          *reply ? QZ_ERR_DEVICE_RESPONSE : QZ_ERR_CONFIG_COMMAND))
+        << reply;
   }
-  // Get replies of the wrong length or refused (0x19002), values that are no number of
-  // millivolts: NaN, infinity, beyond the int range (0x17008).
+  // Get replies of the wrong length, refused or not hexadecimal (0x17003), values that are no
+  // number of millivolts: NaN, infinity, beyond the int range (0x17008).
   const std::pair<const char*, int> gets[] = {
-      {"!013FC0000", QZ_ERR_CONFIG_COMMAND},  {"!013FC000000", QZ_ERR_CONFIG_COMMAND},
-      {"?013FC00000", QZ_ERR_CONFIG_COMMAND}, {"!01ZZC00000", QZ_ERR_CONFIG_COMMAND},
+      {"!013FC0000", QZ_ERR_DEVICE_RESPONSE},  {"!013FC000000", QZ_ERR_DEVICE_RESPONSE},
+      {"?013FC00000", QZ_ERR_DEVICE_RESPONSE}, {"!01ZZC00000", QZ_ERR_DEVICE_RESPONSE},
       {"!017FC00000", QZ_ERR_INVALID_VALUE},  {"!017F800000", QZ_ERR_INVALID_VALUE},
       {"!01FF800000", QZ_ERR_INVALID_VALUE},  {"!014F000000", QZ_ERR_INVALID_VALUE}};
   for (const auto& [reply, code] : gets) {
@@ -358,16 +360,18 @@ TEST(SlotVersions, HardwareVersionTexts) {
     EXPECT_TRUE(WaitUntil([&] { return c.emu().Commands().size() == 2; }, 2000));
     EXPECT_EQ(c.Take(), (Strings{"~01WS8004096", "$01Q"}));
   }
-  // D3054s: one field per slot; one field is no answer; more slots than fields: the list
-  // ends with the reply (or at a field that is not hexadecimal).
+  // D3054s: one field per slot, behind either lead; a one-card carrier's one field; no field
+  // is no answer; more slots than fields: the list ends with the reply (or at a field that is
+  // not hexadecimal).
   struct Case {
     const char* layout;
     const char* reply;  // nullptr: the emulator's own
     const char* want;
   };
   for (const Case& k : {Case{"19", nullptr, "V100,V101"}, Case{"19", "!102,A1B", "V102,VA1B"},
-                        Case{"19", "!102", ""}, Case{"1111", "!1,2", "V1,V2"},
-                        Case{"1111", "!1,2,zz,4", "V1,V2"}}) {
+                        Case{"19", ">102,A1B", "V102,VA1B"}, Case{"9", nullptr, "V100"},
+                        Case{"19", "!102", "V102"}, Case{"19", "!", ""},
+                        Case{"1111", "!1,2", "V1,V2"}, Case{"1111", "!1,2,zz,4", "V1,V2"}}) {
     SCOPED_TRACE(std::string(k.layout) + " " + (k.reply ? k.reply : ""));
     Device c = Carrier(Model::D3054s, k.layout);
     ASSERT_TRUE(c.ok());

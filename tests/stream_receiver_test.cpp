@@ -131,4 +131,44 @@ TEST(StreamReceiver, RingSinkPacesItsWritesAndReportsDrops) {
   EXPECT_EQ(ring.Status(), nivex::kRingData | nivex::kRingOverflow);
 }
 
+TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
+  // Six writes 5 ms of "receiving" apart at a 20 ms pace: the pauses end 20 ms after each
+  // other, so the run lasts six paces, not six paces plus the receives (150 ms).
+  WorkerSlot worker;
+  HostRing ring;
+  ASSERT_TRUE(ring.Allocate(64, 2, 2));
+  RingSink sink(ring, worker);
+  sink.SetPace(std::chrono::milliseconds(20));
+  const uint8_t two[2] = {1, 2};
+  const long long t0 = nivex::test::NowMs();
+  for (int i = 0; i < 6; ++i) {
+    sink.Take(two, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const long long took = nivex::test::NowMs() - t0;
+  EXPECT_GE(took, 120);
+  EXPECT_LT(took, 145);
+}
+
 }  // namespace
+
+// A drain that found stale bytes takes what comes a moment later too; an empty socket costs
+// no wait.
+TEST(StreamReceiver, DrainWaitsForStaleBytesStillOnTheirWay) {
+  WorkerSlot worker;
+  StreamReceiver rx(worker);
+  int fd[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0);
+  long long t0 = nivex::test::NowMs();
+  EXPECT_EQ(rx.Drain(fd[0], std::chrono::milliseconds(200)), 0u);
+  EXPECT_LT(nivex::test::NowMs() - t0, 20);
+  ASSERT_EQ(write(fd[1], "abcd", 4), 4);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    (void)!write(fd[1], "ef", 2);
+  });
+  EXPECT_EQ(rx.Drain(fd[0], std::chrono::milliseconds(200)), 6u);
+  late.join();
+  close(fd[0]);
+  close(fd[1]);
+}

@@ -96,7 +96,7 @@ TEST(TriggerLevels, RefusedReadBackClearsNoMoreEntriesThanTheTypeHas) {
     int error;
   } const cases[] = {{Model::RX5K10, true, 8, QZ_ERR_INVALID_VALUE},
                      {Model::RXBN500, true, 4, QZ_ERR_INVALID_VALUE},
-                     {Model::D4071s, true, 64, QZ_ERR_NOT_IMPLEMENTED},
+                     {Model::D4071s, true, 64, QZ_ERR_INVALID_VALUE},
                      {Model::RX5K10, false, 64, QZ_ERR_INVALID_HANDLE}};
   for (const Case& c : cases) {
     Device d(c.model);

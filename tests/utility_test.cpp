@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstring>
@@ -225,20 +226,42 @@ TEST(ReplyFields, DecimalNumbersAndSignExtension) {
     EXPECT_EQ(DecField(c.reply, c.pos, c.digits, 99999, &v), c.ok) << c.reply;
     EXPECT_EQ(v, c.ok ? static_cast<uint32_t>(c.want) : 77u) << c.reply;
   }
-  const Case signedCases[] = {
-      {"!01P00500", 4, 10, true, 500},        {"!01-32768", 3, 10, true, -32768},
-      {"!01-2147483648", 3, 10, true, INT_MIN}, {"!012147483648", 3, 10, false, 0},
-      {"!01-", 3, 10, false, 0},              {"!01P", 4, 10, false, 0},
+  // As "%d" reads: blanks, a sign, the digits up to the first non-digit, within an int.
+  const Case scanCases[] = {
+      {"!01P00500", 4, 0, true, 500},          {"!01 \t-32768x7", 3, 0, true, -32768},
+      {"!01-2147483648", 3, 0, true, INT_MIN}, {"!0100000000000000000000012", 3, 0, true, 12},
+      {"!012147483648", 3, 0, false, 0},       {"!01+", 3, 0, false, 0},
+      {"!01 x5", 3, 0, false, 0},              {"!0", 5, 0, false, 0},
   };
-  for (const Case& c : signedCases) {
+  for (const Case& c : scanCases) {
     int v = 77;
-    EXPECT_EQ(DecField(c.reply, c.pos, c.digits, &v), c.ok) << c.reply;
+    EXPECT_EQ(ScanInt(c.reply, c.pos, &v), c.ok) << c.reply;
     EXPECT_EQ(v, c.ok ? c.want : 77) << c.reply;
   }
   EXPECT_EQ(SignExtend(0xFFFF, 16), -1);
   EXPECT_EQ(SignExtend(0x7FFF, 16), 0x7FFF);
   EXPECT_EQ(SignExtend(0xFF800000u, 24), -0x800000);  // the bits above are ignored
   EXPECT_EQ(SignExtend(0x80000000u, 32), INT_MIN);
+}
+
+TEST(ReplyFields, WholeReplies) {
+  const struct {
+    std::string reply;  // the bytes before the CR, NULs and all
+    const char* leads;
+    size_t length;
+    bool fits;
+  } cases[] = {
+      {">0112  \t", "!>", 5, true},     {"!011", "!>", 5, false},
+      {std::string("!0\0", 3), "!", 2, false}, {"?01", "!>", kAnyLength, false},
+      {"", "!>", kAnyLength, false},
+      {"!" + std::string(255, '0'), "!", kAnyLength, false},  // more than the buffer holds
+  };
+  for (const auto& c : cases) {
+    ReplyLine r;
+    std::memcpy(r.text, c.reply.data(), std::min(c.reply.size(), sizeof(r.text) - 1));
+    r.received = c.reply.size();
+    EXPECT_EQ(ReplyFits(r, c.leads, c.length), c.fits) << c.reply;
+  }
 }
 
 TEST(Paserstr, ReadsEightCharacterGroups) {

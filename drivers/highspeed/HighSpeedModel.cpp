@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "support/FaultText.h"
@@ -18,10 +17,7 @@ namespace nivex {
 HighSpeedModel::HighSpeedModel(const char* ip, int cmdPort, int dataPortArg, WRXmodule row)
     : MODEL(ip, cmdPort, dataPortArg, row), dataPort(static_cast<unsigned int>(dataPortArg)) {}
 
-HighSpeedModel::~HighSpeedModel() {
-  runFlag = false;
-  HighSpeedModel::DisconnectServer();
-}
+HighSpeedModel::~HighSpeedModel() { HighSpeedModel::DisconnectServer(); }
 
 int HighSpeedModel::ConnectServer() {
   DisconnectServer();  // a second connect must not leak the first sockets
@@ -46,6 +42,12 @@ int HighSpeedModel::ConnectServer() {
 }
 
 int HighSpeedModel::DisconnectServer() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  if (worker.Kind() != WorkerKind::None) {
+    if (cmdSock >= 0 && dataSock >= 0) StopMagicScan();
+    StopAIScanLocked();
+  }
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
   if (cmdSock >= 0) {
     CloseTcp(cmdSock);
     cmdSock = -1;
@@ -59,22 +61,22 @@ int HighSpeedModel::DisconnectServer() {
 
 int HighSpeedModel::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "$01F")) {
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, 1000, "$01F")) {
     text[0] = '\0';
     return 0;
   }
-  // A refusal ("?01") is not a version: read as a number it would give "V1".
-  if (reply[0] != '\0' && reply[0] != '!') {
+  // An empty reply is version 0. Anything else is a data reply: a refusal ("?01") is not a
+  // version (read as a number it would give "V1").
+  if (reply.received != 0 && !ReplyFits(reply, kDataLeads)) {
     text[0] = '\0';
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   }
-  unsigned short version = 0;
-  // The decimal number behind the lead character, as atoi reads it (a number too large for
-  // 64 bits is held at its limit instead of being undefined), kept to 16 bits; read in 64
-  // bits, so that the 32-bit builds keep the same low bits.
-  if (reply[0] != '\0') version = static_cast<unsigned short>(std::strtoll(reply + 1, nullptr, 10));
-  std::snprintf(text, 8, "V%x", static_cast<unsigned int>(version));
+  // The decimal number behind the lead character, as atoi reads it (no number reads as 0, nor
+  // does one beyond an int), kept to 16 bits.
+  int number = 0;
+  if (!ScanInt(reply.text, 1, &number)) number = 0;
+  std::snprintf(text, 8, "V%x", static_cast<unsigned int>(static_cast<unsigned short>(number)));
   return 1;
 }
 
@@ -123,21 +125,17 @@ int HighSpeedModel::ReadAIALLHEXRAW(int gain, int* raw, int count) {
   }
   char command[32];
   FormatRawRead(command, sizeof(command), gain);
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  // The module answers with '>' (or '!') and the codes; anything else is a refusal.
-  if (reply[0] != '>' && reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  // The module answers with '>' (or '!') and the codes of all its channels; anything else
+  // is a refusal.
   const size_t width = 2 * static_cast<size_t>(SampleBytes());
-  int32_t values[HighSpeedCalibration::kMaxChannels] = {};
-  for (int i = 0; i < count; ++i) {
-    uint32_t v = 0;
-    if (!HexField(reply, 1 + width * static_cast<size_t>(i), width, &v))
-      return Fail(QZ_ERR_DEVICE_RESPONSE);
-    values[i] = RawCode(v);
-  }
-  for (int i = 0; i < count; ++i) raw[i] = values[i];
+  ReplyLine reply;
+  uint32_t fields[HighSpeedCalibration::kMaxChannels] = {};
+  if (!AskData(&reply, 1 + width * static_cast<size_t>(Channels()), "%s", command) ||
+      !HexFields(reply.text, 1, width, count, fields))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  for (int i = 0; i < count; ++i) raw[i] = RawCode(fields[i]);
   if (CachesReads()) {
-    for (int i = 0; i < count; ++i) rawCache[i] = values[i];
+    for (int i = 0; i < count; ++i) rawCache[i] = raw[i];
     rawCacheValid = true;
   }
   return 1;
@@ -210,11 +208,11 @@ int HighSpeedModel::ReadAIALLHEX(int gain, int* values, int count) {
 
 int HighSpeedModel::ReadDIOCommon(unsigned int* di, unsigned int* dout) {
   if (Busy()) return 0;
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "@01")) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  if (reply[0] != '!' && reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
-  uint32_t d = 0, i = 0;  // exactly one digit each: DO at 1, DI at 2
-  if (!HexField(reply, 1, 1, &d) || !HexField(reply, 2, 1, &i)) return Fail(QZ_ERR_INVALID_VALUE);
+  ReplyLine reply;  // the lead, then exactly one digit each: DO at 1, DI at 2
+  if (!AskData(&reply, 3, "@01")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  uint32_t d = 0, i = 0;
+  if (!HexField(reply.text, 1, 1, &d) || !HexField(reply.text, 2, 1, &i))
+    return Fail(QZ_ERR_INVALID_VALUE);
   *dout = d;
   *di = i;
   return 1;
@@ -241,7 +239,7 @@ int UnknownItem(int kind, int* value) {
 
 int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChannel) {
   if (SharedConfigItem(kind, sub)) return SetSharedConfig(kind, sub, value);
-  char reply[kReplySize];
+  ReplyLine reply;
   switch (kind) {
     case 5:
       return Fail(QZ_ERR_CONFIG_COMMAND);
@@ -250,12 +248,10 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
       const float v = static_cast<float>(value * 0.001);
       uint32_t bits = 0;
       std::memcpy(&bits, &v, sizeof(bits));
-      if (!Exchange(cmdSock, reply, 1000, "~01ED%02dG%08X", sub,
-                    static_cast<unsigned int>(bits)) ||
-          reply[0] != '!')
+      if (!Exchange(cmdSock, &reply, 1000, "~01ED%02dG%08X", sub, static_cast<unsigned int>(bits)))
         return Fail(QZ_ERR_CONFIG_COMMAND);
       // An accept other than "!01" is no accept.
-      if (std::strlen(reply) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
+      if (!ReplyFits(reply, "!", 3)) return Fail(QZ_ERR_DEVICE_RESPONSE);
       perChannel[sub] = v;
       return 1;
     }
@@ -267,17 +263,18 @@ int HighSpeedModel::SetConfigCommon(int kind, int sub, int value, float* perChan
 
 int HighSpeedModel::GetConfigCommon(int kind, int sub, int* value, float* perChannel) {
   if (SharedConfigItem(kind, sub)) return GetSharedConfig(kind, sub, value);
-  char reply[kReplySize];
+  ReplyLine reply;
   switch (kind) {
     case 6: {
       if (sub < 0 || sub >= Channels()) break;
-      if (!Exchange(cmdSock, reply, 1000, "~01ED%02d", sub) || reply[0] != '!') {
+      if (!Exchange(cmdSock, &reply, 1000, "~01ED%02d", sub)) {
         *value = 0;
         return Fail(QZ_ERR_INVALID_ARGUMENT);
       }
+      // "!01" and exactly the 8 hexadecimal digits of the float's bits.
       uint32_t bits = 0;
-      if (std::strlen(reply) != 11) return Fail(QZ_ERR_CONFIG_COMMAND);
-      if (!HexField(reply, 3, 8, &bits)) return Fail(QZ_ERR_INVALID_VALUE);
+      if (!ReplyFits(reply, kDataLeads, 11) || !HexField(reply.text, 3, 8, &bits))
+        return Fail(QZ_ERR_DEVICE_RESPONSE);
       float f = 0.0f;
       std::memcpy(&f, &bits, sizeof(f));
       const double scaled = 1000.0 * static_cast<double>(f);

@@ -1,16 +1,23 @@
 // What the three high-speed drivers (RX5K10, RX5K30, RXBN500) share: the data port and the two
 // sockets, connection and disconnection, the window-size and hardware-version commands, the
-// calibration tables, the one-shot analog reads and the code conversions, and helpers that
-// format a command, exchange it and read reply fields. The types differ only in the hooks
-// below (sample size, raw-read command, code conversion, calibration load), as the slot
-// carriers do in theirs (drivers/slot/SlotCarrier.h).
+// calibration tables, the one-shot analog reads and the code conversions, the scan engine
+// (start and stop, the acquisition and sync-in workers, the host ring, the module status
+// queries), and helpers that format a command, exchange it and read reply fields. The types
+// differ only in the hooks below (scan traits, raw-read command, code conversion, calibration
+// load), as the slot carriers do in theirs (drivers/slot/SlotCarrier.h).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/EngineTimings.h"
+#include "framework/HostRing.h"
+#include "framework/DownloadFileSink.h"
+#include "framework/LogFileSink.h"
 #include "framework/RXMODEL_Class.h"
+#include "framework/ScanLogFormat.h"
+#include "framework/StreamReceiver.h"
 
 namespace nivex {
 
@@ -38,7 +45,23 @@ struct HighSpeedCalibration {
   int32_t bnOffset[kMaxChannels] = {};
 };
 
-class HighSpeedModel : public MODEL {
+// How a type's scans differ: one constant table per type.
+struct ScanTraits {
+  unsigned sampleBytes;     // bytes of one sample on the data port (2 or 4)
+  unsigned ringPerSample;   // ring bytes per target sample of an N-sample scan
+  int32_t liveLimit;        // rate x channels above which the module buffers: pre-phase
+  uint32_t bufferedModes;   // trigger modes (bit per mode) whose scans run the pre-phase
+  uint32_t periodFloorMs;   // least pre-phase period
+  int pauseAfterPrePhaseMs;
+  bool longDataWait;        // the data wait of a pass is EngineTimings::longDataWait (else short)
+  bool mode1Untimed;        // trigger mode 1 never ends by silence
+  int countOnlyFirmware;    // "~01N" without its status field up to this firmware; -1: never
+  // The host-buffer byte reads, the counter clear and the event registration, with a
+  // notification hook that does nothing; false keeps MODEL's defaults for all of them.
+  bool hostBufferOps;
+};
+
+class HighSpeedModel : public MODEL, private SampleSink {
  public:
   // The size of a reply buffer for Exchange.
   static constexpr size_t kReplySize = kExchangeReplySize;
@@ -52,10 +75,12 @@ class HighSpeedModel : public MODEL {
   // calibration. 1 on success; 0 with 0x17006 (a socket) or 0x13007 (calibration), and then
   // no socket is left open. Connecting an object that is connected starts afresh.
   int ConnectServer() override;
-  // Closes the sockets that are open; always 1.
+  // Stops a running worker first ("~01Z" while the sockets are open, the worker stop, the ring
+  // released), then closes the sockets that are open; always 1.
   int DisconnectServer() override;
-  // "$01F": the hardware version as "V%x" of the decimal number the module answers. 0 when
-  // the exchange fails or the module refuses; the text is then empty.
+  // "$01F": the hardware version as "V%x" of the decimal number the module answers behind its
+  // lead ('!' or '>'; an empty reply is version 0). 0 when the exchange fails, and 0 with
+  // 0x17003 when the module refuses or the reply holds a NUL; the text is then empty.
   int GetFPGAVersion(char* text) override;
   // "~01WS%06lu"; the reply is not examined; always 1.
   int SetWinSize(unsigned int bytes) override;
@@ -69,11 +94,12 @@ class HighSpeedModel : public MODEL {
   bool getQZsamplingStatus() override { return receiveInProgress; }
 
   // One-shot read of the raw codes of channels 0..count-1: the type's raw-read command, answered
-  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits per channel. Count
-  // outside MinReadCount()..AI: 0x18008. While a receive is in progress a type that caches its
-  // reads answers from the cache of the last read (exactly count values, nothing sent) when it
-  // holds one; a type that does not refuses with 0x18011. A failed exchange or a reply that is
-  // refused, short or not hexadecimal gives 0x17003.
+  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits for each of the
+  // module's AI channels. Count outside MinReadCount()..AI: 0x18008. While a receive is in
+  // progress a type that caches its reads answers from the cache of the last read (exactly
+  // count values, nothing sent) when it holds one; a type that does not refuses with 0x18011.
+  // A failed exchange or a reply that is refused, of another length or not hexadecimal gives
+  // 0x17003.
   int ReadAIALLHEXRAW(int gain, int* raw, int count);
   // The one-shot reads: channel (0x18008) or count (0x18008), then gain code (0x18005), then
   // the raw read of every channel (one read) or of channels 0..count-1 (all reads), then the
@@ -92,19 +118,199 @@ class HighSpeedModel : public MODEL {
   // The socket of the command port (-1 when not connected).
   int CommandSocket() const override { return cmdSock; }
 
+  // ---------------------------------------------------------------- scan control
+  // (drivers/highspeed/HighSpeedQueue.cpp) Starts and stops take the control lock; none of
+  // them may run while the caller holds the command lock (they join the worker).
+  // The whole start: refused with 0x18011 while a worker exists and with 0x18008 for a channel
+  // count outside 1..AI (sync-in: 0) or a rate below 1, before anything changes; 0 without a
+  // code while a socket is closed. Then the ring size and the time-out unit, StartAIScan and
+  // "~01S" (its reply is not examined).
+  int StartLANQueue() override;
+  // "~01Z" (not examined), then StopAIScan; 0 without a code when the data socket is closed.
+  int StopLANQueue() override;
+  // The host half of the start: the scan parameters taken for the run, the clocks restarted,
+  // the ring allocated for ringSize, stale bytes of the data socket discarded, the worker (the
+  // sync-in worker when the sync-in option is on) started. Refused like StartLANQueue.
+  int StartAIScan() override;
+  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
+  // releases the ring; 1.
+  int StopAIScan() override;
+  // "~01S" / "~01Z", 1000 ms; the outcome is not examined; 1.
+  int StartMagicScan() override;
+  int StopMagicScan() override;
+
+  // ---------------------------------------------------------------- workers
+  // (drivers/highspeed/HighSpeedAcquisition.cpp) The scan worker: the pre-phase where the type
+  // needs it, the receive loop, then QZ_BUF_SCAN_ENDED.
+  void RunThreadAIScan();
+  // The pre-phase: polls "~01N" until the module has its samples or its trigger and "~01E"
+  // was accepted (1), or the run ended (0).
+  int RunThreadAIScan_NSampleRoutine() override;
+  // Receives, acknowledges and keeps the stream until the target, a stall, a receive error
+  // or the stop; 1.
+  int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
+  // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
+  void RunThreadSyncInScan() override;
+
+  // ---------------------------------------------------------------- SD-card recordings
+  // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
+  // "~01SDC": the number of recordings on the module's card. Null count: 0x1300C; 0x18011
+  // while a receive is in progress; a failed exchange or a reply that is refused or not a
+  // data reply: 0x17003; no decimal number at position 3: 0x17008. The count is left as it
+  // was on every failure.
+  int GetSDAllLogFiles(unsigned int* count) override;
+  // "~01SDI%08u": the description of one recording, "first:samples:date" from position 3;
+  // date receives the date text up to its first white space (at most 255 characters: the
+  // caller gives 256 bytes). Checked as GetSDAllLogFiles, and an index of more than 8 digits
+  // or a null output is refused with 0x1300C; a reply missing one of its three fields gives
+  // 0x17008. The outputs are left as they were on every failure.
+  int GetSDLogFile_Info(unsigned int index, unsigned int* first, unsigned int* samples,
+                        char* date) override;
+  // Copies one recording to the host as a logging run: its ".config" file holds the module's
+  // text (log types 0-2), its data files are named from the recording's date and written by
+  // the download worker until the recording's sample count has come. In this order: the
+  // selector (0-9) and index (8 digits) or a base folder too long for the data files' paths:
+  // 0x1300C; sockets closed: 0 without a code; a channel count outside 1..AI or a rate below
+  // 1: 0x18008; then a running worker is stopped ("~01Z", the worker's end and clean-up) and
+  // the description is read (its failures; a date that is not "Y/M/D-h:m:s:": 0x17008); the
+  // log folder (0x14102); the stale bytes of the data socket are discarded; "~01SDL" (also
+  // for log types 3 and 4, whose reply is not kept); the worker. 1 when the download runs.
+  // The caller must not hold the command lock (a running worker is joined).
+  int DownloadSDFile(unsigned int index, char selector, char* folder, int logType) override;
+  // Writes the ".config" file of a recording: <base>/config/IP_<prefix>_<tag>_<date>.config
+  // (time: the recording's date as a struct tm) holds the text of the module's "~01SDL%01d%08u"
+  // reply without its last four characters. 0 when written; -1 when the file cannot be made
+  // (0x14102, nothing sent), the exchange fails (its error), the module refuses (0x17003, the
+  // file stays empty) or the text does not fit 1023 characters (0x17009, the file stays empty).
+  int SaveSDConfigFile(unsigned int index, char selector, char* base, char* prefix,
+                       unsigned int tag, void* time) override;
+  // Stops a running worker (with its clean-up, no module command) and starts the download
+  // worker for the recording the last DownloadSDFile described; 1, or 0 (0x18008 for the
+  // channel count or rate; a thread that cannot be made).
+  int StartDownload() override;
+  // The download worker: the receive loop, the data file closed, then QZ_BUF_LOG_ENDED.
+  void RunThreadDownload() override;
+  // Receives the recording into the data files until its sample count (QZ_BUF_TARGET_REACHED,
+  // QZ_EVENT_LOG_DONE), a stall (QZ_BUF_LOG_TIMEOUT), a receive error, a data file that cannot
+  // be written, or the stop; 1.
+  int RunThreadDownload_ReceiveDATAfromQZDevice() override;
+  // Opens the download's next data file: the first is named from the recording's date, a later
+  // one from the local time; 1, or 0 when it cannot be opened.
+  int ChangeTimeStamp_SD_Download() override;
+
+  // ---------------------------------------------------------------- logger
+  // (drivers/highspeed/HighSpeedLogger.cpp) A run of the scan worker whose samples go into
+  // data files instead of the ring. The start is refused with 0x18011 while a worker exists
+  // and with 0x18008 like a scan start, before anything changes; 0 without a code while a
+  // socket is closed; 0x1300C for a base folder (folder, or the working folder when null)
+  // whose data-file paths would not fit 260 bytes; 0x14102 when the ".config" file (log
+  // types other than 3 and 4), the log folder or the worker cannot be made. Then "~01S"; 1.
+  int StartLogger(char* folder, int minutesPerFile, int logType) override;
+  // "~01Z" and the worker stop when both sockets are open (whatever worker runs, with its
+  // clean-up); the data file is closed.
+  void StopLogger() override;
+  // Writes the run's ".config" file into <base>/config (created when missing).
+  void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
+  // Starts the next data file of the running log now (the worker does this itself at its
+  // first data and at each rotation); 1, or 0 when it cannot be opened.
+  int ChangeTimeStamp() override;
+  // Log types 0 and 1: "~01SST" and, when the module answers, the start-time line appended to
+  // the run's ".config" file.
+  void SaveStartSamplingTimetoConfigFile() override;
+  // The logger worker's start (the run as StartLogger prepared it; refused while a worker
+  // exists) and stop (bounded by EngineTimings::logStop, the data file closed; 1).
+  int Start() override;
+  int Stop() override;
+  // The logger worker: the scan worker's pre-phase and receive loop with the logger's rules,
+  // the data file closed, then QZ_BUF_LOG_ENDED.
+  void RunThread() override;
+  int RunThreadLog_NSampleRoutine() override;
+  int RunThreadLog_ReceiveDATAfromQZDevice() override;
+
+  // ---------------------------------------------------------------- host ring and events
+  // (drivers/highspeed/HighSpeedRing.cpp)
+  // Allocates ringSize bytes for the run (0x1300E when it cannot); the status word starts at 0.
+  int LANBuffer_Init() override;
+  // Frees the storage; the status word and Get_ADSize still describe the finished run.
+  void LANBuffer_Uninit() override;
+  // The worker's ring write: what fits, in whole rows of the stream (QZ_BUF_OVERFLOW and the
+  // overflow event when anything is dropped), then the pacing pause; -1 when the chunk was
+  // dropped whole, else 0.
+  int AD_WriteData(const char* data, unsigned int length);
+  // Up to count whole elements of width bytes; the number taken. In a sync-in run a width of
+  // the run's frame size takes whole frames from a frame start (HostRing::ReadRows).
+  int AD_ReadData(char* destination, unsigned int count, int width) override;
+  // Up to count samples in volts, each with the channel of its place in the module's stream
+  // and the run's gain code (0.0 for a code the calibration cannot convert); the number taken.
+  int AD_ReadData_float(float* destination, unsigned int count, int width) override;
+  unsigned short AD_BufferStatus() override;
+  unsigned int Get_ADSize() override;  // whole samples in the ring
+  int AD_ClearData() override;         // empties the ring, status 0; 0
+  // RX5K10, RX5K30 (hostBufferOps): AD_ReadData with width 1 / Get_ADSize.
+  int ReadHostLANBuffer(char* destination, unsigned int count) override;
+  unsigned int ReadHostLANBufferCnt() override;
+  void Add_AD_Buf_Status(int bits);
+  // RX5K10, RX5K30: the mask, the argument and a non-null callback are stored (nothing is
+  // ever called); 0. RXBN500: MODEL's defaults.
+  int SetEventCallback(unsigned short mask, unsigned short second, void* callback,
+                       void* userArgument) override;
+  int RemoveEventCallback(unsigned short mask) override;
+  void DOCallBackFun(unsigned short event) override;
+
+  // ---------------------------------------------------------------- module status
+  // (drivers/highspeed/HighSpeedStatus.cpp)
+  // "~01N": the module's status (two digits at 3, left as it was on RX5K10 up to firmware
+  // 0x307, whose count starts at 3) and sample count (decimal from 5). False, outputs left,
+  // when the exchange fails or the reply is refused, short or not a number.
+  bool GetQZRAMBufferStatus(uint32_t* count, uint32_t* status);
+  // "~01E": 1 when the module accepted (it then sends its buffered samples), else 0x17003.
+  int TransmitData() override;
+  // "~01SST": the reply from position 4 into text (256 bytes); a failed, refused or short
+  // reply leaves text as it was (0x17003).
+  int GetQZStartSamplingTime(char* text) override;
+  // "Q", waiting for no reply (the module restarts); 1.
+  int ReBoot() override;
+  // The module's sample count of the last "~01N" of a pre-phase (0 from each start).
+  unsigned int GetDAQSampleCnt() override;
+  // Samples the host received in the run; 0 while the data socket is closed.
+  unsigned int GetTCPReceivedCnt() override;
+  // RX5K10, RX5K30: the received count back to 0 while the data socket is open.
+  void ClearCnt() override;
+
+  // The software filter hooks: a type without software filters (RX5K10, RX5K30) takes every
+  // call, returns 1 and changes nothing, neither the samples nor the error state. RXBN500 has
+  // the filters (drivers/highspeed/RXBN500_Filter.cpp).
+  int Init_Software_Filter(int, int, int) override { return 1; }
+  int Set_LowPassFilter(int, int, float) override { return 1; }
+  int Set_HighPassFilter(int, int, float) override { return 1; }
+  int Set_BandPassFilter(int, int, float, float) override { return 1; }
+  int Set_BandStopFilter(int, int, float, float) override { return 1; }
+  int Filter_Data(unsigned int, float*) override { return 1; }
+  int Filter_DataHEX(unsigned int, unsigned int*) override { return 1; }
+  // The type's part of a log's ".config" file for the run's gain code: the optional lines
+  // and the per-channel calibration. By default "CH%d" and "CH%d,Gain,%d, Offset,%d" from the
+  // gain words and offsets (RX5K10 and RX5K30 add theirs; RXBN500 has its own).
+  virtual void DescribeLogRun(scanlog::ScanConfig* config, int gain) const;
+  // Decimals of a value in a text log.
+  virtual int LogTextDecimals() const { return scanlog::kTextDecimals24Bit; }
+  // Called by the scan start where the ring's channel cursor restarts (a new ring): the
+  // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
+  // type without filters.
+  virtual void RestartFilterPhase() {}
+
   unsigned int dataPort;
   int cmdSock = -1;
   int dataSock = -1;
-  // Run flag of the device's worker thread.
-  std::atomic<bool> runFlag{false};
   HighSpeedCalibration cal;
 
  protected:
   // ---------------------------------------------------------------- the type's hooks
   // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
+  // How the type's scans differ (sample size, pre-phase rule, waits, ring size).
+  virtual const ScanTraits& Traits() const = 0;
   // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in a 32-bit
   // word). A raw-read reply carries one field of twice as many hexadecimal digits per channel.
-  virtual int SampleBytes() const = 0;
+  int SampleBytes() const { return static_cast<int>(Traits().sampleBytes); }
   // The raw-read command for a gain code.
   virtual void FormatRawRead(char* command, size_t size, int gain) const = 0;
   // The raw code of a raw-read field as it was read (the 16-bit type sign-extends it).
@@ -157,11 +363,12 @@ class HighSpeedModel : public MODEL {
   // A setting command: 1 when the module accepted it ('!'); 0 with the exchange's error, or
   // with 0x17003 when the module refused it.
   int SetCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // A query: 1 with a reply that begins with '!'; 0 with the exchange's error or 0x17003.
+  // A query: 1 with a data reply (ReplyFits with kDataLeads, any length); 0 with the
+  // exchange's error or 0x17003.
   int Query(char* reply, const char* command);
   // "~01P": the one-digit fields of the reply, one at every other position from position 4
-  // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails or
-  // a field is not a digit.
+  // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails,
+  // the reply is not exactly that long or a field is not a digit.
   int QueryScanDigits(int* digits, int count);
   // GetScanParam's first step: every output given (else 0 with 0x1300C).
   static int ScanOutputsGiven(const short* chCnt, const short* gain, const short* trig,
@@ -203,6 +410,103 @@ class HighSpeedModel : public MODEL {
   // Channels whose enabled levels were set through this object; the others are sent with
   // the disabled pattern of the current trigger type.
   bool triggerLevelSet[HighSpeedCalibration::kMaxChannels] = {};
+
+  // ---- the scan engine
+  // The notional ring of a continuous run, which also sizes the logger's time-out unit.
+  static constexpr uint64_t kContinuousRingBytes = 1460000;
+
+  // How a kind of worker runs the shared pre-phase and receive loop: a scan by the type's
+  // traits (ScanRules), the logger by its own table (LoggerRules).
+  struct WorkerRules {
+    uint16_t stallBit = 0;            // ORed into the status word by a stall
+    uint16_t targetEvent = 0;         // raised when the target is in
+    int32_t liveLimit = 0;            // rate x channels above which the pre-phase runs
+    uint32_t bufferedModes = 0;       // trigger modes (bit per mode) that run the pre-phase
+    uint32_t triggerBitModes = 0;     // modes whose pre-phase waits for the trigger bit
+    bool markDataAtTrigger = false;   // the trigger bit ORs QZ_BUF_DATA into the status word
+    uint32_t periodFloorMs = 1;       // least pre-phase period
+    int pauseAfterPrePhaseMs = 0;
+    uint64_t untriggeredPauseMs = 10;  // modes 2 and 5 before the trigger: pause this long,
+    bool untriggeredPauseByTotal = false;  // or the target's time held to 1 .. that
+    long dataWaitMs = 1000;           // data wait of a pass
+    bool waitFailureIsReceiveError = true;  // else a failed wait just ends the run
+    bool mode1Untimed = false;        // trigger mode 1 never ends by silence
+  };
+  static WorkerRules ScanRules(const ScanTraits& traits, const EngineTimings& timings);
+  static WorkerRules LoggerRules(const ScanTraits& traits, const EngineTimings& timings);
+
+  // What a run works with, taken at its start: a change of the scan parameters during the run
+  // reaches the next one.
+  struct ScanRun {
+    ScanTraits traits{};
+    WorkerRules rules{};
+    EngineTimings timings;
+    uint32_t target = 0;  // N; 0 = continuous
+    uint16_t mode = 0;
+    uint16_t channels = 1;
+    uint16_t gain = 0;
+    int rate = 1;
+    uint32_t post = 0;
+    bool syncIn = false;
+    unsigned rowBytes = 2;   // a stream row: channels x sample size, or a sync-in frame
+    int64_t silenceMs = 50;  // time-out unit x 50 ms
+  };
+  // The run the next start takes from the cached parameters; false with 0x18008 when the
+  // channel count or the rate cannot run.
+  bool TakeScanRun(ScanRun* run);
+  int StartAIScanLocked();  // the caller holds the control and the command lock
+  void StopAIScanLocked();  // the caller holds the control lock only
+  // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
+  // that ran: a scan's ring is released, a logger's data file closed. The control lock held.
+  void StopWorkerLocked(std::chrono::milliseconds bound);
+  // The logger's worker start for the run in run_ and logSink_; the control and command lock
+  // held.
+  int StartLogWorkerLocked();
+  // The ".config" file of a run; false when the folder or the file cannot be made.
+  bool WriteRunConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
+
+  // The download (drivers/highspeed/HighSpeedSDCard.cpp, HighSpeedDownload.cpp).
+  // The run of a download: the scan parameters as TakeScanRun takes them (no sync-in), the
+  // recording's sample count as the target, the log's stall and target reports.
+  bool TakeDownloadRun(ScanRun* run);
+  int StartDownloadLocked();  // the caller holds the control lock
+  // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
+  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
+  int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
+  struct tm sdDate_ = {};  // the date of the recording being downloaded
+  DownloadFileSink downloadSink_;
+
+  // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
+  bool PrePhaseRuns() const;
+  bool DAQProcess_CheckTriggerStatus(uint32_t status);
+  uint32_t DAQProcess_CheckTriggerTimeout(uint32_t period, uint64_t total, uint32_t lastCount);
+  StreamReceiver::Outcome DAQProcess_ReceiveData();
+  int DAQProcess_AfterReceiveData();
+  void DAQProcess_ReceiveDataTimeout();
+  bool DAQProcess_ReachNSample();
+  // One expiry of the silence limit: ends the run when mayEnd and the target is in, else
+  // uses a retry, and stalls after the last one.
+  void SilenceExpired(bool mayEnd);
+  void Stall();          // QZ_EVENT_TIMEOUT and the run's stall bit; the run ends
+  void TargetReached();  // the run's target event and QZ_BUF_TARGET_REACHED; the run ends
+  void Notify(unsigned short event);  // the hook, when the event mask holds the event
+  void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
+
+  ScanRun run_;
+  HostRing ring;
+  RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
+  StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};
+  std::atomic<uint32_t> moduleSampleCount{0};
+  int retryCount = 0;  // the worker's, shared by the pre-phase and the receive loop
+  bool firstData = false;
+  bool fileClockStarted = false;
+
+ private:
+  // The logger's data files.
+  LogFileSink logSink_;
+
+  // The receive loop's sink: each whole-sample chunk goes to AD_WriteData.
+  void Take(const uint8_t* data, size_t bytes) override;
 };
 
 }  // namespace nivex

@@ -144,17 +144,20 @@ int HighSpeedModel::SetCommand(const char* format, ...) {
 }
 
 int HighSpeedModel::Query(char* reply, const char* command) {
-  return Ask(reply, '!', "%s", command);
+  ReplyLine line;
+  const int ok = AskData(&line, kAnyLength, "%s", command);
+  CopyText(reply, kReplySize, line.text);
+  return ok;
 }
 
 int HighSpeedModel::QueryScanDigits(int* digits, int count) {
-  char reply[kReplySize];
-  if (!Query(reply, "~01P")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ReplyLine reply;  // "!01" and a letter and a digit for each field
+  if (!AskData(&reply, 3 + 2 * static_cast<size_t>(count), "~01P"))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   for (int i = 0; i < count; ++i) {
-    const size_t pos = 4 + 2 * static_cast<size_t>(i);
-    if (strnlen(reply, pos + 1) < pos + 1 || reply[pos] < '0' || reply[pos] > '9')
-      return Fail(QZ_ERR_DEVICE_RESPONSE);
-    digits[i] = reply[pos] - '0';
+    const char c = reply.text[4 + 2 * i];
+    if (c < '0' || c > '9') return Fail(QZ_ERR_DEVICE_RESPONSE);
+    digits[i] = c - '0';
   }
   return 1;
 }

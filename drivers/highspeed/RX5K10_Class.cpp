@@ -21,6 +21,7 @@ RX5K10::RX5K10(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 }
 
 RX5K10::~RX5K10() {
+  DisconnectServer();  // a running worker stops before anything of the object goes
   delete syncInFrame;
   syncInFrame = nullptr;
   delete[] channelValues;
@@ -31,7 +32,7 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
   const int gains = Ranges() < 2 ? Ranges() : 2;
   static constexpr HexSpan kEntry[] = {{1, 4}, {5, 4}};  // gain, offset
   const int last = LoadCalibration(
-      Channels(), gains, kCalibrationTimeoutMs, "!", kEntry, 2, false,
+      Channels(), gains, kCalibrationTimeoutMs, kEntry, 2, false,
       [](int c, int g, char* command, size_t size) {
         std::snprintf(command, size, "$01R0C%01dG%01d", c, g);
       },
@@ -40,6 +41,14 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
         cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
       });
   return CalibrationMissing(gains) ? 0 : last;
+}
+
+const ScanTraits& RX5K10::Traits() const {
+  static constexpr ScanTraits kTraits = {
+      2, 20, 240000,
+      ~((1u << 0) | (1u << 1) | (1u << 8)),  // every mode but 0, 1 and 8 buffers
+      1, 0, false, true, 0x307, true};
+  return kTraits;
 }
 
 // ================================================================== raw codes and their conversion
@@ -61,6 +70,12 @@ float RX5K10::CodeVolts(int code, int channel, int gain) const {
   float volts = 0.0f;
   calib::Volts16(c, gain, &volts);
   return volts;
+}
+
+void RX5K10::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
+  HighSpeedModel::DescribeLogRun(config, gain);
+  config->hasSyncMode = true;
+  config->syncMode = syncMode;
 }
 
 // ================================================================== calibration query
@@ -99,10 +114,10 @@ unsigned int RX5K10::DICount() const { return module.DI < 4 ? module.DI : 4u; }
 unsigned int RX5K10::CounterCount() const { return module.counters < 4 ? module.counters : 4u; }
 
 int RX5K10::ReadValue8(unsigned int* value, const char* format, unsigned int index) {
-  char reply[kReplySize];
-  if (!Ask(reply, '!', format, index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ReplyLine reply;  // "!01" and exactly 8 hexadecimal digits
+  if (!AskData(&reply, 11, format, index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   uint32_t v = 0;
-  if (!HexField(reply, 3, 8, &v)) return Fail(QZ_ERR_INVALID_VALUE);
+  if (!HexField(reply.text, 3, 8, &v)) return Fail(QZ_ERR_INVALID_VALUE);
   *value = v;
   return 1;
 }
@@ -124,9 +139,9 @@ int RX5K10::GetDICNTConfig(unsigned int index, unsigned int* mode, unsigned int*
   if (Busy()) return 0;
   if (!ReadValue8(value, "@01P%01X", index)) return 0;
   *mode = dicntMode[index];
-  char reply[kReplySize];
+  ReplyLine reply;
   unsigned int m = 0;
-  if (Ask(reply, '!', "$015PR%01X", index) && ModeDigits(reply, &m)) *mode = m;
+  if (AskData(&reply, 5, "$015PR%01X", index) && ModeDigits(reply.text, &m)) *mode = m;
   return 1;  // the cached mode stands when the module does not tell it
 }
 
@@ -144,10 +159,10 @@ int RX5K10::GetCounterConfig(unsigned int index, unsigned int* mode, unsigned in
   if (index >= CounterCount()) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
   if (!ReadValue8(value, "@01P%01X", index)) return 0;
-  char reply[kReplySize];
-  if (!Ask(reply, '!', "$015%01X", index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ReplyLine reply;
+  if (!AskData(&reply, 5, "$015%01X", index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   unsigned int m = 0;
-  if (!ModeDigits(reply, &m)) return Fail(QZ_ERR_INVALID_VALUE);
+  if (!ModeDigits(reply.text, &m)) return Fail(QZ_ERR_INVALID_VALUE);
   *mode = m;
   return 1;
 }
@@ -179,9 +194,9 @@ int RX5K10::GetCounter(unsigned int index, unsigned int* count) {
 
 int RX5K10::ClearCommand(const char* command) {
   if (Busy()) return 0;
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  return reply[0] == '!' ? 1 : 0;  // a refusal has no code of its own
+  char reply[kReplySize];  // a failed exchange and a refusal alike
+  if (!Ask(reply, '!', "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  return 1;
 }
 
 int RX5K10::ClearDICNT(unsigned int index) {
@@ -206,11 +221,14 @@ int RX5K10::ReadAll(unsigned int* counts, int n, unsigned int limit, const char*
   for (int i = 0; i < n; ++i) counts[i] = 0;
   if (n < 1 || static_cast<unsigned int>(n) > limit) return Fail(QZ_ERR_CHANNEL_RANGE);
   if (Busy()) return 0;
-  char reply[kReplySize];
-  if (!Ask(reply, '!', "%s", command)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  const size_t len = strnlen(reply, kReplySize);
-  if (len <= 3) return Fail(QZ_ERR_INVALID_VALUE);
-  return Paserstr(reply + 3, static_cast<int>(len - 3), counts, n);
+  // "!01" and 8 hexadecimal digits for every counter of the module.
+  ReplyLine reply;
+  uint32_t values[4];
+  if (!AskData(&reply, 3 + 8 * static_cast<size_t>(limit), "%s", command))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (!HexFields(reply.text, 3, 8, n, values)) return Fail(QZ_ERR_INVALID_VALUE);
+  for (int i = 0; i < n; ++i) counts[i] = values[i];
+  return 1;
 }
 
 int RX5K10::GetDICNTAll(unsigned int* counts, int n) {
@@ -228,10 +246,9 @@ int RX5K10::SetConfig(int kind, int sub, int value) {
     if (sub != 2 || value < 0 || value > 6 ||
         static_cast<double>(sampleRate) > 200000.0 / static_cast<double>(1u << value))
       return Fail(QZ_ERR_INVALID_ARGUMENT);
-    char reply[kReplySize];
-    if (!Exchange(cmdSock, reply, 1000, "~01V%01d", value) || reply[0] != '!')
-      return Fail(QZ_ERR_CONFIG_COMMAND);
-    if (std::strlen(reply) != 3) return 0;
+    ReplyLine reply;
+    if (!Exchange(cmdSock, &reply, 1000, "~01V%01d", value)) return Fail(QZ_ERR_CONFIG_COMMAND);
+    if (!ReplyFits(reply, "!", 3)) return Fail(QZ_ERR_DEVICE_RESPONSE);  // "!01" only
     rateDivider = 1u << value;
     return 1;
   }
@@ -245,12 +262,11 @@ int RX5K10::SetConfig(int kind, int sub, int value) {
 int RX5K10::GetConfig(int kind, int sub, int* value) {
   if (kind == 2) {
     if (sub != 2) return Fail(QZ_ERR_INVALID_ARGUMENT);  // output left as it is
-    char reply[kReplySize];
-    if (!Exchange(cmdSock, reply, 1000, "~01V") || reply[0] != '!')
-      return Fail(QZ_ERR_CONFIG_COMMAND);
-    if (std::strlen(reply) != 5) return 0;
-    const int v = reply[4] - '0';
-    if (v < 0 || v > 6) return Fail(QZ_ERR_CONFIG_COMMAND);
+    ReplyLine reply;  // "!01V" and the one digit
+    if (!Exchange(cmdSock, &reply, 1000, "~01V")) return Fail(QZ_ERR_CONFIG_COMMAND);
+    if (!ReplyFits(reply, kDataLeads, 5) || reply.text[4] < '0' || reply.text[4] > '6')
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
+    const int v = reply.text[4] - '0';
     rateDivider = 1u << v;
     *value = v;
     return 1;
@@ -274,15 +290,15 @@ int RX5K10::SetRMSParam(short rpf, short dt) {
 }
 
 int RX5K10::GetRMSParam(short* rpf, short* dt) {
-  char reply[kReplySize];
-  if (!Ask(reply, '!', "~01RP") || std::strlen(reply) != 5 || reply[4] < '0' || reply[4] > '9')
-    return 0;
-  rmsRPF = static_cast<unsigned short>(reply[4] - '0');
+  ReplyLine reply;  // "!01", a character and the one digit
+  if (!AskData(&reply, 5, "~01RP") || reply.text[4] < '0' || reply.text[4] > '9')
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  rmsRPF = static_cast<unsigned short>(reply.text[4] - '0');
   *rpf = static_cast<short>(rmsRPF);
   msleep(1);
-  if (!Ask(reply, '!', "~01DT")) return 1;
+  if (!AskData(&reply, kAnyLength, "~01DT")) return 1;
   int v = 0;
-  if (!DecField(reply, 3, 10, &v) || v < -32768 || v > 32767) return 1;
+  if (!ScanInt(reply.text, 3, &v) || v < -32768 || v > 32767) return 1;
   *dt = static_cast<short>(v);
   rmsDT = static_cast<unsigned short>(v);
   msleep(1);

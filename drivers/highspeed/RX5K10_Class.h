@@ -68,12 +68,15 @@ class RX5K10 : public HighSpeedModel {
  protected:
   // The type's hooks: 16-bit codes in 2-byte samples, read with "#01H%01d" (counts from 0),
   // sign-extended; reads during a receive answer from the cache.
-  int SampleBytes() const override { return 2; }
+  const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   int32_t RawCode(uint32_t field) const override;
   int MinReadCount() const override { return 0; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
   float CodeVolts(int code, int channel, int gain) const override;
+  // Logs: the sync mode and the channels' gain words and offsets; text values with 5 decimals.
+  void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
+  int LogTextDecimals() const override { return scanlog::kTextDecimals16Bit; }
 
   // DI counters and counters of the row, bounded by the mode caches.
   unsigned int DICount() const;
@@ -81,9 +84,10 @@ class RX5K10 : public HighSpeedModel {
   // One query (format with the index) whose 8 hexadecimal digits at position 3 give value.
   int ReadValue8(unsigned int* value, const char* format, unsigned int index)
       __attribute__((format(printf, 3, 0)));
-  // A clear: 1 when the reply begins with '!', 0 (no code) otherwise.
+  // A clear: 1 when the reply begins with '!'; 0 with 0x17003 otherwise.
   int ClearCommand(const char* command);
-  // "@01REC" / "@01G": n values parsed from position 3 after zeroing them.
+  // "@01REC" / "@01G": n values parsed from position 3 after zeroing them; the reply holds the
+  // 8 digits of each of the module's `limit` counters.
   int ReadAll(unsigned int* counts, int n, unsigned int limit, const char* command);
 
  public:

@@ -2,6 +2,8 @@
 // digital I/O, analog outputs, the encoder and the configuration items.
 #include "drivers/highspeed/RX5K30_Class.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -14,13 +16,18 @@ namespace nivex {
 RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
     : HighSpeedModel(ip, cmdPort, dataPort, row) {}
 
-RX5K30::~RX5K30() = default;
+RX5K30::~RX5K30() { DisconnectServer(); }  // a running worker stops first
+
+const ScanTraits& RX5K30::Traits() const {
+  static constexpr ScanTraits kTraits = {4, 40, 256000, 1u << 6, 20, 1, true, false, -1, true};
+  return kTraits;
+}
 
 int RX5K30::ReadAllGainOffsetfromQZ() {
   const int gains = Ranges();
   static constexpr HexSpan kInput[] = {{1, 4}, {5, 4}, {9, 4}};  // gain, offset, range in mV
   int last = LoadCalibration(
-      Channels(), gains, 1000, "!", kInput, 3, false,
+      Channels(), gains, 1000, kInput, 3, false,
       [](int c, int g, char* command, size_t size) {
         std::snprintf(command, size, "$01RI1C%01dG%01d", c, g);
       },
@@ -34,7 +41,7 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
   static constexpr HexSpan kOutput[] = {{1, 4}, {5, 4}};  // gain, offset
   if (outputs > 0)
     last = LoadCalibration(
-        outputs, HighSpeedCalibration::kMaxAORanges, 1000, "!", kOutput, 2, false,
+        outputs, HighSpeedCalibration::kMaxAORanges, 1000, kOutput, 2, false,
         [](int a, int r, char* command, size_t size) {
           std::snprintf(command, size, "$01RO1C%01dG%01d", a, r);
         },
@@ -63,6 +70,15 @@ float RX5K30::CodeVolts(int code, int channel, int gain) const {
   calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
                      calib::kRx5k30FullScale[gain], &c);
   return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
+}
+
+void RX5K30::DescribeLogRun(scanlog::ScanConfig* config, int gain) const {
+  HighSpeedModel::DescribeLogRun(config, gain);
+  // The range in millivolts as the module gave it: rounded, where truncating its float would
+  // lose a unit (10.24 V would give 10239).
+  config->hasRange = true;
+  const double mv = gain >= 0 && gain < Ranges() ? cal.range[gain] * 1000.0 : 0.0;
+  config->range = static_cast<uint32_t>(std::lround(std::max(0.0, mv)));
 }
 
 // ================================================================== calibration query
@@ -143,17 +159,17 @@ int RX5K30::SetEncoderMode(int index, int mode, int first, int second) {
 }
 
 int RX5K30::GetEncoderMode(int index, int* mode, int* first, int* second) {
-  char reply[kReplySize];
+  ReplyLine reply;
   unsigned int code = 0;
   if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
   else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
-  else if (!Exchange(cmdSock, reply, 1000, "$01D")) code = QZ_ERR_DEVICE_RESPONSE;
+  else if (!Exchange(cmdSock, &reply, 1000, "$01D")) code = QZ_ERR_DEVICE_RESPONSE;
   if (code != 0) {
     *mode = *first = *second = 0;
     return Fail(code);
   }
-  if (reply[0] != '>' || strnlen(reply, 6) < 6) return Fail(QZ_ERR_INVALID_VALUE);
-  const int f = reply[3] - '0', m = reply[4] - '1', s = reply[5] - '0';
+  if (!ReplyFits(reply, ">", 6)) return Fail(QZ_ERR_INVALID_VALUE);  // ">01" and three digits
+  const int f = reply.text[3] - '0', m = reply.text[4] - '1', s = reply.text[5] - '0';
   if (f < 0 || f > 8 || m < 0 || m > 2 || s < 0 || s > 3) return Fail(QZ_ERR_INVALID_VALUE);
   encoderFirst = *first = f;
   encoderMode = *mode = m;
@@ -162,17 +178,18 @@ int RX5K30::GetEncoderMode(int index, int* mode, int* first, int* second) {
 }
 
 int RX5K30::ReadEncoder(int index, unsigned int* count) {
-  char reply[kReplySize];
+  ReplyLine reply;
   unsigned int code = 0;
   if (index != 0) code = QZ_ERR_CHANNEL_RANGE;
   else if (getQZsamplingStatus()) code = QZ_ERR_DEVICE_BUSY;
-  else if (!Exchange(cmdSock, reply, 1000, "#01N")) code = QZ_ERR_DEVICE_RESPONSE;
+  else if (!Exchange(cmdSock, &reply, 1000, "#01N")) code = QZ_ERR_DEVICE_RESPONSE;
   if (code != 0) {
     *count = 0;
     return Fail(code);
   }
-  uint32_t v = 0;
-  if (reply[0] != '>' || !HexField(reply, 1, 8, &v)) return Fail(QZ_ERR_INVALID_VALUE);
+  uint32_t v = 0;  // '>' and exactly 8 hexadecimal digits
+  if (!ReplyFits(reply, ">", 9) || !HexField(reply.text, 1, 8, &v))
+    return Fail(QZ_ERR_INVALID_VALUE);
   *count = v;
   return 1;
 }

@@ -56,10 +56,12 @@ class RX5K30 : public HighSpeedModel {
  protected:
   // The type's hooks: 24-bit codes in 4-byte samples, read with "#01H%01d"; reads during a
   // receive answer from the cache.
-  int SampleBytes() const override { return 4; }
+  const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
   float CodeVolts(int code, int channel, int gain) const override;
+  // Logs: the gain code's range after "Gain", and the channels' gain words and offsets.
+  void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 
  public:
   // Per-channel value of configuration item 6, in volts.

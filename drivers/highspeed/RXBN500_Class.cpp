@@ -1,6 +1,7 @@
 // RXBN500: construction, the calibration load and the conversion of its codes.
 #include "drivers/highspeed/RXBN500_Class.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "framework/Calibration.h"
@@ -12,12 +13,17 @@ namespace nivex {
 RXBN500::RXBN500(const char* ip, int cmdPort, int dataPort, WRXmodule row)
     : HighSpeedModel(ip, cmdPort, dataPort, row) {}
 
-RXBN500::~RXBN500() = default;
+RXBN500::~RXBN500() { DisconnectServer(); }  // a running worker stops first
+
+const ScanTraits& RXBN500::Traits() const {
+  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1, false};
+  return kTraits;
+}
 
 int RXBN500::ReadAllGainOffsetfromQZ() {
   static constexpr HexSpan kEntry[] = {{1, 4}, {5, 8}};  // gain x 1000, offset
   return LoadCalibration(
-      Channels(), 1, 1000, "!", kEntry, 2, false,
+      Channels(), 1, 1000, kEntry, 2, false,
       [](int c, int, char* command, size_t size) { std::snprintf(command, size, "$01R1C%01d", c); },
       [this](int c, int, const uint32_t* v) {
         cal.bnGain[c] = static_cast<float>((v[0] & 0xFFFF) / 1000.0);
@@ -39,6 +45,16 @@ void RXBN500::CalibrateCode(int code, int channel, int, int* out) const {
 
 float RXBN500::CodeVolts(int code, int channel, int) const {
   return calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
+}
+
+void RXBN500::DescribeLogRun(scanlog::ScanConfig* config, int) const {
+  // The gain factor x 1000 as the module gave it (exact, where the factor's float would lose
+  // a unit now and then).
+  config->channelLines = scanlog::ChannelLines::kRangeOffset;
+  for (int ch = 0; ch < std::min(config->channelCount, Channels()); ++ch) {
+    config->channelRange[ch] = cal.bnGainMilli[ch];
+    config->channelOffset[ch] = cal.bnOffset[ch];
+  }
 }
 
 }  // namespace nivex

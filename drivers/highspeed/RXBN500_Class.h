@@ -1,6 +1,8 @@
 // The RXBN500 driver: 24-bit, 4 analog inputs with one range, software filters.
 #pragma once
 
+#include <mutex>
+
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/filter.h"
 
@@ -27,24 +29,68 @@ class RXBN500 : public HighSpeedModel {
   int GetAIAnalogTriggerParam(int* type, char* enable, float* high, float* low, int n,
                               unsigned int* pre, unsigned int* post) override;
 
+  // Software filters (drivers/highspeed/RXBN500_Filter.cpp), one per analog input 0-3; a
+  // channel outside 0-3 changes nothing. Every hook returns 1.
+  // Order and rate of a channel's filter. An odd or negative order, or one above
+  // kMaxFilterOrder, is ignored. Otherwise the filter gets zeroed storage of the new order
+  // and passes samples through until it is designed again (enable and type stay), and the
+  // filter phase restarts at 0.
+  int Init_Software_Filter(int channel, int order, int rate) override;
+  // Stores enable as given; a non-zero enable then designs the filter (a design the order,
+  // rate or frequencies do not allow leaves the filter as it was).
+  int Set_LowPassFilter(int channel, int enable, float cutoff) override;
+  int Set_HighPassFilter(int channel, int enable, float cutoff) override;
+  int Set_BandPassFilter(int channel, int enable, float f1, float f2) override;
+  int Set_BandStopFilter(int channel, int enable, float f1, float f2) override;
+  // Filters count samples in place, sample i being of channel (phase + i) mod the channel
+  // count; then phase = (phase + count) mod the channel count. A sample changes only when its
+  // channel is 0-3 and that filter has enable exactly 1 and a design; all others pass
+  // unchanged. A channel count of 0 changes nothing.
+  int Filter_Data(unsigned int count, float* samples) override;
+  // The same over raw words (a 24-bit two's-complement code in the low 3 bytes): x = code /
+  // 8388607, y = the filter's output, and the word becomes trunc(8388607 y), held within the
+  // 24-bit range, in the same form (low 3 bytes, top byte 0). Words of channels without an
+  // active filter stay bit for bit.
+  int Filter_DataHEX(unsigned int count, unsigned int* codes) override;
+  void RestartFilterPhase() override;
+
   static constexpr int kFilters = 4;
+  static constexpr int kMaxFilterOrder = 16384;
 
   // Analog trigger high and low levels per channel (24-bit codes).
   int32_t triggerHigh[HighSpeedCalibration::kMaxChannels] = {};
   int32_t triggerLow[HighSpeedCalibration::kMaxChannels] = {};
   unsigned int triggerType = 0;
+  // Channel of the next sample a filter hook sees; separate from the ring's channel cursor.
   unsigned int filterPhase = 0;
-  // One software filter per channel.
+  // One software filter per channel, created with order 0 and rate 0 (no design).
   Filter_cls filter[kFilters] = {{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}};
 
  protected:
   // The type's hooks: 24-bit codes in 4-byte samples, read with "#01R"; a read during a
   // receive is refused (0x18011).
-  int SampleBytes() const override { return 4; }
+  const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   bool CachesReads() const override { return false; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
   float CodeVolts(int code, int channel, int gain) const override;
+  // Logs: each channel's gain factor x 1000 and 32-bit offset ("CH%d,Range,%lu, Offset,%d").
+  void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
+
+ private:
+  // The filter of channel (0-3), else null.
+  Filter_cls* FilterOf(int channel);
+  // Stores enable and, when it is not 0, runs design on the channel's filter.
+  template <class Design>
+  int SetFilter(int channel, int enable, Design design);
+  // Walks count samples from the filter phase: apply(i, filter) for each sample whose
+  // channel has an active filter; then advances the phase. filterMutex_ held.
+  template <class Apply>
+  void WalkChannels(unsigned int count, Apply apply);
+
+  // Guards the filters and the phase: a read on one thread must not run a filter whose
+  // storage another thread replaces. Taken last (no other lock is taken while it is held).
+  std::mutex filterMutex_;
 };
 
 }  // namespace nivex

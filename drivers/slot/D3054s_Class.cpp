@@ -2,7 +2,6 @@
 #include "drivers/slot/D3054s_Class.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "support/FaultText.h"
@@ -16,18 +15,18 @@ D3054s::D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row)
   ClearSlotMap();
 }
 
-D3054s::~D3054s() = default;
+D3054s::~D3054s() { DisconnectServer(); }
 
-bool D3054s::ParseSlotMap(const char* reply) {
+bool D3054s::ParseSlotMap(const ReplyLine& reply) {
   // "!01" + the slot count in two hexadecimal digits + one card character per slot.
   uint32_t count = 0;
-  if (reply[0] != '!' || !HexField(reply, 3, 2, &count)) return false;
+  if (!ReplyFits(reply, kDataLeads) || !HexField(reply.text, 3, 2, &count)) return false;
   if (count > static_cast<uint32_t>(kMaxSlots)) return false;  // more slots than the object holds
   IOmodule cards[kMaxSlots];
   for (int p = 0; p < kMaxSlots; ++p) cards[p] = Supported_IO_List[0];
-  const size_t len = strnlen(reply, kReplySize);
+  const size_t len = reply.received;
   for (size_t p = 0; p < static_cast<size_t>(kMaxSlots) && 5 + p < len; ++p)
-    cards[p] = Supported_IO_List[CardRowOf(reply[5 + p])];
+    cards[p] = Supported_IO_List[CardRowOf(reply.text[5 + p])];
   // The channel total counts the cards that have a slot (and a data socket) only.
   unsigned int total = 0;
   for (uint32_t k = 0; k < count; ++k) total += cards[k].channels;
@@ -62,15 +61,35 @@ int D3054s::GetChannelValue(int, int* mV) {
   return 1;
 }
 
+void D3054s::FormatRateCommand(char* command, size_t size, int rate) const {
+  std::snprintf(command, size, "~01R%06ld", static_cast<long>(rate));
+}
+
+bool D3054s::FormatRateQuery(char* command, size_t size) const {
+  std::snprintf(command, size, "~01R");
+  return true;
+}
+
+void D3054s::FormatStartCommand(char* command, size_t size) const {
+  std::snprintf(command, size, "~01S");
+}
+
+const SlotCarrier::SlotScanTraits& D3054s::ScanTraits() const {
+  // A ring of 200 bytes per sample; a fixed unit of 100 (5 s of silence); one row part of the
+  // slot per receive; the ends by silence printed.
+  static const SlotScanTraits kTraits{200, 100, 0, 0, false, true};
+  return kTraits;
+}
+
 int D3054s::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   text[0] = '\0';
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01F")) return 0;
-  if (reply[0] != '!') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "$01F")) return 0;
+  if (!ReplyFits(reply, kDataLeads)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   char fields[kMaxSlots + 1][256];
-  const int n = Split(reply + 1, ",", fields, kMaxSlots + 1);
-  if (n < 2) return 0;
+  const int n = Split(reply.text + 1, ",", fields, kMaxSlots + 1);
+  if (n < 1) return 0;  // one field is the version of a one-card carrier
   std::string out;
   for (int k = 0; k < slotCount && k < n; ++k) {
     unsigned int v = 0;

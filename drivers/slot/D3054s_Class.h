@@ -10,12 +10,13 @@ namespace nivex {
 class D3054s : public SlotCarrier {
  public:
   D3054s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
+  // Disconnects first: a running worker is stopped while the hooks it calls still exist.
   ~D3054s() override;
 
-  // "$01F": the reply's comma-separated fields (from position 1), one per slot, each read as
-  // up to 4 hexadecimal digits and written as "V%X" joined by ','. Fewer than 2 fields, a
-  // failed exchange or a refusal give an empty text and 0; a field the reply does not have (or
-  // that holds no number) ends the list.
+  // "$01F": the reply's comma-separated fields (from position 1, behind '!' or '>'), one per
+  // slot, each read as up to 4 hexadecimal digits and written as "V%X" joined by ','. No field
+  // or a failed exchange gives an empty text and 0, a refusal or a reply holding a NUL also
+  // 0x17003; a field the reply does not have (or that holds no number) ends the list.
   int GetFPGAVersion(char* text) override;
 
   // The card of slot k ("non" for an empty or unknown card).
@@ -23,7 +24,7 @@ class D3054s : public SlotCarrier {
 
  protected:
   const char* ClassName() const override { return "D3054s"; }
-  bool ParseSlotMap(const char* reply) override;
+  bool ParseSlotMap(const ReplyLine& reply) override;
   void ClearSlotMap() override;
   unsigned int SlotDataPort(int k) const override;
   int SlotCapacity(int k) const override;
@@ -33,6 +34,14 @@ class D3054s : public SlotCarrier {
   // Item 6 does not exist here: the set does nothing, the get writes 0; both give 1.
   int SetChannelValue(int channel, int mV) override;
   int GetChannelValue(int channel, int* mV) override;
+  // No checks of gain, trigger or rate: the module runs trigger mode 0 whatever is asked.
+  int CheckScanMode(short, short, int, unsigned int) const override { return 1; }
+  short RunTrigger(short) const override { return 0; }
+  int SlotFieldDigits() const override { return 2; }
+  void FormatRateCommand(char* command, size_t size, int rate) const override;
+  bool FormatRateQuery(char* command, size_t size) const override;
+  void FormatStartCommand(char* command, size_t size) const override;
+  const SlotScanTraits& ScanTraits() const override;
 };
 
 }  // namespace nivex

@@ -1,9 +1,12 @@
 // D4071s: slot map, calibration, hardware versions and configuration item 6.
 #include "drivers/slot/D4071s_Class.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "framework/Calibration.h"
 #include "support/FaultText.h"
@@ -23,22 +26,22 @@ D4071s::D4071s(const char* ip, int cmdPort, int dataPort, WRXmodule row)
   channelValues = channelValue;
 }
 
-D4071s::~D4071s() { channelValues = nullptr; }
+D4071s::~D4071s() {
+  DisconnectServer();
+  channelValues = nullptr;
+}
 
 // ------------------------------------------------------------------ slot map
 
-bool D4071s::ParseSlotMap(const char* reply) {
-  // "!01" + count digit + one flag per position 0-7; flags the reply does not reach mean
-  // "no card".
-  const size_t len = strnlen(reply, 4 + kMaxSlots);
-  if (reply[0] != '!' || len < 4 || reply[3] < '1' || reply[3] > '8') return false;
-  const int count = reply[3] - '0';
+bool D4071s::ParseSlotMap(const ReplyLine& reply) {
+  // "!01" + count digit + one flag per position 0-7.
+  if (!ReplyFits(reply, kDataLeads, 4 + kMaxSlots) || reply.text[3] < '1' || reply.text[3] > '8')
+    return false;
+  const int count = reply.text[3] - '0';
   int positions[kMaxSlots];
   int found = 0;
-  for (int p = 0; p < kMaxSlots && found < count; ++p) {
-    const size_t at = 4 + static_cast<size_t>(p);
-    if (at < len && reply[at] == '1') positions[found++] = p;
-  }
+  for (int p = 0; p < kMaxSlots && found < count; ++p)
+    if (reply.text[4 + p] == '1') positions[found++] = p;
   // A slot without a position would have no data port and no digit to address it.
   if (found < count) return false;
   for (int k = 0; k < kMaxSlots; ++k) slotPosition[k] = k < count ? positions[k] : -1;
@@ -106,6 +109,23 @@ int D4071s::Calibrate_Hex2Float(int code, int channel, int gain, float* out) {
   return 1;
 }
 
+int D4071s::AD_ReadData_float(float* destination, unsigned int count, int) {
+  if (destination == nullptr || count == 0) return 0;
+  // Room for what the ring holds now: the caller's count may be any number.
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, ring_.Readable()));
+  if (n == 0) return 0;
+  std::unique_ptr<int16_t[]> codes(new (std::nothrow) int16_t[n]);
+  if (!codes) return 0;
+  unsigned first = 0;
+  const size_t got = ring_.Read(codes.get(), n, &first);
+  const unsigned channels = ring_.Channels();
+  for (size_t i = 0; i < got; ++i) {
+    const int channel = static_cast<int>((first + i) % channels);
+    if (!Calibrate_Hex2Float(codes[i], channel, run_.gain, &destination[i])) destination[i] = 0.0f;
+  }
+  return static_cast<int>(got);
+}
+
 int D4071s::ReadGainOffset(int channel, int gain, unsigned short* gainOut, short* offsetOut) {
   if (gainOut == nullptr || offsetOut == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   *gainOut = 0;
@@ -125,7 +145,7 @@ int D4071s::ReadAllGainOffsetfromQZ() {
     entries[2 * i + 1] = {5 + static_cast<size_t>(i) * kCalEntryWidth, 4};
   }
   return LoadCalibration(
-      slotCount, kGains, kTimeoutMs, "!>", entries, 2 * kSlotChannels, true,
+      slotCount, kGains, kTimeoutMs, entries, 2 * kSlotChannels, true,
       [this](int k, int g, char* command, size_t size) {
         std::snprintf(command, size, "$01RS%1d%1dG%1d", slotPosition[k], 0, g);
       },
@@ -142,11 +162,11 @@ int D4071s::ReadAllGainOffsetfromQZ() {
 int D4071s::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   text[0] = '\0';
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01FS8")) return 0;
-  if (reply[0] != '>') return Fail(QZ_ERR_DEVICE_RESPONSE);
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "$01FS8")) return 0;
+  if (!ReplyFits(reply, ">")) return Fail(QZ_ERR_DEVICE_RESPONSE);
   unsigned int v[kMaxSlots] = {};
-  std::sscanf(reply, ">%04X,%04X,%04X,%04X,%04X,%04X,%04X,%04X", &v[0], &v[1], &v[2], &v[3],
+  std::sscanf(reply.text, ">%04X,%04X,%04X,%04X,%04X,%04X,%04X,%04X", &v[0], &v[1], &v[2], &v[3],
               &v[4], &v[5], &v[6], &v[7]);
   for (unsigned int& x : v) x &= 0xFFFFu;  // one 16-bit value per position
   std::snprintf(text, kVersionTextSize, "V%X,V%X,V%X,V%X,V%X,V%X,V%X,V%X", v[0], v[1], v[2], v[3],
@@ -167,12 +187,12 @@ int D4071s::SetChannelValue(int channel, int mV) {
     volts = std::nextafterf(volts, mV < 0 ? -INFINITY : INFINITY);
   uint32_t bits = 0;
   std::memcpy(&bits, &volts, sizeof(bits));
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "~01EDS%1dC%1dG%08X", channel / kSlotChannels,
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "~01EDS%1dC%1dG%08X", channel / kSlotChannels,
                 channel % kSlotChannels, static_cast<unsigned int>(bits)))
     return Fail(QZ_ERR_CONFIG_COMMAND);
   // The module acknowledges with exactly "!01".
-  if (reply[0] != '!' || strnlen(reply, 4) != 3) return Fail(QZ_ERR_CONFIG_COMMAND);
+  if (!ReplyFits(reply, "!", 3)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   channelValue[channel] = volts;
   return 1;
 }
@@ -180,16 +200,16 @@ int D4071s::SetChannelValue(int channel, int mV) {
 int D4071s::GetChannelValue(int channel, int* mV) {
   if (channel < 0 || channel >= ChannelTotal() || channel >= kMaxChannels)
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "~01EDS%1dC%1d", channel / kSlotChannels,
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "~01EDS%1dC%1d", channel / kSlotChannels,
                 channel % kSlotChannels)) {
     *mV = 0;
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   }
   // Exactly "!01" and the 8 hexadecimal digits of the float's bits.
   uint32_t bits = 0;
-  if (reply[0] != '!' || strnlen(reply, 12) != 11 || !HexField(reply, 3, 8, &bits))
-    return Fail(QZ_ERR_CONFIG_COMMAND);
+  if (!ReplyFits(reply, kDataLeads, 11) || !HexField(reply.text, 3, 8, &bits))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   float volts = 0.0f;
   std::memcpy(&volts, &bits, sizeof(volts));
   const float product = 1000.0f * volts;

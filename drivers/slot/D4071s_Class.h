@@ -18,6 +18,7 @@ class D4071s : public SlotCarrier {
   static constexpr unsigned int kWindowSize = 32768;
 
   D4071s(const char* ip, int cmdPort, int dataPort, WRXmodule row);
+  // Disconnects first: a running worker is stopped while the hooks it calls still exist.
   ~D4071s() override;
 
   // "$01FS8": the versions of positions 0-7 as "V%X,V%X,...". The reply must begin with '>'.
@@ -29,6 +30,10 @@ class D4071s : public SlotCarrier {
   // gain code out of range.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
+  // Up to count samples of the ring in volts: each code through the calibration of its channel
+  // (its place in the row) at the run's gain code; the number taken. Raw and volt reads share
+  // the ring's one read position, so neither shifts the other's channels.
+  int AD_ReadData_float(float* destination, unsigned int count, int width) override;
   // The calibration entry of a channel and gain code; both outputs 0 on a refusal.
   int ReadGainOffset(int channel, int gain, unsigned short* gainOut, short* offsetOut) override;
   // "$01RS%1d%1dG%1d" (position, 0, gain code) for every slot and both gain codes. 0 on the
@@ -41,6 +46,44 @@ class D4071s : public SlotCarrier {
   // -32768 .. 32767; and a calibrated code in volts (/6553.6 at gain code 0, /3276.8 at 1).
   static int ApplyCalibration(int code, uint16_t gain, int16_t offset);
   static float CodeToVolts(int code, int gainCode);
+
+  // ---- analog trigger and scan commands (drivers/slot/D4071s_Scan.cpp)
+  // Trigger of modes 0-3 (0x1800E otherwise) on the first n channels (at most the channel
+  // total, else 0x17008); pre + post must make up the stored target (0x18010). Every level of
+  // an enabled channel (enable[i] == 1) must lie within the range of the gain code, +-5 V or
+  // +-10 V, and its calibration gain must not be 0 (0x1800F); all are checked and converted
+  // before anything is stored or sent. Then the pre count is split over the slots, each slot
+  // gets the rest of its target as its post count ("~01XS%1dM%1dL%08luR%08lu"), and every
+  // channel its level codes ("~01XS%1dC%1dH%04XL%04X"; a disabled channel the pair
+  // 0x7FFF / 0x8000, or 0x8000 / 0x7FFF in mode 3). A command that fails or is refused gives
+  // 0x1300A; the commands before it stay sent.
+  int SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* low, int n,
+                              unsigned int pre, unsigned int post) override;
+  // Reads the trigger back: the mode and the summed pre and post counts of every slot, and
+  // the level codes of every channel; the first n channels reported (the pair 0x7FFF /
+  // 0x8000 as disabled with levels 0, any other pair as enabled with its levels in volts).
+  // n above the channel total: 0x17008, with the mode, the counts and the entries of the
+  // channels the module has zeroed. A failed exchange gives 0x17008,
+  // a refused or unreadable reply 0x17003; outputs and state are written only when every
+  // reply was read.
+  int GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float* low, int n,
+                              unsigned int* pre, unsigned int* post) override;
+  // "~01XN": the trigger index = channel count x the row the module names; 0 when the reply
+  // is refused or names no row. 1, or 0 with 0x17008 when the exchange fails.
+  int GetAIAnalogTriggerIdx() override;
+  // "~01NS%1d": the module's buffer status (two decimal digits) and sample count (ten) of a
+  // slot. 0 with the outputs untouched when the exchange fails or the reply is refused or
+  // unreadable (0x17003), or the slot index is not in the slot list (0x18003).
+  int GetQZRAMBufferStatus(int slot, unsigned int* count, unsigned int* status);
+  // "~01E": the module sends the samples it holds; 1 when it acknowledged with '!'.
+  int TransmitData() override;
+  // "~01MS%01d" with a, then "~01ME%01d" with b; the replies are not examined; 1.
+  int ConfigTrigOut(int a, int b) override;
+  // The raw code of a trigger level in volts for a channel at a gain code: 32767 x (32768 x
+  // volts / range - offset) / gain in single precision, truncated and held to -32768..32767.
+  // False for a zero gain or a level that is not finite.
+  static bool LevelToCode(float volts, int gainCode, uint16_t gain, int16_t offset,
+                          int16_t* code);
 
   // Position of slot k (-1: none).
   int slotPosition[kMaxSlots];
@@ -59,7 +102,7 @@ class D4071s : public SlotCarrier {
 
  protected:
   const char* ClassName() const override { return "D4071s"; }
-  bool ParseSlotMap(const char* reply) override;
+  bool ParseSlotMap(const ReplyLine& reply) override;
   void ClearSlotMap() override;
   unsigned int SlotDataPort(int k) const override;
   int SlotCapacity(int k) const override;
@@ -69,6 +112,14 @@ class D4071s : public SlotCarrier {
   int AfterConnect() override;
   int SetChannelValue(int channel, int mV) override;
   int GetChannelValue(int channel, int* mV) override;
+  int CheckScanMode(short gain, short trigger, int rate, unsigned int target) const override;
+  short RunTrigger(short trigger) const override { return trigger; }
+  bool WholeTargetPerSlot(int trigger) const override { return trigger == 4 || trigger == 5; }
+  int SlotFieldDigits() const override { return 1; }
+  void FormatRateCommand(char* command, size_t size, int rate) const override;
+  bool FormatRateQuery(char* command, size_t size) const override;
+  void FormatStartCommand(char* command, size_t size) const override;
+  const SlotScanTraits& ScanTraits() const override;
 
  private:
   // 0 with 0x18008 / 0x18005 unless channel and gain index the calibration tables.

@@ -49,13 +49,13 @@ SlotCarrier::SlotCarrier(const char* ip, int cmdPort, int dataPortArg, WRXmodule
   for (int i = 0; i < kMaxSlots; ++i) {
     dataPort[i] = static_cast<unsigned int>(dataPortArg + i);
     dataSock[i] = -1;
+    sinks_[i] = std::make_unique<SlotRingSink>(ring_, i, [this] { Notify(QZ_EVENT_OVERFLOW); });
+    receivers_[i] = std::make_unique<StreamReceiver>(worker, StreamReceiver::kChunkBytes,
+                                                     &receiveInProgress);
   }
 }
 
-SlotCarrier::~SlotCarrier() {
-  runFlag = false;
-  SlotCarrier::DisconnectServer();
-}
+SlotCarrier::~SlotCarrier() { SlotCarrier::DisconnectServer(); }
 
 void SlotCarrier::PrintConnectError(const char* what) const {
   char line[64];
@@ -76,8 +76,8 @@ int SlotCarrier::ConnectServer() {
 
   // Without a readable slot map there is nothing to connect: a module whose "$01C" fails or
   // cannot be read is refused like one that names an impossible slot count.
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "$01C") || !ParseSlotMap(reply)) {
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "$01C") || !ParseSlotMap(reply)) {
     DisconnectServer();
     PrintConnectError("data port error");
     return Fail(QZ_ERR_OPEN_DEVICE);
@@ -101,6 +101,12 @@ int SlotCarrier::ConnectServer() {
 }
 
 int SlotCarrier::DisconnectServer() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  if (worker.Kind() != WorkerKind::None) {
+    if (cmdSock >= 0) StopMagicScan();
+    StopAIScanLocked();
+  }
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
   if (cmdSock >= 0) {
     CloseTcp(cmdSock);
     cmdSock = -1;
@@ -132,8 +138,8 @@ bool SlotCarrier::SlotOfChannel(int channel, int* slot, int* within) const {
 // ------------------------------------------------------------------ single reads
 
 int SlotCarrier::ReadSlotVolts(int k, int gain, float* out) {
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "#01S%01dG%01d", SlotDigit(k), gain) ||
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "#01S%01dG%01d", SlotDigit(k), gain) ||
       !ParseVolts(reply, SlotCapacity(k), out))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   return 1;
@@ -142,8 +148,8 @@ int SlotCarrier::ReadSlotVolts(int k, int gain, float* out) {
 int SlotCarrier::ReadSlotCodes(int k, int gain, int* out) {
   char command[32];
   FormatRawRead(command, sizeof(command), k, gain);
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "%s", command) ||
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "%s", command) ||
       !ParseCodes(reply, SlotCapacity(k), out))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   return 1;
@@ -255,17 +261,13 @@ bool SlotCarrier::getQZsamplingStatus() { return receiveInProgress; }
 
 // ------------------------------------------------------------------ helpers
 
-bool SlotCarrier::DataReply(const char* reply, size_t length) {
-  return (reply[0] == '!' || reply[0] == '>') && strnlen(reply, length) >= length;
-}
-
-bool SlotCarrier::ParseVolts(const char* reply, int n, float* out) {
+bool SlotCarrier::ParseVolts(const ReplyLine& reply, int n, float* out) {
   if (n < 0 || n > kMaxSlotChannels) return false;
-  if (!DataReply(reply, 1 + static_cast<size_t>(n) * kVoltWidth)) return false;
+  if (!ReplyFits(reply, kDataLeads, 1 + static_cast<size_t>(n) * kVoltWidth)) return false;
   float values[kMaxSlotChannels];
   for (int i = 0; i < n; ++i) {
     char field[kVoltWidth + 1];
-    std::memcpy(field, reply + 1 + i * kVoltWidth, kVoltWidth);
+    std::memcpy(field, reply.text + 1 + i * kVoltWidth, kVoltWidth);
     field[kVoltWidth] = '\0';
     char* end = nullptr;
     const float v = std::strtof(field, &end);
@@ -278,16 +280,13 @@ bool SlotCarrier::ParseVolts(const char* reply, int n, float* out) {
   return true;
 }
 
-bool SlotCarrier::ParseCodes(const char* reply, int n, int* out) {
+bool SlotCarrier::ParseCodes(const ReplyLine& reply, int n, int* out) {
   if (n < 0 || n > kMaxSlotChannels) return false;
-  if (!DataReply(reply, 1 + static_cast<size_t>(n) * kCodeWidth)) return false;
-  int values[kMaxSlotChannels];
-  for (int i = 0; i < n; ++i) {
-    uint32_t v = 0;
-    if (!HexField(reply, 1 + static_cast<size_t>(i) * kCodeWidth, kCodeWidth, &v)) return false;
-    values[i] = static_cast<int>(v);
-  }
-  for (int i = 0; i < n; ++i) out[i] = values[i];
+  uint32_t values[kMaxSlotChannels];
+  if (!ReplyFits(reply, kDataLeads, 1 + static_cast<size_t>(n) * kCodeWidth) ||
+      !HexFields(reply.text, 1, kCodeWidth, n, values))
+    return false;
+  for (int i = 0; i < n; ++i) out[i] = static_cast<int>(values[i]);
   return true;
 }
 

@@ -1,8 +1,11 @@
 // What the two slot carriers (D4071s, D3054s) share: the slot list found at connect, the command
 // socket and one data socket per slot, the single reads, the window-size and reboot commands,
-// the configuration items, and helpers that format a command, exchange it and read reply
-// fields. The classes differ only in the hooks below: how the "$01C" reply maps the slots, how
-// many channels a slot holds, which digit addresses a slot and which data port it streams on.
+// the configuration items, the scan setup, and helpers that format a command, exchange it and
+// read reply fields, and the scan engine (start and stop, the worker that serves every slot's
+// data socket, the shared ring that joins the slots into rows). The classes differ only in the
+// hooks below: how the "$01C" reply maps the slots, how many channels a slot holds, which digit
+// addresses a slot, which data port it streams on, the checks and command texts of their scan
+// setup, and a small table of scan traits.
 //
 // Terms: a card sits at a carrier position 0-7; the present cards form the slot list, slot
 // index k = 0 .. slot count - 1 in ascending order of position. The module's channels are
@@ -10,11 +13,14 @@
 // after ConnectServer) is the sum of the slots' channels.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
+#include "framework/EngineTimings.h"
 #include "framework/RXMODEL_Class.h"
+#include "framework/SlotRing.h"
+#include "framework/StreamReceiver.h"
 
 namespace nivex {
 
@@ -44,6 +50,14 @@ extern const IOmodule Supported_IO_List[8];
 // '4' 4, '8' 5, '9' 6, any other character 0.
 int CardRowOf(char c);
 
+// The count split: spreads a count x over the n slots in proportion to their channel counts
+// (slotChannels, which add up to channels) and writes each slot's share to shares. Every slot
+// gets its channels x (x - x mod channels) / channels; the remainder x mod channels then goes
+// out in slot order, each slot taking at most its channel count. The shares add up to x.
+// Computed in 64 bits, so no product wraps. All shares are 0 when x or channels is 0.
+void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
+                unsigned int* shares);
+
 class SlotCarrier : public MODEL {
  public:
   static constexpr int kMaxSlots = 8;
@@ -55,7 +69,8 @@ class SlotCarrier : public MODEL {
   static constexpr size_t kVersionTextSize = 48;
 
   SlotCarrier(const char* ip, int cmdPort, int dataPort, WRXmodule row);
-  // Clears the run flag and disconnects.
+  // Disconnects (a running worker is stopped first). The classes disconnect in their own
+  // destructors already: the worker calls their hooks.
   ~SlotCarrier() override;
 
   // Opens the command socket, asks the slot map with "$01C", opens one data socket per slot and
@@ -64,7 +79,9 @@ class SlotCarrier : public MODEL {
   // call opened is closed again. Prints " [<class>::ConnectServer] cmd port error" or
   // "... data port error" for the 0x17006 cases. Connecting a connected object starts afresh.
   int ConnectServer() override;
-  // Closes every open socket and marks it -1; harmless when called again. Always 1.
+  // Stops a running worker first ("~01Z" while the command socket is open, the worker stop,
+  // the ring released), then closes every open socket and marks it -1; harmless when called
+  // again. Always 1.
   int DisconnectServer() override;
 
   // Single reads. Channel (0 .. channel total - 1) and count as the exported functions check
@@ -94,6 +111,76 @@ class SlotCarrier : public MODEL {
   void setQZsamplingStatus(bool busy) override;
   bool getQZsamplingStatus() override;
 
+  // ---- scan setup (drivers/slot/SlotCarrierScan.cpp)
+  // Checks the parameters (channels 1 .. channel total with 0x18008, the class's checks, then
+  // target above 30,000,000 and M other than 0 or 1 with 0x18007; nothing changes on a
+  // refusal), stores them, splits the channels over the slots and sends each slot its
+  // "~01PS" command, then the rate command and each slot's share of the target ("~01TS").
+  // 1 with the parameters-sent flag set. A "~01PS" or "~01TS" that fails or that the module
+  // refuses ends the call with 0 (0x17003 for a refusal): what was stored and sent before
+  // it stays. A rate the module does not take leaves the stored rate and the call goes on.
+  int SetScanParam(short channels, short gain, short trigger, int rate, unsigned int target,
+                   short transferMode, short ackMode) override;
+  // Asks each slot's parameters, the rate and each slot's target share; stores and reports
+  // them (acknowledge mode and the reserved output 0). Every reply is checked before anything
+  // is stored: a failed exchange gives 0 with its error, a refused reply or a field out of
+  // range (gain code, a slot's channels above its card, trigger mode above 5, M above 1,
+  // numbers that do not read) 0 with 0x17003; nothing changes then.
+  int GetScanParam(short* channels, short* gain, short* trigger, int* rate,
+                   unsigned int* target, short* transferMode, short* ackMode) override;
+  // The module's scan start and stop ("~01Z"); the replies are not examined; 1.
+  int StartMagicScan() override;
+  int StopMagicScan() override;
+  // The channel split: the first slots take as many of the channels as their cards hold, in
+  // slot order; the slots after the channels run out get 0.
+  void SplitChannels(int channels);
+
+  // ---- scan engine (drivers/slot/SlotCarrierQueue.cpp, SlotCarrierAcquisition.cpp)
+  // Starts and stops take the control lock; none of them may run while the caller holds the
+  // command lock (they join the worker).
+  // The whole start: refused with 0x18011 while a worker exists, without a code while the
+  // command socket or any slot's data socket is closed, with 0x18008 when the scan parameters
+  // were never sent or the slots' channels do not make up a channel count of 1 .. channel
+  // total; nothing changes then. Then the ring size (N x the class's bytes per sample, or
+  // slots x 1,460,000 for a continuous scan), the time-out unit, StartAIScan and the module's
+  // start command (its reply is not examined).
+  int StartLANQueue() override;
+  // "~01Z" (not examined), then StopAIScan; 1.
+  int StopLANQueue() override;
+  // The host half of the start: the parameters taken for the run, the clocks restarted, the
+  // ring allocated, stale bytes of every slot's data socket discarded, the worker started.
+  // Refused like StartLANQueue.
+  int StartAIScan() override;
+  // Stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
+  // releases the ring; 1.
+  int StopAIScan() override;
+  // The worker: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
+  void RunThreadAIScan();
+  // One pass after another over the slots with channels, in slot order, until the target, the
+  // trigger's end, a stall, a receive error on any slot or the stop; 1.
+  int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
+  // The carriers have no pre-phase: 0, nothing done.
+  int RunThreadAIScan_NSampleRoutine() override { return 0; }
+  int RunThreadLog_NSampleRoutine() override { return 0; }
+  // The module's own count: the carriers never ask it, 0.
+  unsigned int GetDAQSampleCnt() override;
+  // Samples received in the run, at most the target (so 0 in a continuous run); in trigger
+  // modes 4 and 5 divided by the slots with channels.
+  unsigned int GetTCPReceivedCnt() override;
+
+  // ---- the shared ring (drivers/slot/SlotCarrierRing.cpp)
+  // Allocates the ring for the run's slot layout (0x1300E when it cannot); status word 0.
+  int LANBuffer_Init() override;
+  // Frees the storage; the status word still describes the finished run.
+  void LANBuffer_Uninit() override;
+  // Up to count samples in frame order (every slot's channels of a row, slot by slot) as
+  // 16-bit codes; the number taken. width must be the sample size (0x1300C otherwise).
+  int AD_ReadData(char* destination, unsigned int count, int width) override;
+  unsigned short AD_BufferStatus() override;
+  unsigned int Get_ADSize() override;  // samples readable in frame order now
+  void Add_AD_Buf_Status(int bits);
+  void Delete_AD_Buf_Status(int bits);
+
   int CommandSocket() const override { return cmdSock; }
   int SlotCount() const { return slotCount; }
   int ChannelTotal() const { return module.AI; }
@@ -110,16 +197,15 @@ class SlotCarrier : public MODEL {
   int slotCount = 0;
   unsigned short slotChannelCount[kMaxSlots] = {};  // per-slot share of a scan's channels
   unsigned int slotTargetCount[kMaxSlots] = {};     // per-slot share of a scan's target
-  std::atomic<bool> runFlag{false};                 // run flag of the device's worker
 
  protected:
   // ---------------------------------------------------------------- the class's hooks
   // "D4071s" / "D3054s", for the printed lines.
   virtual const char* ClassName() const = 0;
-  // Takes the slot map from the "$01C" reply: sets the slot list, the slot count and the
-  // channel total. False (nothing changed) when the reply is refused, unreadable or names a
-  // slot count the object cannot hold.
-  virtual bool ParseSlotMap(const char* reply) = 0;
+  // Takes the slot map from the "$01C" reply ('!' or '>' first): sets the slot list, the slot
+  // count and the channel total. False (nothing changed) when the reply is refused, out of its
+  // format or names a slot count the object cannot hold.
+  virtual bool ParseSlotMap(const ReplyLine& reply) = 0;
   // Back to the constructed slot list (no slots).
   virtual void ClearSlotMap() = 0;
   // The data port slot k streams on.
@@ -138,17 +224,44 @@ class SlotCarrier : public MODEL {
   // Configuration item 6 (per-channel value in millivolts).
   virtual int SetChannelValue(int channel, int mV) = 0;
   virtual int GetChannelValue(int channel, int* mV) = 0;
+  // The scan checks of the class between the channel check and the target check; 1 or 0
+  // with the code.
+  virtual int CheckScanMode(short gain, short trigger, int rate, unsigned int target) const = 0;
+  // The trigger mode the module runs for a requested one.
+  virtual short RunTrigger(short trigger) const = 0;
+  // True when, in this trigger mode, every slot with channels takes the whole target (and
+  // the stored target is target x channels) instead of its share.
+  virtual bool WholeTargetPerSlot(int trigger) const { (void)trigger; return false; }
+  // Hexadecimal digits of a slot number and of a slot's channel count in the per-slot
+  // scan commands and their replies.
+  virtual int SlotFieldDigits() const = 0;
+  // The rate command; and the rate query (false when there is none to send).
+  virtual void FormatRateCommand(char* command, size_t size, int rate) const = 0;
+  virtual bool FormatRateQuery(char* command, size_t size) const = 0;
+  // The module's scan start command.
+  virtual void FormatStartCommand(char* command, size_t size) const = 0;
+
+  // How the class's scans differ.
+  struct SlotScanTraits {
+    unsigned ringPerSample;  // ring bytes per target sample of an N-sample scan
+    int fixedTimeoutUnit;    // the time-out unit; 0: from the ring size, the rate and the channels
+    size_t receiveBytes;     // bytes a receive asks for; 0: one row part of the slot
+    uint32_t exactBelow;     // fewer samples missing than this: ask for exactly them; 0: the
+                             // slot's channel count
+    bool asksTriggerIndex;   // "~01XN" on the first data of a run
+    bool printsTimeouts;     // "Time Out 0" / "Time Out 1" when silence ends a run
+  };
+  virtual const SlotScanTraits& ScanTraits() const = 0;
 
   // ---------------------------------------------------------------- helpers
-  // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); reply fields are read with
-  // HexField (support/utility.h) and the parsers below.
-  // A data reply ('!' or '>' first) with at least `length` characters.
-  static bool DataReply(const char* reply, size_t length);
-  // The n volt fields (7 characters each, from position 1) of a read reply; false when the
-  // reply is refused, short or a field is not a finite number.
-  static bool ParseVolts(const char* reply, int n, float* out);
+  // Commands go out with MODEL::Exchange on cmdSock (kTimeoutMs); replies are checked with
+  // ReplyFits and their fields read with HexField (support/utility.h) and the parsers below.
+  // The n volt fields (7 characters each, from position 1) of a read reply ('!' or '>' first,
+  // exactly the n fields long); false when the reply is refused, of another length or a field
+  // is not a finite number.
+  static bool ParseVolts(const ReplyLine& reply, int n, float* out);
   // The n raw fields (4 hexadecimal characters each, from position 1), 0 .. 65535.
-  static bool ParseCodes(const char* reply, int n, int* out);
+  static bool ParseCodes(const ReplyLine& reply, int n, int* out);
 
   // One read exchange of slot k, its fields in out (SlotCapacity(k) entries); 0 with 0x17003.
   int ReadSlotVolts(int k, int gain, float* out);
@@ -156,6 +269,56 @@ class SlotCarrier : public MODEL {
 
   // Prints " [<class>::ConnectServer] <what>" with puts.
   void PrintConnectError(const char* what) const;
+
+  // A number as a slot field of the scan commands (SlotFieldDigits() hexadecimal digits).
+  struct SlotField {
+    char text[12];
+  };
+  SlotField Field(int value) const;
+
+  // ---- the scan engine
+  // What a run works with, taken at its start: a change of the scan parameters during the run
+  // reaches the next one.
+  struct SlotScanRun {
+    SlotScanTraits traits{};
+    EngineTimings timings;
+    uint32_t target = 0;  // N; 0 = continuous
+    uint16_t mode = 0;
+    uint16_t channels = 1;
+    uint16_t gain = 0;
+    int rate = 0;
+    uint32_t post = 0;
+    int slots = 0;
+    unsigned short slotChannels[kMaxSlots] = {};
+    unsigned int slotTargets[kMaxSlots] = {};
+    int64_t silenceMs = 50;  // time-out unit x the silence step
+  };
+  // The run the next start takes from the cached parameters; false with 0x18008 when they
+  // cannot run.
+  bool TakeScanRun(SlotScanRun* run);
+  int StartAIScanLocked();  // the caller holds the control and the command lock
+  void StopAIScanLocked();  // the caller holds the control lock only
+  unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
+
+  // Worker steps (drivers/slot/SlotCarrierAcquisition.cpp).
+  StreamReceiver::Outcome DAQProcess_ReceiveData(int slot);
+  int DAQProcess_AfterReceiveData(int slot);
+  bool DAQProcess_ReachNSample();
+  void DAQProcess_ReceiveDataTimeout();
+  bool SlotDone(int slot) const;   // the slot has no channels or has its whole share
+  uint64_t ReceivedTotal() const;  // samples of the slots with channels in this run
+  void EndBySilence(bool stall);   // the run ends on a silence (with the stall's bit and event)
+  void TargetReached();            // QZ_EVENT_SCAN_DONE and QZ_BUF_TARGET_REACHED; the run ends
+  void Notify(unsigned short event);  // the hook, when the event mask holds the event
+
+  SlotScanRun run_;
+  SlotRing ring_;
+  // One receiver per slot's data socket, each writing the slot's columns of the ring.
+  std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
+  std::unique_ptr<StreamReceiver> receivers_[kMaxSlots];
+  int retryCount_ = 0;  // silences let pass in the run
+  bool firstData_ = false;
+  bool fileClockStarted_ = false;
 };
 
 }  // namespace nivex

@@ -54,7 +54,8 @@ std::vector<std::string> Launcher(const std::string& path) {
 std::string BuiltProgram(const std::string& name) { return BuildFolder() + name; }
 
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& args,
-                           const std::string& input) {
+                           const std::string& input, const std::string& cwd,
+                           bool holdInput) {
   int out[2], in[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
   if (pipe2(in, O_CLOEXEC) != 0) {
@@ -67,6 +68,7 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
   posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&fa, out[1], STDERR_FILENO);
   posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
   std::vector<std::string> all = Launcher(path);
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -78,12 +80,17 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
   close(in[0]);
   out_ = out[0];
   if (!input.empty()) (void)!write(in[1], input.data(), input.size());
-  close(in[1]);
+  if (holdInput) {
+    in_ = in[1];
+  } else {
+    close(in[1]);
+  }
 }
 
 ChildProcess::~ChildProcess() {
   Stop(SIGKILL);
   if (out_ >= 0) close(out_);
+  if (in_ >= 0) close(in_);
 }
 
 std::string ChildProcess::Read(const std::string& until, int timeoutMs) {

@@ -12,12 +12,15 @@ namespace nivex::test {
 // starts such a program through the build's runner (qemu-user).
 std::string BuiltProgram(const std::string& name);
 
-// Runs path with args; standard input is fed `input` and then closed, standard output and
-// error go to one pipe. Killed (SIGKILL) and reaped at destruction when still running.
+// Runs path with args (in folder cwd when it is not empty); standard input is fed `input`
+// and then closed (holdInput: kept open, with nothing more, until destruction), standard
+// output and error go to one pipe. Killed (SIGKILL) and reaped at destruction when still
+// running.
 class ChildProcess {
  public:
   ChildProcess(const std::string& path, const std::vector<std::string>& args,
-               const std::string& input = "");
+               const std::string& input = "", const std::string& cwd = "",
+               bool holdInput = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -32,6 +35,7 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
   int out_ = -1;
+  int in_ = -1;
   std::string text_;
 };
 

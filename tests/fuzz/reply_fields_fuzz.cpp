@@ -1,6 +1,7 @@
 // The module-reply parsers of support/utility on any reply: fixed fields (hexadecimal and
-// decimal), groups of eight hexadecimal digits, splitting, cutting, byte pairs and the
+// decimal, "%d" numbers), groups of eight hexadecimal digits, splitting, cutting, byte pairs and the
 // narrow/wide conversions. Each result is checked against what the reply holds.
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 
@@ -58,19 +59,29 @@ void CheckDecFields(const char* r, size_t pos, size_t maxDigits, uint64_t max) {
   }
   Require(ok || u == 7, "DecField changed its output on a refusal");
 
+  // "%d" reading: blanks, a sign, the digits; refused outside the int range.
   int s = 7;
-  const bool sok = nivex::DecField(r, pos, maxDigits, &s);
-  if (sok) {
-    Require(strnlen(r, pos) == pos, "signed DecField read past the reply");
-    const bool negative = r[pos] == '-';
-    unsigned long long want = 0;
-    const size_t n = DigitRun(r + pos + (negative ? 1 : 0), &want);
-    Require(n >= 1 && n <= (maxDigits > 18 ? 18 : maxDigits), "signed DecField digit count");
-    const long long v = negative ? -static_cast<long long>(want) : static_cast<long long>(want);
-    Require(v == s, "signed DecField value");
+  const bool sok = nivex::ScanInt(r, pos, &s);
+  if (strnlen(r, pos) < pos) {
+    Require(!sok, "ScanInt read past the reply");
   } else {
-    Require(s == 7, "signed DecField changed its output on a refusal");
+    const char* p = r + pos;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    size_t n = 0;
+    long long want = 0;
+    bool inRange = true;
+    for (; p[n] >= '0' && p[n] <= '9'; ++n) {
+      if (inRange) want = want * 10 + (p[n] - '0');
+      if (want > 2147483648LL) inRange = false;
+    }
+    if (negative) want = -want;
+    const bool fits = n >= 1 && inRange && want >= INT32_MIN && want <= INT32_MAX;
+    Require(sok == fits, "ScanInt accepted or refused wrongly");
+    Require(!sok || s == want, "ScanInt value");
   }
+  Require(sok || s == 7, "ScanInt changed its output on a refusal");
 }
 
 }  // namespace

@@ -1,0 +1,208 @@
+// What the benchmark programs share: the emulator as a process of its own, plain loopback
+// clients for the baselines, the application's drain of a device's ring as volts, processor
+// time, and the lines that print a figure against its target.
+//
+// Every program prints its figures as lines "TARGET <what>: <figure> (target <bound>): met" or
+// "... MISSED"; scripts/bench gathers them after the run.
+#pragma once
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "nivex.h"
+#include "tests/common/ChildProcess.h"
+#include "tests/common/ScanFixture.h"
+#include "tests/common/TestSupport.h"
+
+namespace nivex::bench {
+
+using Clock = std::chrono::steady_clock;
+
+// scripts/bench --quick sets NIVEX_BENCH_QUICK: shorter runs for trying things out.
+inline bool Quick() {
+  const char* q = std::getenv("NIVEX_BENCH_QUICK");
+  return q != nullptr && *q != '\0' && *q != '0';
+}
+
+inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The middle value (0 for none).
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// benchmark::Initialize with the repetitions of different benchmarks run in a random
+// interleaved order, so that a change in the machine's load meets the kit and its baselines
+// alike, and only the aggregates of the repetitions reported.
+inline void InitializeInterleaved(int* argc, char** argv) {
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  static char brief[] = "--benchmark_report_aggregates_only=true";
+  static std::vector<char*> args;
+  args.assign(argv, argv + *argc);
+  args.insert(args.begin() + 1, {interleave, brief});
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+}
+
+// nivex-emu (NIVEX_EMU names the program) on a loopback address of its own, as a separate
+// process: its threads, its processor time and its scheduling stay out of this process.
+class EmuProcess {
+ public:
+  EmuProcess(const std::string& model, const std::vector<std::string>& extra) {
+    ip_ = test::FreshLoopbackAddress();
+    std::vector<std::string> args = {"--model", model, "--ip", ip_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    child_ = std::make_unique<test::ChildProcess>(test::EmulatorProgram(), args);
+    ready_ = child_->started() && child_->Read("ready", 5000).find("ready") != std::string::npos;
+  }
+  ~EmuProcess() {
+    if (child_) child_->Stop(SIGTERM);
+  }
+  EmuProcess(const EmuProcess&) = delete;
+  EmuProcess& operator=(const EmuProcess&) = delete;
+
+  bool ready() const { return ready_; }
+  const std::string& ip() const { return ip_; }
+  std::string Connection() const { return ip_ + ",9999,10010"; }
+
+ private:
+  std::string ip_;
+  std::unique_ptr<test::ChildProcess> child_;
+  bool ready_ = false;
+};
+
+// A plain blocking client socket to ip:port, its receive buffer set before the connect as the
+// kit sets its data socket's (rcvbuf > 0). -1 when refused.
+inline int RawConnect(const std::string& ip, int port, int rcvbuf) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (rcvbuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One command line and its reply line on a blocking socket: a send, then receives until the
+// carriage return. False when the connection fails.
+inline bool RawExchange(int fd, const std::string& line, std::string* reply) {
+  const std::string out = line + "\r";
+  if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+    return false;
+  reply->clear();
+  char buf[256];
+  for (;;) {
+    const ssize_t r = recv(fd, buf, sizeof buf, 0);
+    if (r <= 0) return false;
+    reply->append(buf, static_cast<size_t>(r));
+    if (reply->back() == '\r') return true;
+  }
+}
+
+// The 4-byte little-endian acknowledgement of a receive of `samples` whole samples.
+inline void RawAck(int fd, uint32_t samples) {
+  const uint8_t ack[4] = {static_cast<uint8_t>(samples), static_cast<uint8_t>(samples >> 8),
+                          static_cast<uint8_t>(samples >> 16), static_cast<uint8_t>(samples >> 24)};
+  (void)send(fd, ack, sizeof ack, MSG_NOSIGNAL);
+}
+
+// Processor time of this whole process (every thread), user and system, in seconds.
+inline double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The threads of this process, by id.
+inline std::vector<int> ThreadIds() {
+  std::vector<int> ids;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.push_back(std::atoi(e.path().filename().c_str()));
+  return ids;
+}
+
+// Processor time of one thread of this process in seconds (the scheduler's account, in
+// nanoseconds); 0 when the thread is gone.
+inline double ThreadCpuSeconds(int tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+  unsigned long long ns = 0;
+  f >> ns;
+  return static_cast<double>(ns) / 1e9;
+}
+
+// Times one thread of this process gave up the processor to wait (its wake-ups).
+inline uint64_t ThreadWaits(int tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string key;
+  uint64_t n = 0;
+  while (f >> key)
+    if (key == "voluntary_ctxt_switches:" && f >> n) return n;
+  return 0;
+}
+
+// The same for the calling thread.
+inline uint64_t OwnWaits() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return static_cast<uint64_t>(u.ru_nvcsw);
+}
+
+// The application's side of a scan: takes what the ring holds as volts, as often as it likes.
+// Drain() takes everything there is now and returns the samples taken.
+class VoltDrain {
+ public:
+  explicit VoltDrain(void* handle, size_t block = 65536) : handle_(handle), volts_(block) {}
+  uint64_t Drain() {
+    uint64_t n = 0;
+    for (;;) {
+      const int got = QZ_GetAIBuffer(handle_, volts_.data(), static_cast<unsigned>(volts_.size()));
+      if (got <= 0) return n;
+      n += static_cast<uint64_t>(got);
+      taken_ += static_cast<uint64_t>(got);
+      if (static_cast<size_t>(got) < volts_.size()) return n;
+    }
+  }
+  uint64_t taken() const { return taken_; }
+
+ private:
+  void* handle_;
+  std::vector<float> volts_;
+  uint64_t taken_ = 0;
+};
+
+// A figure against its bound: "TARGET what: 0.78 (target >= 0.70): met".
+inline bool Target(const char* what, double value, const char* relation, double bound,
+                   const char* unit = "") {
+  const bool atLeast = relation[0] == '>';
+  const bool met = atLeast ? value >= bound : value <= bound;
+  std::printf("TARGET %s: %.3f%s (target %s %.3f%s): %s\n", what, value, unit, relation, bound,
+              unit, met ? "met" : "MISSED");
+  return met;
+}
+
+}  // namespace nivex::bench

@@ -1,0 +1,177 @@
+// Four devices streaming at their top live rates at once while the application drains each as
+// volts: samples sent, received and lost.
+//
+// The four emulators (RX5K10 8 x 30,000 S/s, RX5K30 4 x 64,000 twice, RXBN500 4 x 42,666) run
+// in this process, each on a loopback address and an event-loop thread of its own, paced as a
+// module is: their counters tell what went out. Each streams a continuous scan for the run's
+// length and then falls silent (it stops after exactly that many bytes), so everything sent can
+// be received. One application thread drains the four rings as volts every 10 ms and checks
+// every value against the level of its channel. The run ends when every device has drained all
+// its emulator sent (or 5 s after the streams went silent).
+//   sent     = whole samples the emulator's connection took
+//   received = the kit's received total (QZ_GetTotalSamplingStatus)
+//   drained  = samples the application took as volts; lost = sent - drained
+// 60 s by default; NIVEX_BENCH_QUICK (scripts/bench --quick) makes it 10 s.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "bench/BenchSupport.h"
+#include "emulator/DataStreamer.h"
+#include "emulator/Emulator.h"
+
+namespace {
+
+using nivex::bench::Clock;
+namespace emu = nivex::emu;
+
+struct Type {
+  emu::Model model;
+  int channels;
+  int rate;
+};
+constexpr Type kTypes[] = {{emu::Model::RX5K10, 8, 30000},
+                           {emu::Model::RX5K30, 4, 64000},
+                           {emu::Model::RX5K30, 4, 64000},
+                           {emu::Model::RXBN500, 4, 42666}};
+
+struct Device {
+  Type type{};
+  std::unique_ptr<emu::Emulator> emulator;
+  void* handle = nullptr;
+  uint64_t drained = 0;  // samples the application took
+  uint64_t cap = 0;  // samples the emulator sends before it falls silent
+  uint64_t wrong = 0;
+  // Filled at the end.
+  uint64_t sent = 0, received = 0, ackSum = 0;
+  unsigned short status = 0;
+};
+
+struct Outcome {
+  bool ran = false;
+  double seconds = 0;
+  std::vector<Device*> devices;
+} gOutcome;
+std::vector<std::unique_ptr<Device>> gDevices;
+
+int RunSeconds() { return nivex::bench::Quick() ? 10 : 60; }
+
+// Opens the emulator and the device and starts the scan; false when anything fails.
+bool Start(Device& d, const Type& t, int seconds) {
+  d.type = t;
+  d.emulator = nivex::test::StartEmulator(t.model);
+  if (!d.emulator) return false;
+  nivex::test::SetLevels(*d.emulator);
+  emu::DataStreamer* streamer = emu::StreamerOf(*d.emulator);
+  d.handle = QZ_Device_Create(d.emulator->ConnectionText().c_str());
+  if (streamer == nullptr || d.handle == nullptr ||
+      QZ_SetAIScanParam(d.handle, t.channels, 0, 0, t.rate, 0, 0, 0) != 1)
+    return false;
+  unsigned short ch = 0, gain = 0, trig = 0, tm = 0, ack = 0;
+  unsigned int rate = 0, target = 0;
+  QZ_GetAIScanParam(d.handle, &ch, &gain, &trig, &rate, &target, &tm, &ack);
+  d.cap = static_cast<uint64_t>(rate) * t.channels * static_cast<uint64_t>(seconds);
+  emu::StreamSettings s = streamer->Settings();
+  s.record = false;
+  s.silenceAfterBytes = d.cap * (t.model == emu::Model::RX5K10 ? 2 : 4);
+  streamer->SetSettings(s);
+  return QZ_StartAIScan(d.handle) == 1;
+}
+
+// Takes what the device's ring holds and checks each value against its channel's level. The
+// kit's received total is read while the ring holds data (its status word is not 0 then).
+void DrainAndCheck(Device& d, std::vector<float>& volts) {
+  unsigned int total = 0, status = 0;
+  QZ_GetTotalSamplingStatus(d.handle, &total, &status);
+  if (status != 0) d.received = std::max<uint64_t>(d.received, total);
+  for (;;) {
+    const int got = QZ_GetAIBuffer(d.handle, volts.data(), static_cast<unsigned>(volts.size()));
+    if (got <= 0) return;
+    const uint64_t first = d.drained;
+    for (int i = 0; i < got; ++i) {
+      const int channel = static_cast<int>((first + static_cast<uint64_t>(i)) % d.type.channels);
+      d.wrong += std::fabs(volts[static_cast<size_t>(i)] - nivex::test::Level(channel)) > 0.002;
+    }
+    d.drained += static_cast<uint64_t>(got);
+    if (static_cast<size_t>(got) < volts.size()) return;
+  }
+}
+
+void BM_FourDevicesStreaming(benchmark::State& state) {
+  const int seconds = RunSeconds();
+  for (auto _ : state) {
+    gDevices.clear();
+    bool ok = true;
+    for (const Type& t : kTypes) {
+      gDevices.push_back(std::make_unique<Device>());
+      ok = ok && Start(*gDevices.back(), t, seconds);
+    }
+    if (!ok) {
+      state.SkipWithError("a device did not start");
+      break;
+    }
+    std::vector<float> volts(16384);
+    const Clock::time_point t0 = Clock::now();
+    Clock::time_point next = t0, silentSince{};
+    for (;;) {
+      bool all = true, silent = true;
+      for (auto& d : gDevices) {
+        DrainAndCheck(*d, volts);
+        all = all && d->drained >= d->cap;
+        silent = silent && emu::StreamerOf(*d->emulator)->Counters().samplesSent >= d->cap;
+      }
+      if (all) break;
+      if (silent && silentSince == Clock::time_point{}) silentSince = Clock::now();
+      if (silent && Clock::now() - silentSince > std::chrono::seconds(5)) break;
+      std::this_thread::sleep_until(next += std::chrono::milliseconds(10));
+    }
+    gOutcome.seconds = nivex::bench::Seconds(Clock::now() - t0);
+    for (auto& d : gDevices) {
+      const emu::StreamCounters c = emu::StreamerOf(*d->emulator)->Counters();
+      d->sent = c.samplesSent;
+      d->ackSum = c.ackSum;
+      d->status = nivex::test::RingStatus(d->handle);
+      QZ_StopAIScan(d->handle);
+      QZ_Device_Release(d->handle);
+      d->handle = nullptr;
+      gOutcome.devices.push_back(d.get());
+    }
+    gOutcome.ran = true;
+    state.SetIterationTime(gOutcome.seconds);
+  }
+}
+
+BENCHMARK(BM_FourDevicesStreaming)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!gOutcome.ran) return 1;
+  std::printf("\n[4] four devices streaming at once for %d s (run %.1f s), drained as volts "
+              "every 10 ms\n",
+              RunSeconds(), gOutcome.seconds);
+  uint64_t lost = 0, wrong = 0;
+  for (const Device* d : gOutcome.devices) {
+    const uint64_t drained = d->drained;
+    const uint64_t l = d->sent > drained ? d->sent - drained : 0;
+    lost += l;
+    wrong += d->wrong;
+    std::printf("    %-7s %d ch: sent %llu, received %llu (acknowledged %llu), drained %llu, "
+                "lost %llu, wrong values %llu, overflow bit %s\n",
+                emu::ModelText(d->type.model), d->type.channels,
+                static_cast<unsigned long long>(d->sent),
+                static_cast<unsigned long long>(d->received),
+                static_cast<unsigned long long>(d->ackSum),
+                static_cast<unsigned long long>(drained), static_cast<unsigned long long>(l),
+                static_cast<unsigned long long>(d->wrong),
+                d->status & QZ_BUF_OVERFLOW ? "SET" : "clear");
+  }
+  nivex::bench::Target("4 four devices, samples lost", static_cast<double>(lost), "<=", 0.0);
+  nivex::bench::Target("4 four devices, wrong values", static_cast<double>(wrong), "<=", 0.0);
+  gDevices.clear();
+  return 0;
+}

@@ -1,0 +1,216 @@
+// Processor time per second of streaming, at each type's top live rate.
+//
+// Each type's emulator is nivex-emu, a process of its own and paced as a module is, so this
+// process holds only the kit and the application. A continuous scan runs; the application (this
+// thread) drains the ring as volts every 10 ms. After a second of warm-up, the processor time of
+// the whole process (getrusage: the kit's worker, the application's reads and conversions, and
+// anything else of the kit) is taken over the window; the worker thread's own share (the thread
+// the start created, from the scheduler's account) is shown beside it.
+// Baselines over windows of the same length: a raw client that receives the same stream,
+// acknowledges every receive and keeps nothing; and a thread that only sleeps to deadlines 1 ms
+// apart, what 1000 wake-ups a second (the pace of the ring writes) cost on this machine.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+
+#include <algorithm>
+
+#include "bench/BenchSupport.h"
+
+namespace {
+
+using nivex::bench::Clock;
+
+struct Type {
+  const char* model;
+  int channels;
+  int rate;
+};
+constexpr Type kTypes[] = {{"RX5K10", 8, 30000}, {"RX5K30", 4, 64000}, {"RXBN500", 4, 42666}};
+constexpr int kTypeCount = 3;
+
+struct Figure {
+  unsigned rate = 0;           // per channel, as the kit reads it back
+  double kit = 0, worker = 0;  // share of one core: the process, the worker thread
+  double raw = 0;
+  double workerWakes = 0, rawWakes = 0;  // wake-ups a second
+  uint64_t drained = 0;
+  double expected = 0;  // samples the window should have brought
+  bool overflow = false;
+  bool ran = false;
+};
+Figure gFig[kTypeCount];
+
+const auto kWarmUp = std::chrono::seconds(1);
+const auto kDrainEvery = std::chrono::milliseconds(10);
+
+std::chrono::seconds Window() { return std::chrono::seconds(nivex::bench::Quick() ? 3 : 10); }
+
+// The kit's figures; false when the scan could not run.
+bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f) {
+  void* h = QZ_Device_Create(emu.Connection().c_str());
+  if (h == nullptr) return false;
+  unsigned short ch = 0, gain = 0, trig = 0, tm = 0, ack = 0;
+  unsigned int rate = 0, target = 0;
+  bool ok = QZ_SetAIScanParam(h, t.channels, 0, 0, t.rate, 0, 0, 0) == 1 &&
+            QZ_GetAIScanParam(h, &ch, &gain, &trig, &rate, &target, &tm, &ack) == 1;
+  f->rate = rate;
+  const std::vector<int> before = nivex::bench::ThreadIds();
+  ok = ok && QZ_StartAIScan(h) == 1;
+  std::vector<int> workers;
+  for (int id : nivex::bench::ThreadIds())
+    if (std::find(before.begin(), before.end(), id) == before.end()) workers.push_back(id);
+  auto workerCpu = [&] {
+    double s = 0;
+    for (int id : workers) s += nivex::bench::ThreadCpuSeconds(id);
+    return s;
+  };
+  auto workerWaits = [&] {
+    uint64_t n = 0;
+    for (int id : workers) n += nivex::bench::ThreadWaits(id);
+    return n;
+  };
+  nivex::bench::VoltDrain drain(h);
+  if (ok) {
+    Clock::time_point next = Clock::now();
+    const Clock::time_point warm = next + kWarmUp;
+    while (Clock::now() < warm) {
+      drain.Drain();
+      std::this_thread::sleep_until(next += kDrainEvery);
+    }
+    const double cpu0 = nivex::bench::ProcessCpuSeconds(), w0 = workerCpu();
+    const uint64_t d0 = drain.taken(), waits0 = workerWaits();
+    const Clock::time_point t0 = Clock::now(), end = t0 + Window();
+    while (Clock::now() < end) {
+      drain.Drain();
+      std::this_thread::sleep_until(next += kDrainEvery);
+    }
+    drain.Drain();
+    const double wall = nivex::bench::Seconds(Clock::now() - t0);
+    f->kit = (nivex::bench::ProcessCpuSeconds() - cpu0) / wall;
+    f->worker = (workerCpu() - w0) / wall;
+    f->workerWakes = static_cast<double>(workerWaits() - waits0) / wall;
+    f->drained = drain.taken() - d0;
+    f->expected = static_cast<double>(rate) * t.channels * wall;
+    f->overflow = (nivex::test::RingStatus(h) & QZ_BUF_OVERFLOW) != 0;
+    QZ_StopAIScan(h);
+  }
+  QZ_Device_Release(h);
+  return ok;
+}
+
+// The raw client's share of one core over the same window (the module keeps the scan
+// parameters the kit gave it), and its wake-ups a second.
+double RawWindow(const nivex::bench::EmuProcess& emu, double* wakes) {
+  const int cmd = nivex::bench::RawConnect(emu.ip(), 9999, 0);
+  const int data = nivex::bench::RawConnect(emu.ip(), 10010, 32768);
+  std::string reply;
+  double share = -1;
+  if (cmd >= 0 && data >= 0 && nivex::bench::RawExchange(cmd, "~01S", &reply)) {
+    static uint8_t buffer[29200];
+    const unsigned unit = 2;  // the carry does not change the cost; count in 16-bit units
+    auto receiveUntil = [&](Clock::time_point end) {
+      while (Clock::now() < end) {
+        pollfd p{data, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t r = recv(data, buffer, sizeof buffer, 0);
+        if (r <= 0) return;
+        nivex::bench::RawAck(data, static_cast<uint32_t>(r / unit));
+      }
+    };
+    receiveUntil(Clock::now() + kWarmUp);
+    const double cpu0 = nivex::bench::ProcessCpuSeconds();
+    const uint64_t waits0 = nivex::bench::OwnWaits();
+    const Clock::time_point t0 = Clock::now();
+    receiveUntil(t0 + Window());
+    const double wall = nivex::bench::Seconds(Clock::now() - t0);
+    share = (nivex::bench::ProcessCpuSeconds() - cpu0) / wall;
+    *wakes = static_cast<double>(nivex::bench::OwnWaits() - waits0) / wall;
+    nivex::bench::RawExchange(cmd, "~01Z", &reply);
+  }
+  if (cmd >= 0) close(cmd);
+  if (data >= 0) close(data);
+  return share;
+}
+
+// What 1000 wake-ups a second cost here by themselves: a thread that only sleeps to deadlines
+// 1 ms apart (ppoll with a time-out, as the worker's pause), for a window of the same length.
+double SleepFloor() {
+  double share = 0;
+  std::thread t([&] {
+    timespec c0{}, c1{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+    const Clock::time_point t0 = Clock::now(), end = t0 + Window();
+    for (Clock::time_point due = t0; due < end;) {
+      due += std::chrono::milliseconds(1);
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(due - Clock::now());
+      const timespec ts{0, static_cast<long>(std::max<int64_t>(left.count(), 0))};
+      ppoll(nullptr, 0, &ts, nullptr);
+    }
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+    share = (static_cast<double>(c1.tv_sec - c0.tv_sec) + (c1.tv_nsec - c0.tv_nsec) / 1e9) /
+            nivex::bench::Seconds(Clock::now() - t0);
+  });
+  t.join();
+  return share;
+}
+double gFloor = 0;
+
+void BM_SleepFloor(benchmark::State& state) {
+  for (auto _ : state) {
+    gFloor = SleepFloor();
+    state.SetIterationTime(static_cast<double>(Window().count()));
+    state.counters["core_%"] = gFloor * 100;
+  }
+}
+
+void BM_StreamCpu(benchmark::State& state) {
+  const int i = static_cast<int>(state.range(0));
+  const Type& t = kTypes[i];
+  state.SetLabel(t.model);
+  nivex::bench::EmuProcess emu(t.model, {});
+  Figure& f = gFig[i];
+  for (auto _ : state) {
+    if (!emu.ready() || !KitWindow(emu, t, &f)) {
+      state.SkipWithError("the scan did not run");
+      break;
+    }
+    f.raw = RawWindow(emu, &f.rawWakes);
+    f.ran = true;
+    state.SetIterationTime(static_cast<double>(Window().count()));
+    state.counters["kit_core_%"] = f.kit * 100;
+    state.counters["raw_core_%"] = f.raw * 100;
+  }
+}
+
+BENCHMARK(BM_SleepFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_StreamCpu)->DenseRange(0, kTypeCount - 1)->Iterations(1)->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::printf("\n[3] processor time per second of streaming (share of one core), %lld s windows,"
+              " the application draining as volts every 10 ms\n",
+              static_cast<long long>(Window().count()));
+  std::printf("    a thread that only sleeps to 1 ms deadlines: %.2f%% (the price of 1000 "
+              "wake-ups a second on this machine)\n",
+              gFloor * 100);
+  for (int i = 0; i < kTypeCount; ++i) {
+    const Figure& f = gFig[i];
+    if (!f.ran) continue;
+    const Type& t = kTypes[i];
+    std::printf("    %-7s %d x %u S/s: kit %.2f%% (worker thread %.2f%%, %.0f wake-ups/s), raw "
+                "client %.2f%% (%.0f wake-ups/s); kit / raw %.2f, kit / sleep-only thread %.2f; "
+                "drained %llu of %.0f samples%s\n",
+                t.model, t.channels, f.rate, f.kit * 100, f.worker * 100, f.workerWakes,
+                f.raw * 100, f.rawWakes, f.raw > 0 ? f.kit / f.raw : 0.0,
+                gFloor > 0 ? f.kit / gFloor : 0.0, static_cast<unsigned long long>(f.drained),
+                f.expected, f.overflow ? ", RING OVERFLOW" : "");
+    const std::string what = std::string("3 processor time, ") + t.model + ", % of one core";
+    nivex::bench::Target(what.c_str(), f.kit * 100, "<=", 2.0, "%");
+  }
+  return 0;
+}

@@ -1,0 +1,229 @@
+// The logger of the high-speed drivers: a run of the scan worker (its pre-phase and receive
+// loop, with the logger's rules below) whose whole samples go into data files
+// (framework/LogFileSink.h) instead of the ring, with the run's ".config" file and its
+// start-time line. Names, folders and the ".config" lines are the scan-log format's
+// (framework/ScanLogFormat.h); names take their time from the log clock.
+//
+// A start is checked whole before anything changes: while a worker runs (a scan or another
+// log) a start is refused and touches no field, no file and the module not at all.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "drivers/highspeed/HighSpeedModel.h"
+#include "framework/LogClock.h"
+#include "support/FaultText.h"
+#include "support/utility.h"
+
+namespace nivex {
+namespace {
+
+constexpr size_t kStartTimeSize = 256;  // the room GetQZStartSamplingTime writes into
+constexpr uint64_t kMostUntriggeredPauseMs = 3000;
+
+}  // namespace
+
+// How the logger runs the scan worker's steps, where it differs from a scan.
+HighSpeedModel::WorkerRules HighSpeedModel::LoggerRules(const ScanTraits& t,
+                                                        const EngineTimings& timings) {
+  WorkerRules r;
+  r.stallBit = QZ_BUF_LOG_TIMEOUT;
+  r.targetEvent = QZ_EVENT_LOG_DONE;
+  // The live limit is the type's (its inputs x 30,000, 64,000 or 42,666 samples a second);
+  // trigger mode 7 streams live as well.
+  r.liveLimit = t.liveLimit;
+  r.bufferedModes = t.bufferedModes & ~(1u << 7);
+  r.triggerBitModes = (1u << 3) | (1u << 4) | (1u << 6);
+  r.markDataAtTrigger = true;
+  r.periodFloorMs = 1;
+  r.pauseAfterPrePhaseMs = 1;
+  r.untriggeredPauseMs = kMostUntriggeredPauseMs;
+  r.untriggeredPauseByTotal = true;
+  r.dataWaitMs = static_cast<long>(timings.logDataWait.count());
+  r.waitFailureIsReceiveError = false;
+  r.mode1Untimed = false;  // silence ends a log in every mode
+  return r;
+}
+
+// ------------------------------------------------------------------ start and stop
+
+int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
+  std::lock_guard<std::mutex> control(controlMutex);
+  std::unique_lock<std::recursive_mutex> command(exchangeMutex);
+  if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
+  if (cmdSock < 0 || dataSock < 0) return 0;
+  ScanRun r;
+  if (!TakeScanRun(&r)) return 0;
+  // The log takes the sample stream, also with the sync-in option on.
+  if (r.channels > Channels()) return Fail(QZ_ERR_CHANNEL_RANGE);
+  char base[scanlog::kPathSize];
+  if (folder != nullptr) {
+    if (strlen(folder) >= sizeof base) return Fail(QZ_ERR_INVALID_ARGUMENT);
+    CopyText(base, sizeof base, folder);
+  } else if (getcwd(base, sizeof base) == nullptr) {
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+  }
+  char prefix[sizeof filePrefix];
+  if (!scanlog::AddressPrefix(IP, prefix, sizeof prefix) || !scanlog::BaseFolderFits(base, prefix))
+    return Fail(QZ_ERR_INVALID_ARGUMENT);
+
+  logMode = logType;
+  minutesPerFile = static_cast<unsigned int>(minutes);
+  if (!paramsSet) {  // the module gets the cached parameters first; its answer is not examined
+    SetScanParam(static_cast<short>(channelCount), static_cast<short>(gainCode),
+                 static_cast<short>(triggerMode), sampleRate, targetCount,
+                 static_cast<short>(transferMode), static_cast<short>(ackMode));
+    if (!TakeScanRun(&r)) return 0;
+  }
+  r.syncIn = false;
+  r.rowBytes = r.channels * r.traits.sampleBytes;
+  CopyText(filePrefix, sizeof filePrefix, prefix);
+  fileTag = scanlog::NewLogTag();
+  configPath[0] = '\0';
+  if (scanlog::HasConfig(logType) && !WriteRunConfig(base, prefix, fileTag, LogClockNow()))
+    return Fail(QZ_ERR_LOG_FILE_OPEN);
+  if (!scanlog::MakeLogFolder(base, prefix) ||
+      !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
+    return Fail(QZ_ERR_LOG_FILE_OPEN);
+
+  ring.Clear();  // status 0; a log keeps nothing in the ring
+  moduleSampleCount = 0;
+  continuous = r.target == 0;
+  timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
+                                         : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
+  r.rules = LoggerRules(r.traits, r.timings);
+  r.silenceMs = static_cast<int64_t>(std::max(timeoutUnit, 1)) * r.timings.silenceStep.count();
+  run_ = r;
+  if (!StartLogWorkerLocked()) return Fail(QZ_ERR_LOG_FILE_OPEN);
+  command.unlock();
+  StartMagicScan();
+  return 1;
+}
+
+int HighSpeedModel::StartLogWorkerLocked() {
+  if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
+  retryCount = 0;
+  firstData = false;
+  fileClockStarted = false;
+  watchdogClock->RestGlobalTicks();
+  fileClock->RestGlobalTicks();
+
+  // Samples left on the data socket by an earlier run never reach this log.
+  receiver_.Drain(dataSock, run_.timings.drainCap);
+  StreamReceiver::Setup setup;
+  setup.unitBytes = run_.traits.sampleBytes;
+  setup.chunkStream = run_.mode == 8;  // counts receives; the raw bytes go to the files
+  setup.target = setup.chunkStream ? 0 : run_.target;
+  receiver_.Begin(dataSock, setup, &logSink_);
+
+  LogFileSink::Setup files;
+  files.logFolder = logFolder;
+  files.prefix = filePrefix;
+  files.tag = fileTag;
+  files.splitMode = folderMode;
+  files.logType = logMode;
+  files.chunkStream = setup.chunkStream;
+  files.sampleBytes = run_.traits.sampleBytes;
+  files.channels = run_.channels;
+  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
+  files.decimals = LogTextDecimals();
+  const int gain = run_.gain;
+  const bool gainOk = gain >= 0 && gain < Ranges();
+  files.volts = [this, gain, gainOk](int32_t code, unsigned int channel) {
+    // A code the calibration cannot convert reads 0.0.
+    const int ch = static_cast<int>(channel);
+    return gainOk && ch < Channels() ? static_cast<double>(CodeVolts(code, ch, gain)) : 0.0;
+  };
+  files.firstFile = [this] {
+    Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
+    SaveStartSamplingTimetoConfigFile();
+  };
+  logSink_.Begin(std::move(files));
+  return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1 : 0;
+}
+
+void HighSpeedModel::StopLogger() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  if (cmdSock < 0 || dataSock < 0) return;
+  StopMagicScan();
+  StopWorkerLocked(run_.timings.logStop);
+}
+
+int HighSpeedModel::Start() {
+  std::lock_guard<std::mutex> control(controlMutex);
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);
+  return StartLogWorkerLocked();
+}
+
+int HighSpeedModel::Stop() {
+  // Returns once the worker has ended (at most the bound): nothing is taken after the run
+  // flag is cleared, so the full wait gains nothing.
+  std::lock_guard<std::mutex> control(controlMutex);
+  StopWorkerLocked(run_.timings.logStop);
+  return 1;
+}
+
+// ------------------------------------------------------------------ the worker
+
+void HighSpeedModel::RunThread() {
+  if (PrePhaseRuns()) RunThreadLog_NSampleRoutine();
+  RunThreadLog_ReceiveDATAfromQZDevice();
+  logSink_.Close();  // complete on disk before the status tells that the log has ended
+  Add_AD_Buf_Status(QZ_BUF_LOG_ENDED);
+}
+
+int HighSpeedModel::RunThreadLog_NSampleRoutine() {
+  return HighSpeedModel::RunThreadAIScan_NSampleRoutine();
+}
+
+int HighSpeedModel::RunThreadLog_ReceiveDATAfromQZDevice() {
+  return HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice();
+}
+
+int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }
+
+// ------------------------------------------------------------------ ".config" file
+
+bool HighSpeedModel::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
+                                    const struct tm& t) {
+  char folder[scanlog::kPathSize], name[scanlog::kPathSize];
+  configPath[0] = '\0';
+  if (!scanlog::MakeConfigFolder(base) || !scanlog::ConfigFolderPath(base, folder, sizeof folder) ||
+      !scanlog::ConfigFileName(prefix, tag, t, name, sizeof name) ||
+      !scanlog::JoinPath(folder, name, configPath, sizeof configPath))
+    return false;
+  scanlog::ScanConfig c;
+  CopyText(c.moduleName, sizeof c.moduleName, module.name);
+  CopyText(c.ip, sizeof c.ip, IP);
+  c.gain = gainCode;
+  c.channelCount = channelCount;
+  c.sampleRate = sampleRate;
+  c.sampleCount = targetCount;
+  c.externalTrigger = triggerMode;
+  c.transferMode = transferMode;
+  DescribeLogRun(&c, gainCode);
+  return scanlog::WriteScanConfig(configPath, c) == 1;
+}
+
+void HighSpeedModel::SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) {
+  if (base == nullptr || prefix == nullptr || time == nullptr) return;
+  WriteRunConfig(base, prefix, tag, *static_cast<const struct tm*>(time));
+}
+
+void HighSpeedModel::DescribeLogRun(scanlog::ScanConfig* c, int gain) const {
+  c->channelLines = scanlog::ChannelLines::kGainOffset;
+  const bool gainOk = gain >= 0 && gain < Ranges();
+  for (int ch = 0; ch < std::min(c->channelCount, Channels()); ++ch) {
+    c->channelGain[ch] = gainOk ? cal.gain[ch][gain] : 0;
+    c->channelOffset[ch] = gainOk ? cal.offset[ch][gain] : 0;
+  }
+}
+
+void HighSpeedModel::SaveStartSamplingTimetoConfigFile() {
+  if (!scanlog::HasStartTime(logMode) || configPath[0] == '\0') return;
+  char text[kStartTimeSize] = {};
+  if (GetQZStartSamplingTime(text) == 1) scanlog::AppendStartTime(configPath, text);
+}
+
+}  // namespace nivex

@@ -1,0 +1,64 @@
+// The module status queries of the high-speed drivers ("~01N", "~01E", "~01SST"), the reboot
+// and the sample counters.
+#include <cstring>
+
+#include "drivers/highspeed/HighSpeedModel.h"
+#include "support/FaultText.h"
+#include "support/utility.h"
+
+namespace nivex {
+namespace {
+
+constexpr size_t kStartTimeSize = 256;  // the caller's room for the start-time text
+
+}  // namespace
+
+bool HighSpeedModel::GetQZRAMBufferStatus(uint32_t* count, uint32_t* status) {
+  char reply[kReplySize];
+  if (!Exchange(cmdSock, reply, 1000, "~01N") || reply[0] != '!') return false;
+  const int upTo = Traits().countOnlyFirmware;
+  const bool countOnly = upTo >= 0 && firmVersion <= upTo;
+  uint32_t n = 0;
+  if (!DecField(reply, countOnly ? 3 : 5, 18, 0xFFFFFFFFu, &n)) return false;
+  if (!countOnly) {
+    const char a = reply[3], b = reply[4];  // both present: the count follows them
+    *status = a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10u + (b - '0') : 0;
+  }
+  *count = n;
+  return true;
+}
+
+int HighSpeedModel::TransmitData() {
+  char reply[kReplySize];
+  return Ask(reply, '!', "~01E");
+}
+
+int HighSpeedModel::GetQZStartSamplingTime(char* text) {
+  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
+  char reply[kReplySize];
+  if (!Ask(reply, '!', "~01SST")) return 0;
+  if (strnlen(reply, 5) < 5) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  CopyText(text, kStartTimeSize, reply + 4);
+  return 1;
+}
+
+int HighSpeedModel::ReBoot() {
+  SendOnly(cmdSock, "Q");
+  return 1;
+}
+
+unsigned int HighSpeedModel::GetDAQSampleCnt() { return moduleSampleCount; }
+
+unsigned int HighSpeedModel::GetTCPReceivedCnt() {
+  return dataSock >= 0 ? receiver_.Received() : 0;
+}
+
+void HighSpeedModel::ClearCnt() {
+  if (!Traits().hostBufferOps) {
+    MODEL::ClearCnt();
+    return;
+  }
+  if (dataSock >= 0) receiver_.ClearCount();
+}
+
+}  // namespace nivex

@@ -1,0 +1,149 @@
+// The software filter hooks (RXBN500 filters; the other high-speed types take every call and
+// change nothing) and the exported filter functions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "drivers/highspeed/RXBN500_Class.h"
+#include "nivex.h"
+#include "tests/common/DeviceFixture.h"
+
+namespace {
+
+using nivex::RXBN500;
+
+// An order-4 Butterworth low-pass (two second-order sections), written from its formulas.
+struct RefLowPass {
+  double A[2], d1[2], d2[2], w1[2] = {}, w2[2] = {};
+  RefLowPass(double fs, double fc) {
+    const double pi = 3.14159265358979323846, a = std::tan(pi * fc / fs), a2 = a * a;
+    for (int i = 0; i < 2; ++i) {
+      const double r = std::sin(pi * (2 * i + 1) / 8.0), s = a2 + 2 * a * r + 1;
+      A[i] = a2 / s, d1[i] = 2 * (1 - a2) / s, d2[i] = -(a2 - 2 * a * r + 1) / s;
+    }
+  }
+  float operator()(float x) {
+    double u = x;
+    for (int i = 0; i < 2; ++i) {
+      const double w0 = d1[i] * w1[i] + d2[i] * w2[i] + u;
+      u = A[i] * (w0 + 2 * w1[i] + w2[i]);
+      w2[i] = w1[i], w1[i] = w0;
+    }
+    return static_cast<float>(u);
+  }
+  // A raw word: the sign-extended 24-bit code over full scale, filtered, times full scale
+  // truncated and held in range, back in the low 3 bytes.
+  uint32_t Word(uint32_t w) {
+    const float y = (*this)(static_cast<float>(static_cast<int32_t>(w << 8) >> 8) / 8388607.0f);
+    const double v = std::fmax(-8388608.0, std::fmin(8388607.0, std::trunc(8388607.0f * y)));
+    return static_cast<uint32_t>(static_cast<int32_t>(v)) & 0xFFFFFFu;
+  }
+};
+
+// Channel k's cut-off: distinct, so a sample given to another channel's filter shows.
+float Cutoff(int k) { return 40.0f + 60.0f * k; }
+
+TEST(FilterHooks, ChannelWalkOfVoltsAndWordsOverChannelCounts) {
+  for (unsigned short c : {0, 1, 3, 4, 5, 8, 9}) {
+    RXBN500 m("10.0.0.9", 9999, 10010, nivex::WRXMODULE[3]);
+    m.channelCount = c;
+    std::vector<RefLowPass> ref;
+    for (int k = 0; k < 4; ++k) {
+      m.Init_Software_Filter(k, 4, 1000);
+      m.Set_LowPassFilter(k, 1, Cutoff(k));
+      ref.emplace_back(1000.0, Cutoff(k));
+    }
+    unsigned total = 0, clamped = 0;
+    for (unsigned n : {4u, 2u, 0u, 7u, 1u, 13u, 40u, 40u, 40u}) {
+      // Volts and words in turn share the phase; one entry more must stay untouched.
+      std::vector<float> x(n + 1, 99.0f), wantX;
+      std::vector<uint32_t> w(n + 1, 0x123), wantW;
+      for (unsigned i = 0; i < n; ++i) {
+        x[i] = std::sin(0.3f * (total + i));
+        w[i] = (total + i) / 24 % 2 ? 0x800000 : 0x7FFFFF;  // full-scale steps overshoot
+      }
+      wantX = x, wantW = w;
+      const bool words = total % 2;
+      for (unsigned i = 0; i < n && c != 0; ++i) {
+        RefLowPass* f = (total + i) % c < 4 ? &ref[(total + i) % c] : nullptr;
+        if (f && words) wantW[i] = f->Word(w[i]), clamped += wantW[i] == 0x7FFFFF;
+        if (f && !words) wantX[i] = (*f)(x[i]);
+      }
+      EXPECT_EQ(words ? m.Filter_DataHEX(n, w.data()) : m.Filter_Data(n, x.data()), 1);
+      EXPECT_EQ(w, wantW) << c << " " << total;
+      for (unsigned i = 0; i <= n; ++i) EXPECT_FLOAT_EQ(x[i], wantX[i]) << c << " " << total + i;
+      total += n;
+      EXPECT_EQ(m.filterPhase, c ? total % c : 0u) << c;
+    }
+    EXPECT_TRUE(c == 0 || clamped > 0) << c;
+    m.RestartFilterPhase();  // as the scan start does
+    EXPECT_EQ(m.filterPhase, 0u);
+  }
+}
+
+TEST(FilterHooks, EnableOrdersChannelsAndUndesignedFilters) {
+  RXBN500 m("10.0.0.9", 9999, 10010, nivex::WRXMODULE[3]);
+  m.channelCount = 1;
+  // Only enable 1 filters; every enable but 0 designs.
+  for (int enable : {0, 1, 2, -1}) {
+    m.Init_Software_Filter(0, 4, 1000);
+    m.Set_HighPassFilter(0, enable, 50.0f);
+    float x[2] = {1.0f, 1.0f};
+    m.Filter_Data(2, x);
+    EXPECT_TRUE(m.filter[0].enable == enable && (m.filter[0].type == 1) == (enable != 0) &&
+                (x[0] != 1.0f) == (enable == 1))
+        << enable;
+  }
+  // Enable 0 keeps the design; ignored orders and channels change nothing, the phase included.
+  m.channelCount = 3;
+  m.Filter_Data(2, std::vector<float>(2).data());
+  m.Set_BandPassFilter(0, 0, 10.0f, 20.0f);
+  for (int order : {7, -4, 16386}) m.Init_Software_Filter(0, order, 2000);
+  for (int ch : {-1, 4}) m.Init_Software_Filter(ch, 8, 2000), m.Set_LowPassFilter(ch, 1, 1.0f);
+  EXPECT_TRUE(m.filter[0].type == 1 && m.filter[0].order == 4 && m.filterPhase == 2);
+  // An accepted order restarts the phase and keeps enable and type, and the filter passes
+  // its samples unchanged until a design takes: none for order 6 or a cut-off at fs / 2.
+  m.Set_LowPassFilter(0, 1, 100.0f);
+  for (int order : {16384, 0, 6, 4}) {
+    m.Init_Software_Filter(0, order, 2000);
+    EXPECT_TRUE(m.filterPhase == 0 && m.filter[0].order == order && m.filter[0].fs == 2000.0f &&
+                m.filter[0].enable == 1 && m.filter[0].type == 0)
+        << order;
+    if (order != 16384) m.Set_LowPassFilter(0, 1, order == 6 ? 100.0f : 1000.0f);
+    float x = 0.25f;
+    uint32_t w = 0x800001;
+    m.Filter_Data(1, &x);
+    m.RestartFilterPhase();
+    m.Filter_DataHEX(1, &w);
+    EXPECT_TRUE(x == 0.25f && w == 0x800001) << order;
+  }
+}
+
+TEST(FilterFunctions, HandleChecksAndResultsPerType) {
+  using nivex::emu::Model;
+  nivex::test::Device bn(Model::RXBN500), k10(Model::RX5K10), slot(Model::D4071s);
+  ASSERT_TRUE(bn.ok() && k10.ok() && slot.ok());
+  int junk = 0;
+  struct Case {
+    void* h;
+    int result, error;
+  } cases[] = {{nullptr, 0, QZ_ERR_INVALID_HANDLE}, {&junk, 0, QZ_ERR_INVALID_HANDLE},
+               {k10.h(), 1, 0x17002}, {slot.h(), 1, QZ_ERR_NOT_IMPLEMENTED}, {bn.h(), 1, 0x17002}};
+  for (const Case& k : cases) {
+    QZ_SetLastError(0x17002);  // a type that has the operation leaves the error alone
+    const std::vector<int> got{QZ_Init_Software_Filter(k.h, 0, 8, 1000),
+                               QZ_Set_LowPassFilter(k.h, 0, 1, 100.0f),
+                               QZ_Set_HighPassFilter(k.h, 0, 1, 100.0f),
+                               QZ_Set_BandPassFilter(k.h, 0, 1, 100.0f, 200.0f),
+                               QZ_Set_BandStopFilter(k.h, 0, 2, 100.0f, 200.0f)};
+    EXPECT_EQ(got, std::vector<int>(5, k.result)) << k.h;
+    EXPECT_EQ(QZ_GetLastError(), k.error) << k.h;
+  }
+  const RXBN500& m = bn.As<RXBN500>();
+  EXPECT_TRUE(m.filter[0].order == 8 && m.filter[0].enable == 2 && m.filter[0].type == 3);
+  EXPECT_TRUE(bn.Take().empty() && k10.Take().empty());  // the filters are the host's
+}
+
+}  // namespace
