@@ -1,12 +1,17 @@
-// The reader of a stored log's ".config" file (TextFile: lines, "key,value" lookups with and
-// without a section) and ReadFileLine on any file content. The first input line is one more
-// key to look up, the rest is the file.
+// The readers of a stored log's ".config" file on any file content: the scan-log format's
+// reader (its module name and channel count against the first line of each key, the start
+// time's fields within their columns), the text file's lines and "key,value" lookups with and
+// without a section, and ReadFileLine. The first input line is one more key to look up, the
+// rest is the file.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "framework/ScanLogFormat.h"
 #include "support/Storax.h"
 #include "tests/fuzz/FuzzInput.h"
 
@@ -28,12 +33,54 @@ void CheckValue(int n, const char* value) {
   Require(static_cast<size_t>(n) == strlen(value) && n < 1024, "ReadValue length");
 }
 
+// The value of the first line "<key>,<value>" of text, line end removed.
+bool FirstValue(const std::string& text, const std::string& key, std::string* value) {
+  for (size_t from = 0; from < text.size();) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(from, end - from);
+    from = end + 1;
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, key.size() + 1, key + ",") == 0) {
+      *value = line.substr(key.size() + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+void CheckScanConfig(const std::string& content) {
+  namespace scanlog = nivex::scanlog;
+  scanlog::ScanConfig c;
+  const scanlog::ConfigRead r = scanlog::ParseScanConfig(content, &c);
+  std::string name, count;
+  const bool named = FirstValue(content, "Module Name", &name);
+  Require(r == (content.empty() ? scanlog::ConfigRead::kUnreadable
+                                : (named ? scanlog::ConfigRead::kOk : scanlog::ConfigRead::kNoModuleName)),
+          "scan config read result");
+  Require(strnlen(c.moduleName, sizeof c.moduleName) < sizeof c.moduleName &&
+              strnlen(c.startTime, sizeof c.startTime) < sizeof c.startTime,
+          "scan config texts end inside their fields");
+  if (named) Require(std::string(name.c_str()).compare(0, 19, c.moduleName) == 0, "module name");
+  if (FirstValue(content, "Channel Count", &count)) {
+    const long long v = strtoll(count.c_str(), nullptr, 10);
+    Require(c.channelCount == (v < INT_MIN ? INT_MIN : (v > INT_MAX ? INT_MAX : v)), "channel count");
+  }
+  const scanlog::StartTime t = scanlog::ParseStartTime(c.startTime);
+  Require(t.year >= 0 && t.year <= 9999 && t.month >= 0 && t.month <= 99 && t.day >= 0 &&
+              t.day <= 99 && t.hour >= 0 && t.hour <= 99 && t.minute >= 0 && t.minute <= 99 &&
+              t.second >= 0 && t.second <= 99 && t.fractionDigits >= 0 && t.fractionDigits <= 9 &&
+              t.fraction <= 999999999u,
+          "start time fields");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   const std::string extraKey = in.Line(80);
   const std::string content = in.Rest();
+  CheckScanConfig(content);
   int fd = -1;
   const std::string& path = ConfigPath(&fd);
   if (fd < 0 || ftruncate(fd, 0) != 0) return 0;

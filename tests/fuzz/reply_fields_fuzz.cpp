@@ -1,6 +1,7 @@
-// The module-reply parsers of support/utility on any reply: fixed fields (hexadecimal and
-// decimal, "%d" numbers), groups of eight hexadecimal digits, splitting, cutting, byte pairs and the
-// narrow/wide conversions. Each result is checked against what the reply holds.
+// The module-reply parsers of support/utility on any reply: the whole-reply check, fixed
+// fields (hexadecimal and decimal, "%d" numbers), groups of eight hexadecimal digits,
+// splitting, cutting, byte pairs and the narrow/wide conversions. Each result is checked against what the reply holds.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -84,6 +85,24 @@ void CheckDecFields(const char* r, size_t pos, size_t maxDigits, uint64_t max) {
   Require(sok || s == 7, "ScanInt changed its output on a refusal");
 }
 
+// A reply line as the exchange stores it, judged whole against an independent reading.
+void CheckReplyFits(const std::string& reply, size_t length) {
+  nivex::ReplyLine line;
+  line.received = reply.size();
+  std::memcpy(line.text, reply.data(), std::min(reply.size(), nivex::ReplyLine::kSize - 1));
+  const bool fits = nivex::ReplyFits(line, nivex::kDataLeads, length);
+  bool want = !reply.empty() && reply.size() < nivex::ReplyLine::kSize &&
+              reply.find('\0') == std::string::npos && (reply[0] == '!' || reply[0] == '>');
+  if (length != nivex::kAnyLength) {
+    want = want && reply.size() >= length;
+    for (size_t i = length; want && i < reply.size(); ++i) want = reply[i] == ' ' || reply[i] == '\t';
+  }
+  Require(fits == want, "ReplyFits");
+  uint32_t values[3];
+  if (nivex::HexFields(line.text, 1, 2, 3, values))
+    for (int i = 0; i < 3; ++i) CheckHexField(line.text, 1 + 2 * static_cast<size_t>(i), 2);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -100,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckHexField(r, pos, digits);
   CheckDecFields(r, pos, maxDigits, max);
+  CheckReplyFits(reply, digits == 0 ? nivex::kAnyLength : digits * 3);
 
   // Groups of eight hexadecimal digits into a bounded array.
   unsigned int vals[6] = {};
