@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,23 +93,25 @@ uint64_t CountLines(FILE* fp) {
 
 // Reads the values of a text data file from its position into values (at most count). A call
 // that fills values in the middle of a line leaves the position behind the last value read,
-// so the next call goes on there. A line without a value ends the read.
+// so the next call goes on there. A line without a value (blank, or cut short by a NUL) holds
+// no sample and is passed over, so a read in small steps gives the values of a read in one.
 uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
   constexpr size_t kPiece = 65536;  // longer lines are read in pieces cut at a ','
-  std::vector<char> line(kPiece);
+  const std::unique_ptr<char[]> buffer(new char[kPiece]);  // fgets writes before it is read
+  char* const line = buffer.get();
   uint32_t stored = 0;
   while (stored < count) {
     const off_t start = ftello(fp);
-    if (start < 0 || fgets(line.data(), static_cast<int>(kPiece), fp) == nullptr) break;
-    size_t n = strlen(line.data());
+    if (start < 0 || fgets(line, static_cast<int>(kPiece), fp) == nullptr) break;
+    size_t n = strlen(line);
     if (n == kPiece - 1 && line[n - 1] != '\n') {
-      const char* comma = static_cast<const char*>(memrchr(line.data(), ',', n));
+      const char* comma = static_cast<const char*>(memrchr(line, ',', n));
       if (comma != nullptr) {
-        n = static_cast<size_t>(comma - line.data()) + 1;
+        n = static_cast<size_t>(comma - line) + 1;
         fseeko(fp, start + static_cast<off_t>(n), SEEK_SET);
       }
     }
-    const char* p = line.data();
+    const char* p = line;
     const char* end = p + n;
     double v = 0.0;
     bool any = false;
@@ -116,10 +119,10 @@ uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
       values[stored++] = static_cast<float>(v);
       any = true;
     }
-    if (!any) break;
+    if (!any) continue;
     const char* rest = p;
     if (stored == count && scanlog::NextTextValue(&rest, end, &v)) {
-      fseeko(fp, start + static_cast<off_t>(p - line.data()), SEEK_SET);
+      fseeko(fp, start + static_cast<off_t>(p - line), SEEK_SET);
       break;
     }
   }

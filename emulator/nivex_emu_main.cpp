@@ -137,7 +137,7 @@ bool ParseCal(const std::string& text, CalArg* c) {
   const std::vector<std::string> f = SplitText(text, ',');
   long v[5] = {};
   if (f.size() < 4 || f.size() > 5) return false;
-  const long lo[5] = {0, 0, 0, -0x80000000L, 0}, hi[5] = {255, 9, 0xFFFF, 0x7FFFFFFF, 0xFFFF};
+  const long lo[5] = {0, 0, 0, -0x7FFFFFFFL - 1, 0}, hi[5] = {255, 9, 0xFFFF, 0x7FFFFFFF, 0xFFFF};
   for (size_t i = 0; i < f.size(); ++i)
     if (!ParseLong(f[i].c_str(), 0, lo[i], hi[i], &v[i])) return false;
   *c = CalArg{static_cast<int>(v[0]), static_cast<int>(v[1]),

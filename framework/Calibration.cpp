@@ -7,10 +7,15 @@
 #include "framework/Calibration.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 
 #include "support/utility.h"
+
+// Every float operation here rounds to float, as on x86-64 and 32-bit ARM; a build that keeps
+// float intermediates in more precision (the x87 unit of 32-bit x86) would give other codes.
+static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must round each step (x86: -mfpmath=sse)");
 
 namespace nivex::calib {
 namespace {

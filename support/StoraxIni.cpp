@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -44,6 +45,18 @@ bool StartsWith(const std::string& s, const std::string& head) {
   return s.compare(0, head.size(), head) == 0;
 }
 
+// A line as the reader sees it: without CR bytes, cut to kLineMax characters.
+std::string Seen(const std::string& line) {
+  std::string out;
+  for (char c : line) {
+    if (out.size() == kLineMax) break;
+    if (c != '\r') out.push_back(c);
+  }
+  return out;
+}
+
+bool EndsInCr(const std::string& line) { return !line.empty() && line.back() == '\r'; }
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 // When line holds the word header (whitespace-separated), the position just
@@ -60,10 +73,11 @@ size_t FindHeaderWord(const std::string& line, const std::string& header) {
   return std::string::npos;
 }
 
-// Copies text into out (size bytes, already cleared), cut to size-1; returns
-// the length stored.
+// Copies text into out (size bytes, already cleared), cut at a NUL (a value is
+// a C text) and to size-1; returns the length stored.
 int Store(char* out, unsigned int size, const std::string& text) {
-  size_t n = text.size() < size ? text.size() : size - 1;
+  const size_t len = std::min(text.find('\0'), text.size());
+  size_t n = len < size ? len : size - 1;
   memcpy(out, text.data(), n);
   out[n] = '\0';
   return static_cast<int>(n);
@@ -182,33 +196,44 @@ int __WritePrivateProfileString(const char* section, const char* key, const char
     }
   }
 
-  // Find the section and the key the way the reader does; only that key's
-  // line changes, every other line stays as it was.
+  // Find the section and the key on the lines as the reader sees them (without
+  // CR, cut to its line length), so that the value written is the one it reads;
+  // only that key's line changes, every other line stays as it was.
   size_t headerLine = lines.size();
   bool done = false;
   for (size_t i = 0; i < lines.size() && !done; ++i) {
+    const std::string seen = Seen(lines[i]);
+    const std::string cr = EndsInCr(lines[i]) ? "\r" : "";
     if (headerLine == lines.size()) {
-      size_t after = FindHeaderWord(lines[i], header);
+      size_t after = FindHeaderWord(seen, header);
       if (after == std::string::npos) continue;
       headerLine = i;
-      if (StartsWith(WithoutBlanks(lines[i].substr(after)), keyText)) {
-        lines[i] = lines[i].substr(0, after) + " " + keyLine;
+      // The reader takes the rest of the header's line as the section's first
+      // line. When that rest holds the key, or starts the next section, the
+      // header keeps its line alone and the key follows on a line of its own
+      // (before that next section).
+      const std::string rest = WithoutBlanks(seen.substr(after));
+      const bool holdsKey = StartsWith(rest, keyText);
+      if (holdsKey || (!rest.empty() && rest[0] == '[')) {
+        std::vector<std::string> split = {seen.substr(0, after) + cr, keyLine + cr};
+        if (!holdsKey) split.push_back(seen.substr(after) + cr);
+        lines.erase(lines.begin() + static_cast<long>(i));
+        lines.insert(lines.begin() + static_cast<long>(i), split.begin(), split.end());
         done = true;
       }
       continue;
     }
-    std::string bare = WithoutBlanks(lines[i]);
+    std::string bare = WithoutBlanks(seen);
     if (StartsWith(bare, keyText)) {
-      bool cr = !lines[i].empty() && lines[i].back() == '\r';
-      lines[i] = keyLine + (cr ? "\r" : "");
+      lines[i] = keyLine + cr;
       done = true;
     } else if (!bare.empty() && bare[0] == '[') {
       break;
     }
   }
   if (!done && headerLine < lines.size()) {
-    bool cr = !lines[headerLine].empty() && lines[headerLine].back() == '\r';
-    lines.insert(lines.begin() + static_cast<long>(headerLine) + 1, keyLine + (cr ? "\r" : ""));
+    const std::string cr = EndsInCr(lines[headerLine]) ? "\r" : "";
+    lines.insert(lines.begin() + static_cast<long>(headerLine) + 1, keyLine + cr);
     done = true;
   }
 

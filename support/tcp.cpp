@@ -251,7 +251,8 @@ void ParseFirmware(const char* reply, int n, unsigned short* version, char* date
       break;
     }
   }
-  *version = static_cast<unsigned short>(strtol(buf + 3, nullptr, 16) & 0xFFFF);
+  // In 64 bits on every build: a long number keeps its low 16 bits also where long is 32.
+  *version = static_cast<unsigned short>(strtoll(buf + 3, nullptr, 16) & 0xFFFF);
   const size_t len = strnlen(buf + i + 1, kFirmwareDateSize - 1);
   memcpy(date, buf + i + 1, len);
   date[len] = '\0';

@@ -276,25 +276,27 @@ bool ScanInt(const char* reply, size_t pos, int* value) {
 }
 
 // The hexadecimal number at the start of hex: 1 parsed, 0 no number, -1 null or empty text.
-static int ParseHex(const char* hex, unsigned long* value) {
+// Read in 64 bits on every build, so that the low bits of a long number do not depend on the
+// width of long.
+static int ParseHex(const char* hex, unsigned long long* value) {
   if (hex == nullptr || hex[0] == '\0') return -1;
   char* end = nullptr;
   errno = 0;
-  const unsigned long v = strtoul(hex, &end, 16);
+  const unsigned long long v = strtoull(hex, &end, 16);
   if (end == hex) return 0;
   *value = v;
   return 1;
 }
 
 int HexStrToByte(const char* hex, unsigned char* out) {
-  unsigned long v = 0;
+  unsigned long long v = 0;
   const int r = ParseHex(hex, &v);
   if (r == 1 && out != nullptr) *out = static_cast<unsigned char>(v & 0xFFu);
   return r;
 }
 
 int HexStrToLong(const char* hex, unsigned int* out) {
-  unsigned long v = 0;
+  unsigned long long v = 0;
   const int r = ParseHex(hex, &v);
   if (r == 1 && out != nullptr) *out = static_cast<unsigned int>(v & 0xFFFFFFFFu);
   return r;

@@ -43,6 +43,9 @@ TEST(DeviceFunctions, HardwareVersion) {
   EXPECT_EQ(QZ_GetHWFirmwareVersion(d.h(), text), 1);
   EXPECT_STREQ(text, "Vc");  // "!12": twelve in hexadecimal
   EXPECT_EQ(d.Take(), Strings{"$01F"});
+  d.emu().SetHwVersionText("5000000000");  // beyond an int: 0 on every build
+  EXPECT_EQ(QZ_GetHWFirmwareVersion(d.h(), text), 1);
+  EXPECT_STREQ(text, "V0");
   d.emu().SetHwVersionText("");  // a reply of the lead character alone
   EXPECT_EQ(QZ_GetHWFirmwareVersion(d.h(), text), 1);
   EXPECT_STREQ(text, "V0");

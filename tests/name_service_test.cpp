@@ -77,6 +77,7 @@ TEST(NameService, FirmwareReplyLayouts) {
       {"!011A2B Mar 05 2024 10:11:12\r", 0x1A2B, "Mar 05 2024 10:11:12"},  // blank at 7
       {"!01123456 x\r", 0x3456, " x"},  // 4+ digits: low 16 bits; blank past n-5: date from n-3
       {"!011A2BXYZWGH\r", 0x1A2B, "GH"},                     // no blank: date from n-3
+      {"!01100001234\r", 0x1234, "34"},  // beyond 32 bits: the low 16 bits on every build
       {"!01400 " + std::string(30, 'd') + "\r", 0x400, "ddddddddddddddddddddddddd"},  // cut to 25
       {"!01\r", 0, ""},                                      // nothing after the lead
       {"\r", 0, ""},

@@ -183,6 +183,8 @@ TEST(Conversions, HexScaleAndBits) {
   unsigned int v = 0;
   EXPECT_EQ(HexStrToLong("1A2b", &v), 1);
   EXPECT_EQ(v, 0x1A2Bu);
+  EXPECT_EQ(HexStrToLong("123456789", &v), 1);  // beyond 32 bits: the low 32 on every build
+  EXPECT_EQ(v, 0x23456789u);
   EXPECT_EQ(HexStrToLong("zz", &v), 0);
   EXPECT_EQ(HexStrToLong("", &v), -1);
   unsigned char byte = 0;

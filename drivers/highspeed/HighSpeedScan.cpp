@@ -63,6 +63,7 @@ inline bool UpWins(float rate, float up, float down) { return F(rate - down) > F
 
 int32_t SaturateCode(float x, int bits) {
   const int32_t maxCode = (int32_t{1} << (bits - 1)) - 1;
+  if (std::isnan(x)) return 0;  // the same on every build (a plain conversion is undefined)
   if (x >= static_cast<float>(maxCode)) return maxCode;
   if (x <= static_cast<float>(-maxCode - 1)) return -maxCode - 1;
   return static_cast<int32_t>(x);

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "tests/common/TestSupport.h"
 
@@ -16,10 +18,40 @@ extern char** environ;
 
 namespace nivex::test {
 
-std::string BuiltProgram(const std::string& name) {
-  const std::string emu = EmulatorProgram();
-  return emu.substr(0, emu.rfind('/') + 1) + name;
+namespace {
+
+// The folder of this build's programs: test programs live in <build>/tests.
+std::string BuildFolder() {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) return "";
+  self[n] = '\0';
+  const std::string dir(self);
+  return dir.substr(0, dir.rfind('/')) + "/../";
 }
+
+// The words that start path: in a cross build, a program of this build runs through the
+// build's runner (qemu-user); any other program (a nivex-emu named by NIVEX_EMU) directly.
+std::vector<std::string> Launcher(const std::string& path) {
+  std::vector<std::string> words;
+#ifdef NIVEX_PROGRAM_RUNNER
+  const std::string folder = BuildFolder();
+  if (!folder.empty() && path.compare(0, folder.size(), folder) == 0) {
+    const std::string runner = NIVEX_PROGRAM_RUNNER;
+    for (size_t from = 0; from < runner.size();) {
+      const size_t blank = std::min(runner.find(' ', from), runner.size());
+      if (blank > from) words.push_back(runner.substr(from, blank - from));
+      from = blank + 1;
+    }
+  }
+#endif
+  words.push_back(path);
+  return words;
+}
+
+}  // namespace
+
+std::string BuiltProgram(const std::string& name) { return BuildFolder() + name; }
 
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& args,
                            const std::string& input, const std::string& cwd,
@@ -37,12 +69,12 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
   posix_spawn_file_actions_adddup2(&fa, out[1], STDERR_FILENO);
   posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
-  std::vector<std::string> all = {path};
+  std::vector<std::string> all = Launcher(path);
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(&a[0]);
   argv.push_back(nullptr);
-  if (posix_spawn(&pid_, path.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  if (posix_spawn(&pid_, all[0].c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&fa);
   close(out[1]);
   close(in[0]);

@@ -8,7 +8,8 @@
 
 namespace nivex::test {
 
-// Path of a program built next to nivex-emu (the samples).
+// Path of a program of this build (the samples, nivex-emu). In a cross build ChildProcess
+// starts such a program through the build's runner (qemu-user).
 std::string BuiltProgram(const std::string& name);
 
 // Runs path with args (in folder cwd when it is not empty); standard input is fed `input`

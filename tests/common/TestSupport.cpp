@@ -1,6 +1,8 @@
 // Helpers shared by the test programs.
 #include "tests/common/TestSupport.h"
 
+#include "tests/common/ChildProcess.h"
+
 #include <filesystem>
 
 #include <arpa/inet.h>
@@ -193,14 +195,7 @@ bool PeerClosed(int fd, int timeoutMs) {
 
 std::string EmulatorProgram() {
   if (const char* env = getenv("NIVEX_EMU")) return env;
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (n <= 0) return "nivex-emu";
-  self[n] = '\0';
-  std::string dir(self);
-  dir = dir.substr(0, dir.rfind('/'));
-  // Test programs live in <build>/tests, the emulator program in <build>.
-  return dir + "/../nivex-emu";
+  return BuiltProgram("nivex-emu");
 }
 
 TempFolder::TempFolder() {
