@@ -132,22 +132,22 @@ TEST(StreamReceiver, RingSinkPacesItsWritesAndReportsDrops) {
 }
 
 TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
-  // Six writes 5 ms of "receiving" apart at a 20 ms pace: the pauses end 20 ms after each
-  // other, so the run lasts six paces, not six paces plus the receives (150 ms).
+  // Six writes 30 ms of "receiving" apart at a 40 ms pace: the pauses end 40 ms after each
+  // other, so the run lasts six paces (240 ms), not six paces plus the receives (420 ms).
   WorkerSlot worker;
   HostRing ring;
   ASSERT_TRUE(ring.Allocate(64, 2, 2));
   RingSink sink(ring, worker);
-  sink.SetPace(std::chrono::milliseconds(20));
+  sink.SetPace(std::chrono::milliseconds(40));
   const uint8_t two[2] = {1, 2};
   const long long t0 = nivex::test::NowMs();
   for (int i = 0; i < 6; ++i) {
     sink.Take(two, 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
   }
   const long long took = nivex::test::NowMs() - t0;
-  EXPECT_GE(took, 120);
-  EXPECT_LT(took, 145);
+  EXPECT_GE(took, 240);
+  EXPECT_LT(took, 380);
 }
 
 }  // namespace
