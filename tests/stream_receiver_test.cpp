@@ -161,7 +161,7 @@ TEST(StreamReceiver, DrainWaitsForStaleBytesStillOnTheirWay) {
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0);
   long long t0 = nivex::test::NowMs();
   EXPECT_EQ(rx.Drain(fd[0], std::chrono::milliseconds(200)), 0u);
-  EXPECT_LT(nivex::test::NowMs() - t0, 20);
+  EXPECT_LT(nivex::test::NowMs() - t0, 100);
   ASSERT_EQ(write(fd[1], "abcd", 4), 4);
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
