@@ -19,6 +19,11 @@ namespace nivex::emu {
 
 namespace {
 constexpr int kSignalChannels = 256;
+// A module's data ports run over Ethernet: its segments carry at most 1460 bytes. Loopback
+// alone would allow some 64 KB, about the whole of the host's 32 KB receive buffer: the host
+// then offers a window just short of one such segment, and a stream that must wait for a full
+// segment goes out one window per retransmission timer (some 140 KB/s).
+constexpr int kModuleSegmentBytes = 1460;
 }
 
 
@@ -44,7 +49,7 @@ int64_t Engine::NowMs() const {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-int Engine::Listen(const std::string& ip, int port) {
+int Engine::Listen(const std::string& ip, int port, PortKind kind) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   if (port <= 0 || port > 65535 || inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return -1;
@@ -53,6 +58,9 @@ int Engine::Listen(const std::string& ip, int port) {
   if (fd < 0) return -1;
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  // The accepted connections keep the listener's segment size.
+  if (kind == PortKind::Data)
+    setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &kModuleSegmentBytes, sizeof(kModuleSegmentBytes));
   if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) < 0 || listen(fd, 64) < 0) {
     close(fd);
     return -1;
@@ -63,7 +71,7 @@ int Engine::Listen(const std::string& ip, int port) {
 bool Engine::OpenListeners(std::vector<Listener>* out, bool name, bool cmd, bool data) const {
   std::vector<Listener> made;
   auto add = [&](PortKind kind, int index, int port) {
-    const int fd = Listen(opts_.ip, port);
+    const int fd = Listen(opts_.ip, port, kind);
     if (fd < 0) return false;
     made.push_back(Listener{fd, kind, index, port});
     return true;

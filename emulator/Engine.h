@@ -209,7 +209,7 @@ class Engine {
     bool closeNow = false;
   };
 
-  static int Listen(const std::string& ip, int port);
+  static int Listen(const std::string& ip, int port, PortKind kind);
   static int KindIndex(PortKind k) { return static_cast<int>(k); }
   int64_t NowMs() const;
   void Wake();

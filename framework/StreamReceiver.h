@@ -99,6 +99,8 @@ class StreamReceiver {
 
   // Waits (on the worker) up to ms for the socket to become readable or for a stop.
   WaitResult Wait(long ms) { return worker_.WaitReadable(fd_, ms); }
+  // The socket of the run (-1 before one began).
+  int Fd() const { return fd_; }
 
   // One receive: takes what the socket holds, counts it, sends the acknowledgement (4 bytes,
   // little-endian; its result is not examined) and hands the whole samples to the sink.

@@ -119,21 +119,36 @@ WaitResult WorkerSlot::WaitReadable(int fd, long ms) {
     errno = EBADF;
     return WaitResult::Failed;
   }
+  pollfd p{fd, POLLIN, 0};
+  const WaitResult r = WaitAnyReadable(&p, 1, ms);
+  if (r == WaitResult::Ready && (p.revents & POLLNVAL)) {
+    errno = EBADF;
+    return WaitResult::Failed;
+  }
+  return r;
+}
+
+WaitResult WorkerSlot::WaitAnyReadable(pollfd* fds, size_t n, long ms) {
+  constexpr size_t kMost = 16;
+  if (n >= kMost) n = kMost - 1;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-  pollfd p[2] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
+  pollfd p[kMost];
+  for (size_t i = 0; i < n; ++i) p[i] = pollfd{fds[i].fd, POLLIN, 0};
+  p[n] = pollfd{wake_, POLLIN, 0};
   for (;;) {
     const timespec left = Left(deadline);
-    const int r = ppoll(p, 2, &left, nullptr);
+    const int r = ppoll(p, n + 1, &left, nullptr);
     if (r < 0) {
       if (errno == EINTR) continue;
       return WaitResult::Failed;
     }
-    if (p[1].revents) return WaitResult::Stopped;
-    if (p[0].revents & POLLNVAL) {
-      errno = EBADF;
-      return WaitResult::Failed;
+    if (p[n].revents) return WaitResult::Stopped;
+    bool any = false;
+    for (size_t i = 0; i < n; ++i) {
+      fds[i].revents = p[i].revents;
+      any = any || p[i].revents != 0;
     }
-    if (p[0].revents) return WaitResult::Ready;
+    if (any) return WaitResult::Ready;
     if (Clock::now() >= deadline) return WaitResult::TimedOut;
   }
 }

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <thread>
 
+struct pollfd;
+
 namespace nivex {
 
 enum class WorkerKind { None, Scan, SyncIn, Logger, Download };
@@ -71,6 +73,11 @@ class WorkerSlot {
   // Waits up to ms for fd to become readable, or for a stop. Signals resume the wait with the
   // time left.
   WaitResult WaitReadable(int fd, long ms);
+  // Waits up to ms for any of the n (at most 15) descriptors of fds (events POLLIN; revents set on return)
+  // to become readable, or for a stop: Ready when at least one has (each one's revents tell
+  // which; POLLNVAL for a closed or negative descriptor), Failed only when the wait itself
+  // failed.
+  WaitResult WaitAnyReadable(struct pollfd* fds, size_t n, long ms);
 
  private:
   void Run(std::function<void()> body);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/SlotCarrierModule.h"
@@ -179,6 +180,23 @@ TEST(SlotScanRun, EachWayARunEnds) {
     EXPECT_EQ(QZ_StartAIScan(d->h()), 1);  // stopped: the next start is taken
     EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
   }
+}
+
+TEST(SlotScanRun, ASilentSlotHoldsUpNoOtherSlot) {
+  // The worker's own data wait (1 s): slot 1 sends nothing, slot 0 streams 8,000 samples a
+  // second and is received as it comes, not once per wait of the silent slot.
+  auto d = Carrier(kD, "11");
+  ASSERT_TRUE(d->ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d->h(), 16, 0, 0, 1000, 0, 0, 0), 1);
+  StreamSettings set = Slot(*d, 1).Settings();
+  set.silenceAfterBytes = 0;
+  Slot(*d, 1).SetSettings(set);
+  ASSERT_EQ(QZ_StartAIScan(d->h()), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const nivex::emu::StreamCounters c = Slot(*d, 0).Counters();
+  EXPECT_GT(c.samplesSent, 10000u);
+  EXPECT_GE(c.ackSum + 800, c.samplesSent);  // all but the last 0.1 s
+  EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
 }
 
 TEST(SlotScanRun, ContinuousScansRunUntilStoppedAndStartAfresh) {

@@ -335,7 +335,8 @@ class SlotCarrier : public MODEL {
   // failed, and the run ends).
   int DAQProcess_AfterReceiveData(int slot);
   bool DAQProcess_ReachNSample();
-  void DAQProcess_ReceiveDataTimeout();
+  // The silence step of a slot that brought nothing for a whole wait.
+  void DAQProcess_ReceiveDataTimeout(int slot);
   bool SlotDone(int slot) const;   // the slot has no channels or has its whole share
   uint64_t ReceivedTotal() const;  // samples of the slots with channels in this run
   void EndBySilence(bool stall);   // the run ends on a silence (with the stall's bit and event)
@@ -343,6 +344,8 @@ class SlotCarrier : public MODEL {
   void Notify(unsigned short event);  // the hook, when the event mask holds the event
 
   SlotScanRun run_;
+  // Per slot, since when it has been quiet: its last data, or the last silence let pass.
+  WorkerSlot::Clock::time_point quietSince_[kMaxSlots];
   SlotRing ring_;
   // One receiver per slot's data socket, each writing the slot's columns of the ring.
   std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
