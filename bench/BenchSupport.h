@@ -233,6 +233,33 @@ class VoltDrain {
   uint64_t taken_ = 0;
 };
 
+// Starts an emulated module of model with steady levels on its inputs, opens it and sets a
+// scan of channels at rate; the module falls silent after `seconds` of samples of sampleBytes
+// each. Gives the samples it will send, or 0 when anything fails.
+inline uint64_t OpenStreamingModule(nivex::emu::Model model, int channels, unsigned int rate,
+                                    int seconds, unsigned int sampleBytes,
+                                    std::unique_ptr<nivex::emu::Emulator>* emulator,
+                                    void** handle) {
+  *emulator = nivex::test::StartEmulator(model);
+  if (!*emulator) return 0;
+  nivex::test::SetLevels(**emulator);
+  nivex::emu::DataStreamer* streamer = nivex::emu::StreamerOf(**emulator);
+  *handle = QZ_Device_Create((*emulator)->ConnectionText().c_str());
+  if (streamer == nullptr || *handle == nullptr ||
+      QZ_SetAIScanParam(*handle, static_cast<unsigned short>(channels), 0, 0, rate, 0, 0, 0) != 1)
+    return 0;
+  unsigned short ch = 0, gain = 0, trig = 0, tm = 0, ack = 0;
+  unsigned int actual = 0, target = 0;
+  QZ_GetAIScanParam(*handle, &ch, &gain, &trig, &actual, &target, &tm, &ack);
+  const uint64_t cap = static_cast<uint64_t>(actual) * static_cast<uint64_t>(channels) *
+                       static_cast<uint64_t>(seconds);
+  nivex::emu::StreamSettings settings = streamer->Settings();
+  settings.record = false;
+  settings.silenceAfterBytes = cap * sampleBytes;
+  streamer->SetSettings(settings);
+  return cap;
+}
+
 // A figure against its bound: "TARGET what: 0.78 (target >= 0.70): met".
 inline bool Target(const char* what, double value, const char* relation, double bound,
                    const char* unit = "") {

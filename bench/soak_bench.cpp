@@ -60,22 +60,10 @@ int RunSeconds() { return nivex::bench::Quick() ? 10 : 60; }
 // Opens the emulator and the device and starts the scan; false when anything fails.
 bool Start(Device& d, const Type& t, int seconds) {
   d.type = t;
-  d.emulator = nivex::test::StartEmulator(t.model);
-  if (!d.emulator) return false;
-  nivex::test::SetLevels(*d.emulator);
-  emu::DataStreamer* streamer = emu::StreamerOf(*d.emulator);
-  d.handle = QZ_Device_Create(d.emulator->ConnectionText().c_str());
-  if (streamer == nullptr || d.handle == nullptr ||
-      QZ_SetAIScanParam(d.handle, t.channels, 0, 0, t.rate, 0, 0, 0) != 1)
-    return false;
-  unsigned short ch = 0, gain = 0, trig = 0, tm = 0, ack = 0;
-  unsigned int rate = 0, target = 0;
-  QZ_GetAIScanParam(d.handle, &ch, &gain, &trig, &rate, &target, &tm, &ack);
-  d.cap = static_cast<uint64_t>(rate) * t.channels * static_cast<uint64_t>(seconds);
-  emu::StreamSettings s = streamer->Settings();
-  s.record = false;
-  s.silenceAfterBytes = d.cap * (t.model == emu::Model::RX5K10 ? 2 : 4);
-  streamer->SetSettings(s);
+  d.cap = nivex::bench::OpenStreamingModule(t.model, t.channels, t.rate, seconds,
+                                            t.model == emu::Model::RX5K10 ? 2 : 4, &d.emulator,
+                                            &d.handle);
+  if (d.cap == 0) return false;
   return QZ_StartAIScan(d.handle) == 1;
 }
 
