@@ -410,15 +410,6 @@ bool Engine::SetDataNoDelay(int index, bool on) {
   return done;
 }
 
-bool Engine::SetDataSendBuffer(int index, int bytes) {
-  bool done = false;
-  for (auto& c : conns_) {
-    if (c->kind != PortKind::Data || c->index != index || c->fd < 0) continue;
-    done = setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes)) == 0 || done;
-  }
-  return done;
-}
-
 void Engine::CloseData(int index) {
   for (auto& c : conns_) {
     if (c->kind == PortKind::Data && c->index == index) c->closeNow = true;

@@ -158,8 +158,6 @@ class Engine {
   size_t DiscardData(int index);
   // Sets TCP_NODELAY on that connection; false if none.
   bool SetDataNoDelay(int index, bool on);
-  // Sets the kernel's send buffer of that connection (SO_SNDBUF); false if none.
-  bool SetDataSendBuffer(int index, int bytes);
   // Closes that connection at the loop's next pass (queued bytes are dropped).
   void CloseData(int index);
   // Bytes the data connections have taken (handed to the kernel) since the start.

@@ -17,9 +17,6 @@ constexpr size_t kSplitBacklog = 4096;
 constexpr size_t kRecordLimit = 16u << 20;
 constexpr int kIdleTickMs = 100;
 constexpr int64_t kBatchUs = 1000;
-// A module holds a few segments of a slot's stream, not seconds of it: what the connection
-// takes has all but reached the host.
-constexpr int kSendBuffer = 32 * 1024;
 
 int UntilMs(int64_t nowUs, int64_t atUs) {
   return static_cast<int>(std::clamp<int64_t>((atUs - nowUs + 999) / 1000, 0, kIdleTickMs));
@@ -140,7 +137,6 @@ int SlotStreamer::OnTick(uint64_t rowBound) {
 
 void SlotStreamer::OnDataConnected() {
   acks_.ClearPartial();
-  engine_.SetDataSendBuffer(index_, kSendBuffer);
   nodelay_ = run_.active && run_.split && engine_.SetDataNoDelay(index_, true);
 }
 
