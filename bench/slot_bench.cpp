@@ -138,7 +138,6 @@ bool KitRun(emu::Emulator& e, const std::vector<int>& emulatorThreads) {
       DrainAndCheck(h, volts, &total);
       const Clock::time_point now = Clock::now();
       if (ended && total == had) break;
-      if (total >= gOut.cap * kSlots) break;
       if (silentSince == Clock::time_point{} && allSent()) {
         silentSince = now;
         gOut.sendSeconds = nivex::bench::Seconds(now - t0);
@@ -147,6 +146,7 @@ bool KitRun(emu::Emulator& e, const std::vector<int>& emulatorThreads) {
         e1 = CpuOf(emulatorThreads);
         m1 = now;
       }
+      if (total >= gOut.cap * kSlots) break;
       if (silentSince != Clock::time_point{} && now - silentSince > std::chrono::seconds(5)) break;
       std::this_thread::sleep_until(next += kDrainEvery);
     }
@@ -163,6 +163,17 @@ bool KitRun(emu::Emulator& e, const std::vector<int>& emulatorThreads) {
       gOut.app = (a1 - a0) / wall;
       gOut.emulator = (e1 - e0) / wall;
     }
+    // The kit's last acknowledgements may still be on their way.
+    const Clock::time_point ackBy = Clock::now() + std::chrono::seconds(2);
+    auto allAcked = [&] {
+      for (int k = 0; k < kSlots; ++k) {
+        const emu::StreamCounters c = SlotOf(e, k).Counters();
+        if (c.ackSum < c.samplesSent) return false;
+      }
+      return true;
+    };
+    while (!allAcked() && Clock::now() < ackBy)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int k = 0; k < kSlots; ++k) {
       const emu::StreamCounters c = SlotOf(e, k).Counters();
       gOut.sent[k] = c.samplesSent;

@@ -336,10 +336,25 @@ void SlotCarrierModule::OnDataClosed(int index) {
   if (SlotStreamer* s = StreamAt(index)) s->OnDataClosed();
 }
 
+uint64_t SlotCarrierModule::RowBound() const {
+  // The lead a slot may take over the slowest slot still streaming: a few milliseconds of rows.
+  constexpr double kLeadSeconds = 0.004;
+  uint64_t slowest = UINT64_MAX;
+  for (const auto& s : streams_) {
+    uint64_t rows = 0;
+    if (s->RowsInStep(&rows)) slowest = std::min(slowest, rows);
+  }
+  if (slowest == UINT64_MAX) return UINT64_MAX;
+  const uint64_t lead =
+      static_cast<uint64_t>(std::max(1.0, static_cast<double>(rate_) * kLeadSeconds));
+  return slowest + lead;
+}
+
 int SlotCarrierModule::OnTick(int64_t) {
   int wait = -1;
   for (auto& s : streams_) {
-    const int w = s->OnTick();
+    // Each slot's turn sees what the slots before it just handed to their connections.
+    const int w = s->OnTick(RowBound());
     if (w >= 0 && (wait < 0 || w < wait)) wait = w;
   }
   return wait;

@@ -127,6 +127,9 @@ class SlotCarrierModule : public ModuleHandler {
   void StartStreams();
   void StopStreams();
   SlotStreamer* StreamAt(int index);  // null for an index without a data port
+  // The rows a slot may generate up to: the slowest slot still streaming plus a small lead
+  // (all slots sample from one clock); UINT64_MAX when no slot holds the others back.
+  uint64_t RowBound() const;
 
   Model model_;
   std::string layout_;

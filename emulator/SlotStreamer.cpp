@@ -77,16 +77,26 @@ void SlotStreamer::HandOver(size_t n) {
   run_.handed += n;
 }
 
-int SlotStreamer::OnTick() {
+bool SlotStreamer::RowsInStep(uint64_t* rows) const {
+  if (!run_.active || run_.closed || !engine_.DataConnected(index_)) return false;
+  const uint64_t stopAt = std::min(settings_.silenceAfterBytes, settings_.closeAfterBytes);
+  const uint64_t samples = BytesSent() / 2;
+  if (run_.handed >= stopAt || samples >= run_.limit) return false;
+  *rows = samples / static_cast<uint64_t>(run_.layout.channels);
+  return true;
+}
+
+int SlotStreamer::OnTick(uint64_t rowBound) {
   if (!run_.active || run_.closed || !engine_.DataConnected(index_)) return -1;
   const int64_t now = MonoUs();
   // Paced: what falls due meanwhile goes in the next batch.
   if (!run_.fast && !run_.split && now < run_.nextSendUs) return UntilMs(now, run_.nextSendUs);
 
   const size_t backlog = engine_.DataBacklog(index_);
-  const uint64_t due = Due(now);
   const Layout& l = run_.layout;
   const uint64_t channels = static_cast<uint64_t>(l.channels);
+  const uint64_t bound = rowBound < run_.limit / channels + 1 ? rowBound * channels : run_.limit;
+  const uint64_t due = std::min(Due(now), bound);
   while (run_.generated < due &&
          run_.pending.size() + backlog < (run_.split ? kSplitBacklog : kBacklog)) {
     const uint64_t j = run_.generated++;
@@ -112,6 +122,10 @@ int SlotStreamer::OnTick() {
     return -1;
   }
   if (run_.handed >= stopAt) return -1;
+  if (run_.pending.empty() && run_.generated >= bound && run_.generated < run_.limit) {
+    // Ahead of the slowest slot: the loop passes again when a connection takes data.
+    return kIdleTickMs;
+  }
   if (!run_.pending.empty() || run_.generated < due) {
     // The connection's readiness wakes the loop when it takes more.
     if (engine_.DataBacklog(index_) > 0) return kIdleTickMs;

@@ -45,8 +45,12 @@ class SlotStreamer {
   void OnDataConnected();
   void OnDataReceived(const char* bytes, size_t n);
   void OnDataClosed();
-  // Milliseconds until the streamer wants the next call; < 0: no wish.
-  int OnTick();
+  // Milliseconds until the streamer wants the next call; < 0: no wish. The slot generates
+  // samples of rows below rowBound only.
+  int OnTick(uint64_t rowBound);
+  // The slot's rows the connection took; false when the slot holds no other slot back (no
+  // run, no connection, closed, silent by a fault or every sample out).
+  bool RowsInStep(uint64_t* rows) const;
 
   // ---- for tests (any thread; each takes the engine lock)
   StreamSettings Settings() const;

@@ -3,6 +3,7 @@
 // stall, a slot that closes, the stop), refused starts, volts, and release during a scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <thread>
@@ -196,6 +197,30 @@ TEST(SlotScanRun, ASilentSlotHoldsUpNoOtherSlot) {
   const nivex::emu::StreamCounters c = Slot(*d, 0).Counters();
   EXPECT_GT(c.samplesSent, 10000u);
   EXPECT_GE(c.ackSum + 800, c.samplesSent);  // all but the last 0.1 s
+  EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
+}
+
+TEST(SlotScanRun, SlotsStreamInStepWithTheSlowestConnection) {
+  // Slot 1 goes out a few bytes a millisecond, far below its 8,000 samples a second: slot 0
+  // keeps within 4 ms of rows of it (1,000 rows/s), and the run still ends complete.
+  auto d = Carrier(kD, "11");
+  ASSERT_TRUE(d->ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d->h(), 16, 0, 0, 1000, 4000, 0, 0), 1);
+  StreamSettings set = Slot(*d, 1).Settings();
+  set.splitPauseMs = 1;
+  Slot(*d, 1).SetSettings(set);
+  ASSERT_EQ(QZ_StartAIScan(d->h()), 1);
+  int64_t ahead = 0, rows0 = 0;
+  for (const long long t0 = NowMs(); NowMs() - t0 < 400;) {
+    rows0 = static_cast<int64_t>(Slot(*d, 0).Counters().samplesSent / 8);
+    // Slot 1 only grows meanwhile.
+    ahead = std::max(ahead, rows0 - static_cast<int64_t>(Slot(*d, 1).Counters().samplesSent / 8));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GT(rows0, 20);
+  EXPECT_LE(ahead, 4);
+  ASSERT_TRUE(WaitForStatus(d->h(), kEnded, 8000));
+  EXPECT_EQ(RingStatus(d->h()), kDone);
   EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
 }
 
