@@ -188,14 +188,12 @@ TEST(SlotLogger, RefusalsChangeNothing) {
                         QZ_ERR_NOT_IMPLEMENTED));
   ASSERT_EQ(QZ_StartAIScan(d->h()), 1);
   ASSERT_TRUE(WaitForStatus(d->h(), QZ_BUF_DATA));
-  // The worker asks for the trigger index on its first data: that exchange is over first.
-  bool asked = false;
-  EXPECT_TRUE(WaitUntil([&] {
-    for (const std::string& c : d->Take()) asked = asked || c == "~01XN";
-    return asked;
-  }, 3000));
+  d->Take();
   EXPECT_EQ(QZ_StopLogger(d->h()), 1);
-  EXPECT_EQ(d->Take(), Strings{"~01Z"});
+  // The worker's own trigger-index question may fall on either side of the stop.
+  Strings sent = d->Take();
+  sent.erase(std::remove(sent.begin(), sent.end(), "~01XN"), sent.end());
+  EXPECT_EQ(sent, Strings{"~01Z"});
   EXPECT_EQ(RingStatus(d->h()) & QZ_BUF_SCAN_ENDED, QZ_BUF_SCAN_ENDED);
   EXPECT_EQ(QZ_StartAIScan(d->h()), 1);  // the worker is gone
   EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
