@@ -233,6 +233,18 @@ class VoltDrain {
   uint64_t taken_ = 0;
 };
 
+// A module type streaming at its top live rate, and the four devices of the soak and logging
+// runs (RX5K10, two RX5K30, RXBN500).
+struct StreamType {
+  nivex::emu::Model model;
+  int channels;
+  int rate;
+};
+constexpr StreamType kFourDevices[] = {{nivex::emu::Model::RX5K10, 8, 30000},
+                                       {nivex::emu::Model::RX5K30, 4, 64000},
+                                       {nivex::emu::Model::RX5K30, 4, 64000},
+                                       {nivex::emu::Model::RXBN500, 4, 42666}};
+
 // Starts an emulated module of model with steady levels on its inputs, opens it and sets a
 // scan of channels at rate; the module falls silent after `seconds` of samples of sampleBytes
 // each. Gives the samples it will send, or 0 when anything fails.

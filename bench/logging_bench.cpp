@@ -164,15 +164,8 @@ void BM_TextLog(benchmark::State& state) {
 
 // ------------------------------------------------------------------ [6] four devices, binary
 
-struct Type {
-  emu::Model model;
-  int channels;
-  int rate;
-};
-constexpr Type kTypes[] = {{emu::Model::RX5K10, 8, 30000},
-                           {emu::Model::RX5K30, 4, 64000},
-                           {emu::Model::RX5K30, 4, 64000},
-                           {emu::Model::RXBN500, 4, 42666}};
+using Type = nivex::bench::StreamType;
+using nivex::bench::kFourDevices;
 
 struct Device {
   Type type{};
@@ -208,7 +201,7 @@ void BM_FourDeviceBinaryLog(benchmark::State& state) {
   for (auto _ : state) {
     gFour.devices.clear();
     bool ok = true;
-    for (const Type& t : kTypes) {
+    for (const Type& t : kFourDevices) {
       gFour.devices.push_back(std::make_unique<Device>());
       ok = ok && StartLog(*gFour.devices.back(), t, seconds);
     }

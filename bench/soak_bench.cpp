@@ -26,15 +26,8 @@ namespace {
 using nivex::bench::Clock;
 namespace emu = nivex::emu;
 
-struct Type {
-  emu::Model model;
-  int channels;
-  int rate;
-};
-constexpr Type kTypes[] = {{emu::Model::RX5K10, 8, 30000},
-                           {emu::Model::RX5K30, 4, 64000},
-                           {emu::Model::RX5K30, 4, 64000},
-                           {emu::Model::RXBN500, 4, 42666}};
+using Type = nivex::bench::StreamType;
+using nivex::bench::kFourDevices;
 
 struct Device {
   Type type{};
@@ -91,7 +84,7 @@ void BM_FourDevicesStreaming(benchmark::State& state) {
   for (auto _ : state) {
     gDevices.clear();
     bool ok = true;
-    for (const Type& t : kTypes) {
+    for (const Type& t : kFourDevices) {
       gDevices.push_back(std::make_unique<Device>());
       ok = ok && Start(*gDevices.back(), t, seconds);
     }
