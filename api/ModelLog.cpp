@@ -239,7 +239,9 @@ bool CloseModelLog(const void* p) {
 
 ModelLog* OpenModelLog(const char* dataPath, const char* configPath, int fileType) {
   scanlog::ScanConfig config;
-  if (dataPath == nullptr || scanlog::ReadScanConfig(configPath, &config) != scanlog::ConfigRead::kOk) {
+  // Only regular files are opened: a FIFO of a log's name would never answer.
+  if (!IsRegularFile(dataPath) || !IsRegularFile(configPath) ||
+      scanlog::ReadScanConfig(configPath, &config) != scanlog::ConfigRead::kOk) {
     Fail(QZ_ERR_LOG_FILE_OPEN);
     return nullptr;
   }

@@ -94,12 +94,14 @@ uint64_t CountLines(FILE* fp) {
 // Reads the values of a text data file from its position into values (at most count). A call
 // that fills values in the middle of a line leaves the position behind the last value read,
 // so the next call goes on there. A line without a value (blank, or cut short by a NUL) holds
-// no sample and is passed over, so a read in small steps gives the values of a read in one.
+// no sample and is passed over, so a read in small steps gives the values of a read in one. A
+// read that met the end leaves the position there: a later read takes what was appended since.
 uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
   constexpr size_t kPiece = 65536;  // longer lines are read in pieces cut at a ','
   const std::unique_ptr<char[]> buffer(new char[kPiece]);  // fgets writes before it is read
   char* const line = buffer.get();
   uint32_t stored = 0;
+  clearerr(fp);  // a file still being written: an earlier end is no end now
   while (stored < count) {
     const off_t start = ftello(fp);
     if (start < 0 || fgets(line, static_cast<int>(kPiece), fp) == nullptr) break;

@@ -16,6 +16,10 @@ struct tm LogClockNow() {
     std::lock_guard<std::mutex> lock(gMutex);
     if (gSource) return gSource();
   }
+  return SystemClockNow();
+}
+
+struct tm SystemClockNow() {
   const time_t now = time(nullptr);
   struct tm t = {};
   localtime_r(&now, &t);

@@ -11,6 +11,10 @@ namespace nivex {
 // The broken-down local time now (from the test's source when one is set).
 struct tm LogClockNow();
 
+// The local time of the system clock now, whatever source is set: for what must not take a
+// reading of the test's source.
+struct tm SystemClockNow();
+
 // Replaces the source (tests): every later LogClockNow returns what source returns. A null
 // source restores the local time.
 void SetLogClock(std::function<struct tm()> source);

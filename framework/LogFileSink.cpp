@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <utility>
 
 #include "framework/LogClock.h"
@@ -35,6 +36,22 @@ void LogFileSink::Fail() {
   Close();
 }
 
+namespace {
+
+// The file name of a path: the text after its last '/'.
+const char* NameOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+}  // namespace
+
+bool LogFileSink::IsCurrent(const Place& place) const {
+  // A name holds the second it was started in; in split mode 7 the same name may stand in
+  // another folder (first file or later one), and is still the current file's second.
+  return fd_ >= 0 && strcmp(NameOf(path_.c_str()), NameOf(place.path)) == 0;
+}
+
 bool LogFileSink::PlaceAt(const struct tm& t, bool first, Place* place) const {
   const bool text = s_.chunkStream || s_.logType == scanlog::kLogText;
   char name[scanlog::kPathSize];
@@ -46,7 +63,7 @@ bool LogFileSink::PlaceAt(const struct tm& t, bool first, Place* place) const {
 }
 
 bool LogFileSink::Open(const Place& place) {
-  if (fd_ >= 0 && path_ == place.path) return true;  // the same second: this file goes on
+  if (IsCurrent(place)) return true;  // the same second: this file goes on
   Close();
   if (failed_) return false;
   if (place.sub[0] != '\0' && DirectoryExists(place.folder) == 0)
@@ -152,7 +169,7 @@ void LogFileSink::Take(const uint8_t* data, size_t bytes) {
     Fail();
     return;
   }
-  if (fd_ >= 0 && path_ == next.path) {  // the same second: the receive stays whole
+  if (IsCurrent(next)) {  // the same second: the receive stays whole
     WriteSamples(data, n);
     return;
   }

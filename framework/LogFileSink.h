@@ -12,9 +12,9 @@
 //     its last whole row; the rows go to the old file, the rest starts the new one. A receive
 //     without a row boundary stays whole in the old file and the rotation waits; so does one
 //     whose only boundary is its start while the old file is still empty.
-//   - A new file whose path is that of the current one (started within the same second) is no
-//     new file: the current one goes on, the receive whole, until the second changes. A file is
-//     opened for appending, never truncated.
+//   - A new file whose name is that of the current one (started within the same second, in
+//     whatever folder) is no new file: the current one goes on, the receive whole, until the
+//     second changes. A file is opened for appending, never truncated.
 //   - The first file is named by the given time (an SD download: the recording's date) or the
 //     log clock at the first data; every later one by the log clock when it starts.
 //   - A file that cannot be opened, written or closed ends the run's writing: Failed() turns
@@ -93,6 +93,8 @@ class LogFileSink final : public SampleSink {
     char path[scanlog::kPathSize];
   };
   bool PlaceAt(const struct tm& t, bool first, Place* place) const;
+  // The place names the current file (the same name: the same second).
+  bool IsCurrent(const Place& place) const;
   // Opens the file of the place unless it is the current one.
   bool Open(const Place& place);
   bool OpenAt(const struct tm& t, bool first);

@@ -45,11 +45,16 @@ bool WalkFolder(const std::string& folder, int type) {
     }
     if (scanlog::DataFileType(e.name.c_str()) != type) continue;
     if (path.size() >= kEntryPath) continue;  // never list a path cut short
-    char ip[16], tag[16], date[24];
-    if (checkLogFileFormat(e.name.c_str(), ip, tag, date) != 0) continue;  // not a log name
+    if (!IsRegularFile(path.c_str())) continue;
     Modellogpath rec;
     memset(&rec, 0, sizeof rec);
     memcpy(rec.logPath, path.c_str(), path.size() + 1);
+    // A name that does not split as a log name is listed without a ".config" file.
+    char ip[16], tag[16], date[24];
+    if (checkLogFileFormat(e.name.c_str(), ip, tag, date) != 0) {
+      LogFileList->add_log_Obj(rec);
+      continue;
+    }
     if (const char* cfg = FindConfigOfDataFile(folder.c_str(), ip, tag, 4)) {
       size_t n = strlen(cfg);
       if (n < sizeof rec.configPath) memcpy(rec.configPath, cfg, n + 1);

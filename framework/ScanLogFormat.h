@@ -82,14 +82,15 @@ bool LogFolderPath(const char* base, const char* prefix, char* out, size_t size)
 // True when every data-file path a run of this base and prefix can name (the longest
 // sub-folder, the longest date) fits kPathSize.
 bool BaseFolderFits(const char* base, const char* prefix);
-// Creates <base>/config when missing; true when it then exists.
+// Creates <base>/config when missing; true when it then exists (never for an empty base).
 bool MakeConfigFolder(const char* base);
 // Creates <base>/log and <base>/log/<prefix>, one level at a time, when missing; true when the
-// log folder then exists.
+// log folder then exists (never for an empty base).
 bool MakeLogFolder(const char* base, const char* prefix);
 // The base folder and prefix of a logging run of the module at ip: base = folder, or the
-// working directory when folder is null. False when the base cannot be had or is longer than
-// kPathSize - 1, or when a data-file path of the run would not fit (BaseFolderFits).
+// working directory when folder is null. False when folder is empty, when the base cannot be
+// had or is longer than kPathSize - 1, or when a data-file path of the run would not fit
+// (BaseFolderFits).
 bool RunFolders(const char* folder, const char* ip, char base[kPathSize], char* prefix,
                 size_t prefixSize);
 // Makes <base>/config when missing and writes the path of the run's ".config" file
@@ -135,6 +136,11 @@ class cRandom {
 
 // The tag of a new logging run: one draw of cRandom<unsigned int>(1, 0xFFFF), 1 .. 0xFFFF.
 unsigned int NewLogTag();
+// The tag of a new logging run in base whose ".config" file and first data file are named by
+// t: NewLogTag's draw, drawn again (without reseeding) while the ".config" name or the first
+// data file's name (".bin" or ".txt", in its sub-folder of splitMode) already exists, so no run
+// overwrites or extends another run's files. 0 when no free tag came up.
+unsigned int FreeLogTag(const char* base, const char* prefix, const struct tm& t, int splitMode);
 
 // ================================================================== ".config" files
 

@@ -75,7 +75,7 @@ bool SearchConfig(const std::string& folder, const std::vector<std::string>& ipF
     if (path.size() >= PATH_MAX) continue;  // never open a path cut short
     if (e.isDir) {
       if (SearchConfig(path, ipFields, tag, found)) return true;
-    } else if (IsConfigFor(e.name, ipFields, tag)) {
+    } else if (IsConfigFor(e.name, ipFields, tag) && IsRegularFile(path.c_str())) {
       *found = path;
       return true;
     }
@@ -137,6 +137,11 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* out) {
   std::sort(out->begin(), out->end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   return true;
+}
+
+bool IsRegularFile(const char* path) {
+  struct stat st;
+  return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int DirectoryExists(const char* path) {

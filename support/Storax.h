@@ -97,6 +97,9 @@ struct FolderEntry {
 // file system does not report are looked up with lstat. false when the folder
 // cannot be opened.
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* out);
+// True when path names a regular file (a symbolic link counts as what it points to): a FIFO,
+// a device or a socket of a log file's name is never opened, as opening it may wait forever.
+bool IsRegularFile(const char* path);
 
 // ================================================================== BinaryFile
 

@@ -274,6 +274,7 @@ uint32_t TextFile::ReadLine(char* buf) {
   if (fp == nullptr || buf == nullptr) return 0;
   if (!lastWasRead_) fseeko(fp, 0, SEEK_CUR);  // allowed switch from writing to reading
   lastWasRead_ = true;
+  clearerr(fp);  // the end met before is no end once the file has grown
   if (fgets(buf, 1024, fp) == nullptr) return 0;
   return ++lineCount;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "framework/LogClock.h"
 #include "framework/LogFileSink.h"
@@ -96,6 +97,22 @@ TEST(LogFileSink, RotatesAtRowBoundariesKeepsARepeatedNameAndAppends) {
   EXPECT_EQ(nivex::test::CountEntries(dir.str()), 4);
   EXPECT_EQ(sink.Path(), dir / Name(4));
   EXPECT_EQ(sink.Samples(), 2007u);
+
+  // Split mode 7: the first file lies in its minute's folder, later ones in the log folder; a
+  // rotation within the first file's second keeps that file.
+  TempFolder dir7;
+  LogFileSink::Setup first = Flat(dir7.str(), 1, 0);
+  first.splitMode = 7;
+  clock.second = 0;
+  sink.Begin(first);
+  Take(sink, a);
+  Take(sink, d);
+  clock.second = 1;
+  Take(sink, e);
+  sink.Close();
+  const std::vector<std::string> expect = {dir7 / ("2024_03_05_09_07/" + Name(0)), dir7 / Name(1)};
+  EXPECT_EQ(nivex::test::FilesBelow(dir7.str()), expect);
+  EXPECT_EQ(ReadFile(expect[0]), a + d + e);
 }
 
 TEST(LogFileSink, TextRowsTheGivenFirstDateAndFailures) {

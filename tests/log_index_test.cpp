@@ -1,5 +1,6 @@
 // The stored-log index over folder trees laid out as the loggers write them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "framework/RXMODEL_LogPathRegistry.h"
 #include "framework/RXMODEL_LogIndex.h"
+#include "nivex.h"
 
 #include "tests/common/FileFixtures.h"
 #include "tests/common/TestSupport.h"
@@ -47,23 +49,25 @@ TEST_F(LogIndex, StandardLayoutPairsDataWithConfig) {
   const std::string c1 = base + "/log/192_168_0_10/2024_03_05_09_07/192_168_0_10_2024_2024_3_5_9_7_3.bin";
   const std::string noCfg = log + "x/192_168_0_1_ffff_2024_1_1_0_0_0.bin";
   for (const std::string& f : {cfgA, cfgB, cfgC, a1, a2, b1, c1, noCfg}) WriteFile(f, "x");
-  // Files the walk must leave out: other types, upper case, a user's own file.
+  // Files the walk must leave out: other types, upper case. A user's own files of the type are
+  // listed, without a ".config" file.
   for (const char* f : {"192_168_0_1_00b2_2024_3_6_10_0_1.txt", "192_168_0_1_00b2_2024_3_6_10_0_2.BIN",
                         "calibration-reference-run_2.bin", "notes.bin"})
     WriteFile(log + f, "x");
 
-  EXPECT_EQ(FindFilesFromfolder((base + "/log").c_str(), 0), 5);
+  EXPECT_EQ(FindFilesFromfolder((base + "/log").c_str(), 0), 7);
   // Entries come in name order, sub-folders where they stand.
-  const std::vector<std::string> want = {b1 + " | " + cfgB, a1 + " | " + cfgA, a2 + " | " + cfgA,
-                                         noCfg + " | ", c1 + " | " + cfgC};
+  const std::vector<std::string> want = {
+      b1 + " | " + cfgB, a1 + " | " + cfgA, a2 + " | " + cfgA, log + "calibration-reference-run_2.bin | ",
+      log + "notes.bin | ", noCfg + " | ", c1 + " | " + cfgC};
   for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(At(static_cast<int>(i)), want[i]);
   char l[260], c[260];
-  EXPECT_EQ(FindFilename(5, l, c), -1);
+  EXPECT_EQ(FindFilename(7, l, c), -1);
   EXPECT_EQ(FindFilename(-1, l, c), -1);
 
   // Without clearing, a second walk adds to the list; upper case is type 7.
-  EXPECT_EQ(FindFilesFromfolder((base + "/log/").c_str(), 0), 10);
-  EXPECT_EQ(At(5), want[0]);  // the trailing '/' changes nothing
+  EXPECT_EQ(FindFilesFromfolder((base + "/log/").c_str(), 0), 14);
+  EXPECT_EQ(At(7), want[0]);  // the trailing '/' changes nothing
   LogFileList->clearAll();
   EXPECT_EQ(FindFilesFromfolder((base + "/log").c_str(), 7), 1);
   EXPECT_EQ(At(0), log + "192_168_0_1_00b2_2024_3_6_10_0_2.BIN | " + cfgB);
@@ -104,6 +108,27 @@ TEST_F(LogIndex, PathsThatDoNotFitAreSkipped) {
   EXPECT_EQ(FindFilesFromfolder(t.c(), 0), 1);
   const std::string entry = At(0);
   EXPECT_EQ(entry.substr(0, entry.find(" | ")), t / "log/1_2_3_4/1_2_3_4_abcd_2024_1_1_0_0_0.bin");
+}
+
+TEST_F(LogIndex, OnlyRegularFilesAreListedOrOpened) {
+  // A FIFO of a data file's name, a data file whose only ".config" is a FIFO, and a log whose
+  // ".config" becomes a FIFO after the listing: opening a FIFO would wait for a writer.
+  const std::string log = t / "log/1_2_3_4/", cfg = t / "config/IP_1_2_3_4_";
+  const std::string a = log + "1_2_3_4_aaaa_2024_1_1_0_0_1.bin", c = log + "1_2_3_4_cccc_2024_1_1_0_0_1.bin";
+  for (const std::string& f : {a, c, cfg + "cccc_2024_1_1_0_0_0.config"}) WriteFile(f, "Module Name,RX-5K10\n");
+  ASSERT_EQ(mkfifo((log + "1_2_3_4_bbbb_2024_1_1_0_0_1.bin").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((cfg + "aaaa_2024_1_1_0_0_0.config").c_str(), 0600), 0);
+  ASSERT_EQ(QZ_GetAllLogFiles((t / "log").c_str(), 0), 2);
+  ASSERT_EQ(At(0), a + " | ");
+  ASSERT_EQ(At(1), c + " | " + cfg + "cccc_2024_1_1_0_0_0.config");
+  fs::remove(cfg + "cccc_2024_1_1_0_0_0.config");
+  ASSERT_EQ(mkfifo((cfg + "cccc_2024_1_1_0_0_0.config").c_str(), 0600), 0);
+  char path[260];
+  for (int i : {0, 1}) {
+    QZ_SetLastError(0);
+    EXPECT_EQ(QZ_LogFile_Open_byIndex(i, path), nullptr);
+    EXPECT_EQ(QZ_GetLastError(), QZ_ERR_LOG_FILE_OPEN);
+  }
 }
 
 }  // namespace

@@ -260,9 +260,10 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
       {t / "missing", QZ_LOG_BINARY, QZ_ERR_LOG_FILE_OPEN},   // no config folder
       {t / "file", QZ_LOG_BINARY, QZ_ERR_LOG_FILE_OPEN},
       {t / "file", QZ_LOG_TEXT_NOCONFIG, QZ_ERR_LOG_FILE_OPEN},  // no log folder
+      {"", QZ_LOG_BINARY, QZ_ERR_INVALID_ARGUMENT},  // no folder to put anything in
   };
   for (const auto& r : kRefused) {
-    SCOPED_TRACE(r.folder.substr(t.str().size()));
+    SCOPED_TRACE(r.folder.substr(std::min(r.folder.size(), t.str().size())));
     EXPECT_TRUE(
         FailsWith(QZ_StartLogger(d.h(), const_cast<char*>(r.folder.c_str()), 1, r.type), r.code));
     EXPECT_TRUE(d.Take().empty());  // the module is not started
@@ -279,22 +280,23 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_ENDED);
   EXPECT_EQ(QZ_StopLogger(d.h()), 1);
 
-  // Every rotation of a run and a second run fall in one second of the clock: one file, which
-  // the second run appends to (both runs draw the tag in one second of the real clock, mostly).
+  // Every rotation of a run falls in one second of the clock: one file per run. A second run in
+  // that second (both draw the tag in one second of the real clock, mostly) takes another tag:
+  // it neither replaces the first run's ".config" nor extends its data file.
   fs::remove(t / ("log/" + p + "/2024_03_05_09_07"));
-  std::string both, logged;
+  const size_t configs = FilesBelow(t / "config").size();
+  std::vector<std::string> sent, logged;
   for (int run = 0; run < 2; ++run) {
     ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 0, QZ_LOG_BINARY), 1);
     ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
     EXPECT_EQ(QZ_StopLogger(d.h()), 1);
-    both += Streamer(d).Sent();
+    sent.push_back(Streamer(d).Sent());
   }
-  const std::vector<std::string> files = FilesBelow(t / "log");
-  for (const std::string& f : files) logged += ReadFile(f);
-  EXPECT_EQ(logged.size(), both.size());
-  if (files.size() == 1) {
-    EXPECT_EQ(logged, both);
-  }
+  for (const std::string& f : FilesBelow(t / "log")) logged.push_back(ReadFile(f));
+  std::sort(sent.begin(), sent.end());
+  std::sort(logged.begin(), logged.end());
+  EXPECT_EQ(logged, sent);
+  EXPECT_EQ(FilesBelow(t / "config").size(), configs + 2);
 
   // A module that falls silent: the twelfth expiry of the silence limit (50 ms) is a stall.
   ASSERT_EQ(QZ_SetConfig(d.h(), 5, 2, 1), 1);

@@ -12,6 +12,7 @@
 #include <regex>
 #include <vector>
 
+#include "emulator/HighSpeedModule.h"
 #include "emulator/SdCard.h"
 #include "nivex.h"
 #include "tests/common/FileFixtures.h"
@@ -290,6 +291,7 @@ TEST(SdCard, DownloadRefusals) {
       {"channel count", K30, 7, 1, nullptr, QZ_ERR_CHANNEL_RANGE, false, false},
       {"missing base", K10, 7, 1, "/nonexistent/base", QZ_ERR_LOG_FILE_OPEN, false, false},
       {"long base", K10, 7, 1, longBase.c_str(), QZ_ERR_INVALID_ARGUMENT, false, false},
+      {"empty base", K10, 7, 1, "", QZ_ERR_INVALID_ARGUMENT, false, false},
       {"overlong text", K10, 7, 1, nullptr, QZ_ERR_BUFFER_OVERFLOW, true, true},
       {"unreadable date", K10, 6, 1, nullptr, QZ_ERR_INVALID_VALUE, false, false},
   };

@@ -18,6 +18,7 @@
 #include "tests/common/FileFixtures.h"
 #include "tests/common/TestSupport.h"
 
+using nivex::test::ReadFile;
 using nivex::test::TempFolder;
 using nivex::test::WriteFile;
 
@@ -147,6 +148,12 @@ TEST_F(StoredLog, TextLogsReadInBoundedResumableSteps) {
     got.insert(got.end(), v.begin(), v.begin() + n);
   }
   EXPECT_EQ(got, (std::vector<float>{1.25f, -0.5f, 0, 2, 3, 4, 5, 6, 7}));
+  // A log still being written: once the end was met, a later read takes the rows added since.
+  float more[4] = {};
+  EXPECT_EQ(QZ_GetLogFile_AIData(h, 0, 4, more), 0);
+  WriteFile(data, ReadFile(data) + "8.0,9.0,10.0\r\n");
+  EXPECT_EQ(QZ_GetLogFile_AIData(h, 0, 4, more), 3);
+  EXPECT_EQ(more[2], 10.0f);
   unsigned int raw[4];
   QZ_SetLastError(0);
   EXPECT_EQ(QZ_GetLogFile_AIDataHex(h, 0, 4, raw), 0);  // not a binary log

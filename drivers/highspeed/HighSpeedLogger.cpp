@@ -68,9 +68,13 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   r.syncIn = false;
   r.rowBytes = r.channels * r.traits.sampleBytes;
   CopyText(filePrefix, sizeof filePrefix, prefix);
-  fileTag = scanlog::NewLogTag();
+  // The log clock names the ".config" file; a run without one takes its first reading at the
+  // first data, so its tag is checked by the system clock's time.
+  const struct tm now = scanlog::HasConfig(logType) ? LogClockNow() : SystemClockNow();
+  fileTag = scanlog::FreeLogTag(base, prefix, now, folderMode);
   configPath[0] = '\0';
-  if (scanlog::HasConfig(logType) && !WriteLogConfig(base, prefix, fileTag, LogClockNow()))
+  if (fileTag == 0 ||
+      (scanlog::HasConfig(logType) && !WriteLogConfig(base, prefix, fileTag, now)))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
   if (!scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))

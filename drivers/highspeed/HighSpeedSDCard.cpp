@@ -189,9 +189,9 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   logMode = logType;
   minutesPerFile = 10;
   CopyText(filePrefix, sizeof filePrefix, prefix);
-  fileTag = scanlog::NewLogTag();
+  fileTag = scanlog::FreeLogTag(base, prefix, when, folderMode);
   sdDate_ = when;
-  if (!scanlog::MakeLogFolder(base, prefix) ||
+  if (fileTag == 0 || !scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
   receiver_.Drain(dataSock, r.timings.drainCap);

@@ -43,10 +43,14 @@ int SlotCarrier::StartLogRun(char* folder, int minutes, int mode) {
   SlotScanRun r;
   if (!TakeScanRun(&r)) return 0;
   CopyText(filePrefix, sizeof filePrefix, prefix);
-  fileTag = scanlog::NewLogTag();
+  // The log clock names the ".config" file; a run without one takes its first reading at the
+  // first data, so its tag is checked by the system clock's time.
+  const struct tm now = scanlog::HasConfig(mode) ? LogClockNow() : SystemClockNow();
+  fileTag = scanlog::FreeLogTag(base, prefix, now, folderMode);
   configPath[0] = '\0';
   logFolder[0] = '\0';
-  if (scanlog::HasConfig(mode) && !WriteLogConfig(base, prefix, fileTag, LogClockNow()))
+  if (fileTag == 0 ||
+      (scanlog::HasConfig(mode) && !WriteLogConfig(base, prefix, fileTag, now)))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
   if (!scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
