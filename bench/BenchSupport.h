@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "nivex.h"
+#include "emulator/HighSpeedModule.h"
 #include "tests/common/ChildProcess.h"
 #include "tests/common/ScanFixture.h"
 #include "tests/common/TestSupport.h"

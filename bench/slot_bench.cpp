@@ -26,6 +26,7 @@
 
 #include "bench/BenchSupport.h"
 #include "emulator/Emulator.h"
+#include "emulator/SlotCarrierModule.h"
 #include "emulator/SlotStreamer.h"
 
 namespace {

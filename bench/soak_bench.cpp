@@ -20,6 +20,7 @@
 #include "bench/BenchSupport.h"
 #include "emulator/DataStreamer.h"
 #include "emulator/Emulator.h"
+#include "emulator/HighSpeedModule.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <iterator>
 #include <mutex>
 
-#include "emulator/HighSpeedModule.h"
 #include "emulator/HighSpeedScanSetup.h"
 #include "emulator/StreamParts.h"
 
@@ -98,6 +97,7 @@ void DataStreamer::StartRun() {
   run_.syncIn = is10 && ParseSyncInLayout();
   if (!run_.syncIn) run_.unitBytes = is10 ? 2 : 4;
   run_.itemsPerSec = run_.syncIn ? rate : rate * run_.channels;
+  run_.rowsPerSec = rate;
 
   const uint64_t n = setup_.target;
   run_.end = n ? n : kEndless;
@@ -237,7 +237,9 @@ void DataStreamer::AppendItem(uint64_t s) {
   const uint64_t abs = run_.origin + s;
   std::string& out = run_.pending;
   if (!run_.syncIn) {
-    const int32_t code = code_(static_cast<int>(abs % run_.channels), abs / run_.channels);
+    const uint64_t row = abs / run_.channels;
+    const int32_t code =
+        code_(static_cast<int>(abs % run_.channels), row, static_cast<double>(row) / run_.rowsPerSec);
     PutLE(&out,
           run_.unitBytes == 2 ? static_cast<uint32_t>(code) & 0xFFFFu
                               : static_cast<uint32_t>(code) & 0xFFFFFFu,
@@ -245,12 +247,13 @@ void DataStreamer::AppendItem(uint64_t s) {
     return;
   }
   const uint32_t frame = static_cast<uint32_t>(abs);
+  const double at = static_cast<double>(abs) / run_.rowsPerSec;
   if (run_.header >= 1 && run_.header <= 3) PutLE(&out, frame, 4);
   for (const Item& it : run_.items) {
     const unsigned bytes = ItemBytes(it.type, it.count);
     if (it.type == 0 || it.type == 1) {
       for (unsigned e = 0; e < it.count; ++e)
-        PutLE(&out, static_cast<uint32_t>(code_(static_cast<int>(e % 8), abs)), 2);
+        PutLE(&out, static_cast<uint32_t>(code_(static_cast<int>(e % 8), abs, at)), 2);
     } else if (it.type >= 6 && it.type <= 8) {
       out.append(bytes, static_cast<char>(frame & 0xFF));
     } else {
@@ -419,11 +422,6 @@ std::string DataStreamer::Sent() const {
   std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
   const uint64_t sent = engine_.DataBytesSent() - run_.sentAtStart;
   return sent_.substr(0, static_cast<size_t>(std::min<uint64_t>(sent, sent_.size())));
-}
-
-DataStreamer* StreamerOf(Emulator& e) {
-  auto* m = dynamic_cast<HighSpeedModule*>(&e.engine().handler());
-  return m ? &m->stream() : nullptr;
 }
 
 }  // namespace nivex::emu

@@ -84,9 +84,8 @@ struct StreamCounters {
 
 class DataStreamer {
  public:
-  // The raw code of `channel` at acquisition row `row` (the row is the sample index
-  // divided by the channel count; sync-in: the frame index).
-  using CodeFn = std::function<int32_t(int channel, uint64_t row)>;
+  // The raw code of a sample (emulator/StreamParts.h).
+  using CodeFn = StreamCodeFn;
 
   DataStreamer(Engine& engine, Model model, HighSpeedScanSetup& setup, CodeFn code);
 
@@ -130,6 +129,7 @@ class DataStreamer {
     int64_t startUs = 0;
     int64_t acqStartUs = 0;
     double itemsPerSec = 1.0;
+    double rowsPerSec = 1.0;  // the sample rate (sync-in: frames)
     unsigned channels = 1;
     unsigned unitBytes = 2;
     uint64_t chunk = 1;   // items per send
@@ -175,8 +175,5 @@ class DataStreamer {
   int64_t startWallMs_ = -1;
   AckTally acks_;
 };
-
-// The data streamer of a high-speed module; null for the other types.
-DataStreamer* StreamerOf(Emulator& e);
 
 }  // namespace nivex::emu

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/Emulator.h"
+#include "emulator/EmulatorOptions.h"
 
 namespace nivex::emu {
 
@@ -140,8 +140,10 @@ class Engine {
   ModuleHandler& handler() { return *handler_; }
   unsigned FirmwareVersion() const;
   std::string ModuleName() const;
-  // The signal of an input now (its shape at the time since the engine was made).
+  // The signal of an input now (its shape at the time since the engine was made), and at a
+  // given instant in seconds (a sample of a run: seconds since the run began).
   double Signal(int channel) const;
+  double SignalAt(int channel, double seconds) const;
   void SetSignal(int channel, double volts);
   void SetSignalShape(int channel, const SignalShape& shape);
   bool SetCalibration(bool ao, int channel, int code, const CalEntry& e);

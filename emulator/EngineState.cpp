@@ -16,10 +16,13 @@ std::string Engine::ModuleName() const {
 }
 
 double Engine::Signal(int channel) const {
+  return SignalAt(channel, std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                         signalEpoch_).count());
+}
+
+double Engine::SignalAt(int channel, double t) const {
   if (channel < 0 || channel >= static_cast<int>(signal_.size())) return 0.0;
   const SignalShape& s = signal_[static_cast<size_t>(channel)];
-  const double t =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - signalEpoch_).count();
   double v = s.level;
   if (s.kind == SignalShape::Sine) {
     v += s.amplitude * std::sin(2.0 * M_PI * s.hz * t);

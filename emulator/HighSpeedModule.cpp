@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "emulator/Emulator.h"
 #include "emulator/InverseCalibration.h"
 
 namespace nivex::emu {
@@ -21,8 +22,11 @@ unsigned Hex(const std::smatch& m, size_t i) {
 HighSpeedModule::HighSpeedModule(Engine& engine, Model model)
     : ModuleHandler(engine),
       model_(model),
-      // The stream's samples come from the one-shot reads' source, at the scan's gain code.
-      stream_(engine, model, scan_, [this](int ch, uint64_t) { return RawCode(ch, scan_.gain); }) {
+      // The stream's samples come from the one-shot reads' signals, at each sample's instant and
+      // the scan's gain code.
+      stream_(engine, model, scan_, [this](int ch, uint64_t, double at) {
+        return CodeOf(ch, scan_.gain, engine_.SignalAt(ch, at));
+      }) {
   BuildCommon();
   switch (model_) {
     case Model::RX5K10:
@@ -149,7 +153,10 @@ void HighSpeedModule::BuildRxbn500() {
 }
 
 int32_t HighSpeedModule::RawCode(int channel, int gainCode) const {
-  const double volts = engine_.Signal(channel);
+  return CodeOf(channel, gainCode, engine_.Signal(channel));
+}
+
+int32_t HighSpeedModule::CodeOf(int channel, int gainCode, double volts) const {
   const CalEntry e = engine_.Calibration(false, channel, model_ == Model::RXBN500 ? 0 : gainCode);
   switch (model_) {
     case Model::RX5K10:
@@ -258,6 +265,8 @@ void HighSpeedModule::BuildCounters() {
 void HighSpeedModule::BuildConfig() {
   if (model_ == Model::RX5K10) {
     table_.Add(R"(~01V([0-6]))", [this](const std::smatch& m) {
+      // A divider under which the rate set is too high is refused; the rate stays.
+      if (!scan_.DividerFits(Digit(m, 1))) return Answer::Refuse();
       io.divider = Digit(m, 1);
       return Answer::Ack();
     });
@@ -325,6 +334,16 @@ void HighSpeedModule::BuildOutputs() {
   table_.Add(R"(#01N)", [this](const std::smatch&) {
     return Answer::Text(Format(">%08X", io.encCount));
   });
+}
+
+DataStreamer* StreamerOf(Emulator& e) {
+  auto* m = dynamic_cast<HighSpeedModule*>(&e.engine().handler());
+  return m ? &m->stream() : nullptr;
+}
+
+SdCard* SdCardOf(Emulator& e) {
+  auto* m = dynamic_cast<HighSpeedModule*>(&e.engine().handler());
+  return m ? &m->sd() : nullptr;
 }
 
 }  // namespace nivex::emu

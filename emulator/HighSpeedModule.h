@@ -33,6 +33,8 @@ class HighSpeedModule : public ModuleHandler {
   // the inverse of its calibration entry, so that the host's calibration gives the signal
   // back (RX5K10: int16; RX5K30, RXBN500: 24-bit two's complement, sign-extended).
   int32_t RawCode(int channel, int gainCode) const;
+  // The raw code of volts at an input.
+  int32_t CodeOf(int channel, int gainCode, double volts) const;
 
   // Single-shot state: digital I/O, counters, analog outputs, encoder, configuration items.
   // Tests read and set it under the engine's lock.
@@ -80,5 +82,12 @@ class HighSpeedModule : public ModuleHandler {
   DataStreamer stream_;
   SdCard sd_{engine_, model_, stream_};
 };
+
+class Emulator;
+
+// For tests and nivex-emu: the data streamer and the SD card of a high-speed module; null for
+// the other types.
+DataStreamer* StreamerOf(Emulator& e);
+SdCard* SdCardOf(Emulator& e);
 
 }  // namespace nivex::emu

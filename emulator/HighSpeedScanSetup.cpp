@@ -8,6 +8,8 @@
 namespace nivex::emu {
 namespace {
 
+constexpr long kMaxRateHz = 200000;  // RX5K10, without a divider
+
 long Num(const std::smatch& m, size_t i) { return std::strtol(m[i].str().c_str(), nullptr, 10); }
 unsigned long Hex(const std::smatch& m, size_t i) {
   return std::strtoul(m[i].str().c_str(), nullptr, 16);
@@ -69,7 +71,7 @@ HighSpeedScanSetup::HighSpeedScanSetup(Model model, const int& divider)
     table_.Add(R"(~01R(\d{6}))", [this](const std::smatch& m) {
       // The divider of "~01V" (2^n) lowers the highest rate the clock allows.
       const long r = Num(m, 1);
-      if (r < 1 || r > (200000L >> divider_)) return Answer::Refuse();
+      if (r < 1 || r > (kMaxRateHz >> divider_)) return Answer::Refuse();
       rateHz = r;
       return Answer::Ack();
     });
@@ -176,6 +178,10 @@ double HighSpeedScanSetup::RateHz() const {
   const long c = std::strtol(rateFactors.substr(4, 4).c_str(), nullptr, 10);
   if (a <= 0 || b <= 0 || c <= 0) return 0.0;
   return ((16384000.0f / static_cast<float>(a)) / static_cast<float>(b)) / static_cast<float>(c);
+}
+
+bool HighSpeedScanSetup::DividerFits(int exponent) const {
+  return exponent >= 0 && exponent < 31 && rateHz <= (kMaxRateHz >> exponent);
 }
 
 }  // namespace nivex::emu

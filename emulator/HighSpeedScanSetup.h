@@ -47,6 +47,9 @@ class HighSpeedScanSetup : public HighSpeedScanSettings {
   // The sample rate the module runs at: RX5K10 the hertz it was given, the 24-bit types the
   // clock of 16,384,000 Hz divided by a, b and c.
   double RateHz() const;
+  // Whether the rate divider 2^exponent ("~01V", RX5K10) leaves room for the rate set: the
+  // highest rate under it is 200000 >> exponent.
+  bool DividerFits(int exponent) const;
 
  private:
   Model model_;

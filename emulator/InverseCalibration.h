@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "emulator/Emulator.h"
+#include "emulator/EmulatorOptions.h"
 
 namespace nivex::emu {
 

@@ -9,7 +9,6 @@
 #include <iterator>
 #include <mutex>
 
-#include "emulator/HighSpeedModule.h"
 #include "emulator/StreamParts.h"
 
 namespace nivex::emu {
@@ -221,11 +220,6 @@ SdCounters SdCard::Counters() const {
   c.ackSum = scan_.AckSum() - std::min(scan_.AckSum(), ackSumAtStart_);
   c.ackCount = scan_.AckCount() - std::min(scan_.AckCount(), ackCountAtStart_);
   return c;
-}
-
-SdCard* SdCardOf(Emulator& e) {
-  auto* m = dynamic_cast<HighSpeedModule*>(&e.engine().handler());
-  return m ? &m->sd() : nullptr;
 }
 
 }  // namespace nivex::emu

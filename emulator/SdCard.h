@@ -94,7 +94,4 @@ class SdCard {
   uint64_t ackCountAtStart_ = 0;
 };
 
-// The SD card of a high-speed module; null for the other types.
-SdCard* SdCardOf(Emulator& e);
-
 }  // namespace nivex::emu

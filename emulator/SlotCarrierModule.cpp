@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "emulator/Emulator.h"
 #include "emulator/InverseCalibration.h"
 
 namespace nivex::emu {
@@ -72,7 +73,9 @@ SlotCarrierModule::SlotCarrierModule(Engine& engine, Model model)
     const int slot = static_cast<int>(k);
     streams_.push_back(std::make_unique<SlotStreamer>(
         engine, slot,
-        [this, slot](int channel, uint64_t row) { return StreamCode(slot, channel, row); }));
+        [this, slot](int channel, uint64_t row, double at) {
+          return StreamCode(slot, channel, row, at);
+        }));
   }
   PowerOn();
   Build();
@@ -135,7 +138,10 @@ std::string SlotCarrierModule::VoltFields(int k, int gain) const {
 }
 
 int SlotCarrierModule::RawCode(int channel, int gain) const {
-  const double volts = engine_.Signal(channel);
+  return CodeOf(channel, gain, engine_.Signal(channel));
+}
+
+int SlotCarrierModule::CodeOf(int channel, int gain, double volts) const {
   if (model_ != Model::D4071s) return ClampInt16(std::lround(volts * 3276.8));
   // The card delivers the code before its calibration: the host's (raw x gain) >> 15 + offset
   // gives the code nearest the signal.
@@ -298,9 +304,9 @@ void SlotCarrierModule::SetTriggerRow(uint32_t row) {
   triggerRow_ = row;
 }
 
-int32_t SlotCarrierModule::StreamCode(int k, int channel, uint64_t row) const {
+int32_t SlotCarrierModule::StreamCode(int k, int channel, uint64_t row, double at) const {
   if (rowCodes_) return static_cast<int32_t>((channel << 10) | static_cast<int>(row & 0x3FFu));
-  return RawCode(channel, scan_[static_cast<size_t>(k)].gain);
+  return CodeOf(channel, scan_[static_cast<size_t>(k)].gain, engine_.SignalAt(channel, at));
 }
 
 void SlotCarrierModule::StartStreams() {
@@ -479,6 +485,11 @@ void SlotCarrierModule::BuildD3054s() {
       out += Format("%04X", static_cast<unsigned>(RawCode(FirstChannel(rawSlot_) + i, 0)) & 0xFFFFu);
     return Answer::Text(out);
   });
+}
+
+SlotStreamer* SlotStreamerOf(Emulator& e, int k) {
+  auto* m = dynamic_cast<SlotCarrierModule*>(&e.engine().handler());
+  return m && k >= 0 && k < m->SlotCount() ? &m->Stream(k) : nullptr;
 }
 
 }  // namespace nivex::emu

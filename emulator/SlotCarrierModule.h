@@ -121,8 +121,10 @@ class SlotCarrierModule : public ModuleHandler {
   // The raw code of a module channel at a gain code as the card delivers it (D4071s: before
   // its calibration).
   int RawCode(int channel, int gain) const;
-  // The code slot k streams for a module channel at a row.
-  int32_t StreamCode(int k, int channel, uint64_t row) const;
+  // The same of volts at that channel.
+  int CodeOf(int channel, int gain, double volts) const;
+  // The code slot k streams for a module channel at a row and its instant (seconds into the run).
+  int32_t StreamCode(int k, int channel, uint64_t row, double at) const;
   // The scan start and "~01Z": every slot with channels starts a run; every run ends.
   void StartStreams();
   void StopStreams();
@@ -151,5 +153,11 @@ class SlotCarrierModule : public ModuleHandler {
   bool rowCodes_ = false;
   std::vector<std::unique_ptr<SlotStreamer>> streams_;  // by slot index
 };
+
+class Emulator;
+
+// For tests and nivex-emu: the streamer of slot k of a slot carrier; null for another type or
+// slot.
+SlotStreamer* SlotStreamerOf(Emulator& e, int k);
 
 }  // namespace nivex::emu

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <mutex>
 
-#include "emulator/SlotCarrierModule.h"
 
 namespace nivex::emu {
 namespace {
@@ -100,7 +99,9 @@ int SlotStreamer::OnTick(uint64_t rowBound) {
   while (run_.generated < due &&
          run_.pending.size() + backlog < (run_.split ? kSplitBacklog : kBacklog)) {
     const uint64_t j = run_.generated++;
-    const int32_t code = code_(l.firstChannel + static_cast<int>(j % channels), j / channels);
+    const uint64_t row = j / channels;
+    const int32_t code = code_(l.firstChannel + static_cast<int>(j % channels), row,
+                               static_cast<double>(row) / l.rate);
     PutLE(&run_.pending, static_cast<uint32_t>(code) & 0xFFFFu, 2);
   }
 
@@ -185,11 +186,6 @@ void SlotStreamer::CloseDataConnection() {
   std::lock_guard<std::recursive_mutex> lock(engine_.mutex());
   run_.closed = run_.active;
   engine_.CloseData(index_);
-}
-
-SlotStreamer* SlotStreamerOf(Emulator& e, int k) {
-  auto* m = dynamic_cast<SlotCarrierModule*>(&e.engine().handler());
-  return m && k >= 0 && k < m->SlotCount() ? &m->Stream(k) : nullptr;
 }
 
 }  // namespace nivex::emu

@@ -26,7 +26,7 @@ namespace nivex::emu {
 
 class SlotStreamer {
  public:
-  using CodeFn = std::function<int32_t(int channel, uint64_t row)>;
+  using CodeFn = StreamCodeFn;  // emulator/StreamParts.h
 
   // What a slot streams in a run.
   struct Layout {
@@ -94,8 +94,5 @@ class SlotStreamer {
   bool nodelay_ = false;
   AckTally acks_;
 };
-
-// The streamer of slot k of a slot carrier; null for another type or slot.
-SlotStreamer* SlotStreamerOf(Emulator& e, int k);
 
 }  // namespace nivex::emu

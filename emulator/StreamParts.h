@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 
 namespace nivex::emu {
@@ -37,6 +38,12 @@ inline std::string StartTimeText(int64_t wallMs) {
            static_cast<int>(wallMs % 1000));
   return text;
 }
+
+// The raw code of one sample of a run: its input channel, its row (the sample index divided by
+// the channel count; sync-in: the frame index) and its instant, the row over the rows per
+// second, in seconds since the run began. A signal is sampled at that instant, whenever the
+// sample goes out.
+using StreamCodeFn = std::function<int32_t(int channel, uint64_t row, double seconds)>;
 
 // Appends the low `bytes` bytes of v, least significant first.
 inline void PutLE(std::string* out, uint32_t v, unsigned bytes) {

@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,8 @@
 
 #include "emulator/DataStreamer.h"
 #include "emulator/Emulator.h"
+#include "emulator/HighSpeedModule.h"
+#include "emulator/SlotCarrierModule.h"
 
 namespace {
 
@@ -32,9 +35,14 @@ void Usage(FILE* out) {
           "The high-speed types stream on the data port after \"~01S\" with the scan\n"
           "parameters they were given: live runs at rate x channels samples per second,\n"
           "buffered runs (high rates, trigger modes that wait) once \"~01E\" comes;\n"
-          "\"~01Z\" stops the stream. The samples are the codes the one-shot reads give.\n"
-          "Their SD card holds two recordings (\"~01SDC\", \"~01SDI\"); \"~01SDL\" sends one's\n"
-          "\".config\" text and then streams its samples.\n"
+          "\"~01Z\" stops the stream. Their SD card holds two recordings (\"~01SDC\",\n"
+          "\"~01SDI\"); \"~01SDL\" sends one's \".config\" text and then streams its samples.\n"
+          "The slot carriers stream too: the start command starts every slot with channels\n"
+          "on its own data port (data port + the slot's offset), live at rate x the slot's\n"
+          "channels samples per second, up to the slot's count (0: until \"~01Z\", which\n"
+          "stops every slot). Every sample is the code of its input's signal at the\n"
+          "sample's instant (its row / rate since the start); one-shot reads take the\n"
+          "signal at the moment they are answered.\n"
           "\n"
           "  --model M          module type (required)\n"
           "  --ip ADDR          IPv4 address to serve on (default 127.0.0.1)\n"
@@ -71,10 +79,16 @@ void Usage(FILE* out) {
           "                     closes). Example: --fault 'late:~01N:1500'\n"
           "  --gt-lead          every reply that carries data leads with '>' (acknowledgements\n"
           "                     stay \"!01\")\n"
-          "  --stream MODE      high-speed types: paced (default) sends in real time; fast\n"
-          "                     sends as fast as the connection takes (acquisition instant)\n"
+          "  --stream MODE      paced (default) sends in real time; fast sends as fast as the\n"
+          "                     connection takes (acquisition instant); every type\n"
           "  --trigger-after MS high-speed types: the trigger of modes 2, 3, 5 and 6 fires\n"
           "                     MS milliseconds after \"~01S\" (default: never)\n"
+          "  --slot-fault KIND:SLOT[:BYTES]\n"
+          "                     slot carriers: a fault of slot SLOT's stream in every run\n"
+          "                     (repeatable). KIND: silence (the slot sends nothing more once\n"
+          "                     BYTES bytes of the run are out, default 0; its connection\n"
+          "                     stays open), close (the slot closes its data connection once\n"
+          "                     BYTES bytes are out). Example: --slot-fault close:1:4096\n"
           "  --help             this text\n");
 }
 
@@ -195,6 +209,24 @@ bool ParseReboot(const std::string& text, RebootBehaviour* b) {
   return false;
 }
 
+// "silence:1", "close:0:4096".
+struct SlotFault {
+  int slot = 0;
+  bool close = false;
+  uint64_t afterBytes = 0;
+};
+
+bool ParseSlotFault(const std::string& text, SlotFault* f) {
+  const std::vector<std::string> p = SplitText(text, ':');
+  long slot = 0, bytes = 0;
+  if (p.size() < 2 || p.size() > 3 || (p[0] != "silence" && p[0] != "close") ||
+      !ParseLong(p[1].c_str(), 10, 0, 7, &slot) ||
+      (p.size() == 3 && !ParseLong(p[2].c_str(), 10, 0, 0x7FFFFFFF, &bytes)))
+    return false;
+  *f = SlotFault{static_cast<int>(slot), p[0] == "close", static_cast<uint64_t>(bytes)};
+  return true;
+}
+
 int Bad(const char* what, const char* value) {
   fprintf(stderr, "nivex-emu: bad %s '%s' (see --help)\n", what, value);
   return 2;
@@ -209,6 +241,7 @@ int main(int argc, char** argv) {
   std::vector<SignalShape> signals;
   std::vector<CalArg> cals;
   std::vector<Fault> faults;
+  std::vector<SlotFault> slotFaults;
   double noise = 0.001;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -268,6 +301,9 @@ int main(int argc, char** argv) {
     } else if (a == "--reboot-delay") {
       if (!ParseLong(v, 10, 0, 600000, &n)) return Bad("reboot delay", v);
       o.rebootDelayMs = static_cast<int>(n);
+    } else if (a == "--slot-fault") {
+      slotFaults.emplace_back();
+      if (!ParseSlotFault(v, &slotFaults.back())) return Bad("slot fault", v);
     } else if (a == "--fault") {
       faults.emplace_back();
       if (!ParseFault(v, &faults.back())) return Bad("fault", v);
@@ -315,6 +351,21 @@ int main(int argc, char** argv) {
   for (const Fault& f : faults) emu.AddFault(f);
   if (nivex::emu::DataStreamer* streamer = nivex::emu::StreamerOf(emu)) {
     streamer->SetSettings(stream);
+  }
+  for (int k = 0; nivex::emu::SlotStreamer* slot = nivex::emu::SlotStreamerOf(emu, k); ++k) {
+    nivex::emu::StreamSettings s = slot->Settings();
+    s.fast = stream.fast;
+    for (const SlotFault& f : slotFaults) {
+      if (f.slot != k) continue;
+      (f.close ? s.closeAfterBytes : s.silenceAfterBytes) = f.afterBytes;
+    }
+    slot->SetSettings(s);
+  }
+  for (const SlotFault& f : slotFaults) {
+    if (nivex::emu::SlotStreamerOf(emu, f.slot) == nullptr) {
+      fprintf(stderr, "nivex-emu: no slot %d streams on this module\n", f.slot);
+      return 2;
+    }
   }
   if (!emu.Start()) {
     fprintf(stderr, "nivex-emu: cannot listen on %s (ports 10000, %d, %d): %s\n", o.ip.c_str(),

@@ -387,7 +387,9 @@ QZ_API int QZ_GetAIBufferHex(void *handle, unsigned int *codes, unsigned int n);
 /* Takes up to n samples from the ring in volts, through the software filters; returns the
  * number taken. An invalid handle clears volts[0]. */
 QZ_API int QZ_GetAIBuffer(void *handle, float *volts, unsigned int n);
-/* Empties the ring and zeroes its status word; 1. */
+/* Empties the ring and zeroes its status word; 1. The slot carriers (D4071s, D3054s) have no
+ * clear: their ring and status stay as they are; 1, with QZ_ERR_NOT_IMPLEMENTED as the last
+ * error. */
 QZ_API int QZ_ClearAIBuffer(void *handle);
 /* The ring's status word and a total: the samples the host received when the status is not 0,
  * else the module's own count of its last buffered run; 1 (outputs untouched on an invalid

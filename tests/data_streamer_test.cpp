@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "emulator/DataStreamer.h"
+#include "emulator/HighSpeedModule.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
@@ -132,6 +134,25 @@ TEST(DataStreamer, LiveRunsSendExactlyTheTargetOfOneShotCodesInRealTime) {
       EXPECT_EQ(inside, split);
     }
   }
+  // A 400 Hz sine at 4000 S/s: every sample is the signal at its own instant, index / rate.
+  Host h(Model::RX5K10);
+  ASSERT_TRUE(h.s);
+  emu::SignalShape sine;
+  sine.kind = emu::SignalShape::Sine;
+  sine.amplitude = 2.0;
+  sine.hz = 400;
+  h.e->SetSignalShape(0, sine);
+  h.Setup(Model::RX5K10, 1, 0, "004000", 400);
+  ASSERT_EQ(h.Cmd("~01S"), "!01");
+  const std::string got = h.Receive(800, 5000, 2);
+  ASSERT_EQ(got.size(), 800u);
+  int off = 0;  // samples more than one code from the closed form (gain code 0: 6553.6 codes/V)
+  for (size_t k = 0; k < 400; ++k) {
+    const int16_t code = static_cast<int16_t>(static_cast<uint8_t>(got[2 * k]) |
+                                              static_cast<uint8_t>(got[2 * k + 1]) << 8);
+    off += std::abs(code - 2.0 * 6553.6 * std::sin(2 * M_PI * 400 * k / 4000.0)) > 1.0;
+  }
+  EXPECT_EQ(off, 0);
 }
 
 TEST(DataStreamer, BufferedRunsCountUpAndSendOnTransmit) {

@@ -25,7 +25,7 @@ TEST(EmuProcess, HelpDocumentsEveryOptionAndBadArgumentsFail) {
     EXPECT_EQ(p.Stop(0), 0);
     for (const char* opt : {"--model", "--ip", "--cmd-port", "--data-port", "--firmware", "--help",
                             "--hw-version", "--slots", "--signal", "--noise", "--cal", "--reboot",
-                            "--reboot-delay", "--fault", "--gt-lead", "RX5K10", "RX5K30", "RXBN500",
+                            "--reboot-delay", "--fault", "--slot-fault", "--gt-lead", "RX5K10", "RX5K30", "RXBN500",
                             "D4071s", "D3054s"}) {
       EXPECT_NE(text.find(opt), std::string::npos) << opt;
     }
@@ -36,7 +36,8 @@ TEST(EmuProcess, HelpDocumentsEveryOptionAndBadArgumentsFail) {
         {"--model"}, {"--model", "RX5K10", "--signal", "1,wave:1:2"},
         {"--model", "RX5K10", "--fault", "boom:$01F"},
         {"--model", "RX5K10", "--cal", "8,0,32768,0"},
-        {"--model", "RX5K10", "--reboot", "later"}}) {
+        {"--model", "RX5K10", "--reboot", "later"}, {"--model", "D3054s", "--slot-fault", "boom:0"},
+        {"--model", "RX5K10", "--slot-fault", "close:0"}}) {
     ChildProcess p(EmulatorProgram(), bad);
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.Stop(0), 2);

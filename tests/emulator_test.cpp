@@ -167,6 +167,7 @@ TEST(Emulator, RefusesSettingsOutsideTheModulesRanges) {
       {Model::RXBN500, {}, "~01PC4T6M0", "~01PC4T1M0"},
       // The rate under the divider of "~01V" (2^2: 50000 Hz at most).
       {Model::RX5K10, {"~01V2"}, "~01R050001", "~01R050000"},
+      {Model::RX5K10, {"~01R050001"}, "~01V2", "~01V1"},
       {Model::RX5K10, {}, "~01R200001", "~01R200000"},
       // The counts before and after the trigger make up the target.
       {Model::RX5K10, {"~01T0000001000"}, "~01XM0L00000100R00000899", "~01XM0L00000100R00000900"},

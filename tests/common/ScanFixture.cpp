@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "emulator/HighSpeedModule.h"
 #include "framework/EngineTimings.h"
 #include "nivex.h"
 #include "tests/common/TestSupport.h"
