@@ -295,7 +295,8 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   for (const std::string& f : FilesBelow(t / "log")) logged.push_back(ReadFile(f));
   std::sort(sent.begin(), sent.end());
   std::sort(logged.begin(), logged.end());
-  EXPECT_EQ(logged, sent);
+  EXPECT_EQ(logged.size(), 2u);
+  EXPECT_TRUE(logged == sent);  // each run's samples in a file of its own
   EXPECT_EQ(FilesBelow(t / "config").size(), configs + 2);
 
   // A module that falls silent: the twelfth expiry of the silence limit (50 ms) is a stall.
