@@ -24,7 +24,8 @@
 //     analog codes of channels 0.. (element mod 8), 16-bit items (2, 3, 9) and 32-bit items
 //     (4, 5, 10, 11) frame index + element, bit items (6-8) the frame index's low byte.
 //   - The host's 4-byte acknowledgements are read and summed; nothing depends on them.
-// Every sample comes from the code function the handler gives (the one-shot reads' source).
+// Every sample comes from the code function the handler gives: the one-shot reads' signals,
+// taken at the sample's instant (its row over the rate, from the start of acquisition).
 #pragma once
 
 #include <cstdint>

@@ -61,7 +61,8 @@ class Emulator {
 
   // ---- module state
   // Analog signal per input channel in volts (shared by single reads and the stream).
-  // SetSignal makes it a steady level without noise; Signal gives its value now.
+  // SetSignal makes it a steady level without noise; Signal gives its value now. A stream
+  // takes each sample's value at its own instant (row / rate into the run).
   void SetSignal(int channel, double volts);
   void SetSignalShape(int channel, const SignalShape& shape);
   double Signal(int channel) const;

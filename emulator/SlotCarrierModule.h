@@ -22,8 +22,8 @@
 // Each slot streams on its data port (emulator/SlotStreamer.h): the start command ("~01S%d" /
 // "~01S") starts every slot with channels, with its "~01PS" channels, its "~01TS" count and the
 // rate; "~01Z" ends them before it answers. A slot's codes are those of its channels' signals
-// at the slot's gain code as the single reads see them (D4071s: before the calibration), or,
-// with SetRowCodes, (module channel << 10) | (row mod 1024), which tell every sample's place.
+// at the slot's gain code as the single reads see them, taken at each sample's instant (D4071s:
+// before the calibration), or, with SetRowCodes, (module channel << 10) | (row mod 1024), which tell every sample's place.
 #pragma once
 
 #include <cstdint>

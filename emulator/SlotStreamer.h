@@ -6,7 +6,8 @@
 // live from its start: the slot's samples as little-endian 16-bit codes, interleaved over the
 // slot's channels in the scan (sample j is channel j mod channels of row j / channels), paced
 // at rate x channels per second, until the slot's sample count (0: continuous). Each code
-// comes from the function the carrier gives (module channel, row).
+// comes from the function the carrier gives (module channel, row, and the row's instant: row /
+// rate seconds into the run).
 //
 // Of StreamSettings a slot takes fast (as fast as the connection takes the samples),
 // splitPauseMs, silenceAfterBytes, closeAfterBytes, extraSamples and record; the other fields
