@@ -59,6 +59,7 @@ static int scan(void *device, unsigned int target) {
       int i;
       for (i = 0; i < n; ++i) sum[(taken + (unsigned int)i) % CHANNELS] += volts[i];
       taken += (unsigned int)n;
+      waits = 0;
       continue;
     }
     /* An empty ring and an ended scan: nothing more will come. */
@@ -69,12 +70,12 @@ static int scan(void *device, unsigned int target) {
   QZ_StopAIScan(device);
   if (status & QZ_BUF_OVERFLOW) printf("the ring overflowed: samples were lost\n");
   printf("scan: %u of %u samples\n", taken, target);
-  for (ch = 0; ch < CHANNELS; ++ch)
-    printf("  channel %d mean %.4f V\n", ch, taken >= CHANNELS ? sum[ch] / (taken / CHANNELS) : 0.0);
+  for (ch = 0; ch < CHANNELS && taken >= CHANNELS; ++ch)
+    printf("  channel %d mean %.4f V\n", ch, sum[ch] / (taken / CHANNELS));
   return taken == target ? 0 : 1;
 }
 
-/* Logs a scan of `target` samples below folder and waits until the logger has ended. */
+/* Logs a scan of LOG_TARGET samples below folder and waits until the logger has ended. */
 static int log_run(void *device, char *folder) {
   unsigned short status = 0;
   unsigned int size = 0;
@@ -82,7 +83,7 @@ static int log_run(void *device, char *folder) {
   if (QZ_SetAIScanParam(device, CHANNELS, GAIN, 0, RATE, LOG_TARGET, 0, 0) != 1)
     return failed("QZ_SetAIScanParam");
   /* The run's ".config" file goes to <folder>/config, its data files below <folder>/log, a new
-   * data file every minute (this short run fits in one). */
+   * data file every minute (the reading back takes every file there is). */
   if (QZ_StartLogger(device, folder, 1, QZ_LOG_BINARY) != 1) return failed("QZ_StartLogger");
   do {
     pause_ms(10);
