@@ -156,7 +156,7 @@ int MODEL::ReadHexFields(const char* command, int timeoutMs, const HexSpan* fiel
   for (int i = 0; i < n; ++i)
     if (fields[i].pos + fields[i].digits > end) end = fields[i].pos + fields[i].digits;
   ReplyLine reply;
-  if (!Exchange(CommandSocket(), &reply, timeoutMs, "%s", command)) return 0;
+  if (!Exchange(CommandSocket(), &reply, timeoutMs, "%s", command)) return -1;
   if (!ReplyFits(reply, kDataLeads, end)) return 0;
   uint32_t read[kMaxHexSpans];
   for (int i = 0; i < n; ++i)

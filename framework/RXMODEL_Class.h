@@ -356,15 +356,17 @@ class MODEL {
   static constexpr int kMaxHexSpans = 16;
   // One read of hexadecimal fields: command on the command socket (timeoutMs), a data reply
   // that ends with the last field (ReplyFits), and the n fields (at most kMaxHexSpans) into
-  // values. 1 when every field was read; 0 otherwise (values untouched; the exchange's error
-  // when the exchange failed, no code of its own otherwise).
+  // values. 1 when every field was read; 0 when the reply was not usable (values untouched, no
+  // code of its own); -1 when no reply came within timeoutMs (the exchange's error).
   int ReadHexFields(const char* command, int timeoutMs, const HexSpan* fields, int n,
                     uint32_t* values);
   // For every entry (a, b) with a < rows and b < cols: command(a, b, text, size) writes the
   // entry's command, ReadHexFields reads it, store(a, b, values) keeps a complete entry; a
   // failed read keeps nothing. stopAtFailure: the first failed read ends the load with 0, a
   // complete load gives 1. Otherwise every entry is tried and the result is the outcome of
-  // the last read.
+  // the last read. A read that gets no reply ends the load at once with -1, whatever
+  // stopAtFailure says: nothing more is asked, so a late reply is never taken for a later
+  // entry's, and the later entries keep what they held.
   template <class Command, class Store>
   int LoadCalibration(int rows, int cols, int timeoutMs, const HexSpan* fields, int n,
                       bool stopAtFailure, Command command, Store store) {
@@ -375,6 +377,7 @@ class MODEL {
         command(a, b, text, sizeof(text));
         uint32_t values[kMaxHexSpans];
         last = ReadHexFields(text, timeoutMs, fields, n, values);
+        if (last < 0) return -1;
         if (last) store(a, b, values);
         else if (stopAtFailure) return 0;
       }

@@ -19,59 +19,117 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------ error codes */
+/*
+ * A failed call leaves one of these codes as the calling thread's last error
+ * (QZ_GetLastError). QZ_GetFaultText gives the texts the module family has always given:
+ * the codes of the first list have a text of their own, those of the second list (and any
+ * other number) read "Unknow error code!". The comment beside each code tells what it means
+ * and which functions give it; "not set by this kit" codes exist for their text only. A
+ * scan, logger or download worker keeps its codes under its own thread: the application
+ * learns of its outcome through the ring status (QZ_BUF_*), not through its last error.
+ */
 /* Codes with a message text. */
-#define QZ_ERR_UNKNOWN                0x1
-#define QZ_ERR_SLOT_REGISTERED        0x13001
-#define QZ_ERR_SLOT_NOT_REGISTERED    0x13002
+#define QZ_ERR_UNKNOWN                0x1     /* not set by this kit */
+#define QZ_ERR_SLOT_REGISTERED        0x13001 /* not set by this kit */
+#define QZ_ERR_SLOT_NOT_REGISTERED    0x13002 /* not set by this kit */
+/* A stored log of a module type whose codes have no conversion (QZ_Calibrate_Data_HEX and
+ * QZ_Calibrate_Data_Float on a D3054s log). */
 #define QZ_ERR_UNKNOWN_MODULE         0x13003
-#define QZ_ERR_INVALID_MAC_ADDRESS    0x13004
-#define QZ_ERR_INVALID_COM_PORT       0x13005
+#define QZ_ERR_INVALID_MAC_ADDRESS    0x13004 /* not set by this kit */
+#define QZ_ERR_INVALID_COM_PORT       0x13005 /* not set by this kit */
+/* The function is not supported at all: the wide-path functions (QZ_GetAllLogFilesW,
+ * QZ_LogFile_Open_byIndexW, QZ_StartLoggerW, QZ_DownloadSDFileW), QZ_GetLogFile_AIData on a
+ * log that is not a text log, QZ_GetLogFile_AIDataHex on one that is not binary. */
 #define QZ_ERR_FUNCTION_NOT_SUPPORTED 0x13006
+/* QZ_Device_Create: the module at the address is none of the known types (its name service
+ * gave no known name). */
 #define QZ_ERR_MODULE_NOT_EXIST       0x13007
-#define QZ_ERR_INVALID_SLOT           0x13008
-#define QZ_ERR_EEPROM_ADDRESS         0x14001
-#define QZ_ERR_SRAM_ADDRESS           0x14002
-#define QZ_ERR_MEMORY_TYPE            0x14003
-#define QZ_ERR_NVRAM_ADDRESS          0x14004
-#define QZ_ERR_EEPROM_WRITE_PROTECTED 0x14005
-#define QZ_ERR_EEPROM_WRITE           0x14006
-#define QZ_ERR_EEPROM_READ            0x14007
-#define QZ_ERR_WATCHDOG_VALUE         0x15001
-#define QZ_ERR_WATCHDOG_MISSING       0x15002
-#define QZ_ERR_WATCHDOG_BASE_ADDRESS  0x15003
-#define QZ_ERR_WATCHDOG_OS_STARTUP    0x15004
-#define QZ_ERR_DEVICE_CHECKSUM        0x17001
+#define QZ_ERR_INVALID_SLOT           0x13008 /* not set by this kit */
+#define QZ_ERR_EEPROM_ADDRESS         0x14001 /* not set by this kit */
+#define QZ_ERR_SRAM_ADDRESS           0x14002 /* not set by this kit */
+#define QZ_ERR_MEMORY_TYPE            0x14003 /* not set by this kit */
+#define QZ_ERR_NVRAM_ADDRESS          0x14004 /* not set by this kit */
+#define QZ_ERR_EEPROM_WRITE_PROTECTED 0x14005 /* not set by this kit */
+#define QZ_ERR_EEPROM_WRITE           0x14006 /* not set by this kit */
+#define QZ_ERR_EEPROM_READ            0x14007 /* not set by this kit */
+#define QZ_ERR_WATCHDOG_VALUE         0x15001 /* not set by this kit */
+#define QZ_ERR_WATCHDOG_MISSING       0x15002 /* not set by this kit */
+#define QZ_ERR_WATCHDOG_BASE_ADDRESS  0x15003 /* not set by this kit */
+#define QZ_ERR_WATCHDOG_OS_STARTUP    0x15004 /* not set by this kit */
+#define QZ_ERR_DEVICE_CHECKSUM        0x17001 /* not set by this kit */
+/* No complete reply within the time-out (QZ_SendRecv with its own time-out; the kit's calls
+ * mostly report such a failure as QZ_ERR_DEVICE_RESPONSE). */
 #define QZ_ERR_DEVICE_READ_TIMEOUT    0x17002
+/* The module refused the command ("?"), did not answer within the time-out, or answered with
+ * a reply of the wrong length or form: any call that talks to the module. */
 #define QZ_ERR_DEVICE_RESPONSE        0x17003
-#define QZ_ERR_DEVICE_UNDER_RANGE     0x17004
-#define QZ_ERR_DEVICE_OVER_RANGE      0x17005
+#define QZ_ERR_DEVICE_UNDER_RANGE     0x17004 /* not set by this kit */
+#define QZ_ERR_DEVICE_OVER_RANGE      0x17005 /* not set by this kit */
+/* QZ_Device_Create: the address is open already, or the module cannot be reached, a port
+ * refuses the connection, a command of the open gets no reply, or the calibration does not
+ * load (the open then stops and fails within about two time-outs). */
 #define QZ_ERR_OPEN_DEVICE            0x17006
-#define QZ_ERR_MODEM_STATUS           0x17007
+#define QZ_ERR_MODEM_STATUS           0x17007 /* not set by this kit */
+/* A reply field that is not the number it should be (counters, trigger index, SD-card
+ * listing, configuration items). */
 #define QZ_ERR_INVALID_VALUE          0x17008
+/* An answer longer than the caller's room: QZ_GetSyncInScanParam with a capacity below the
+ * layout's item count, an SD-card description longer than its buffer. */
 #define QZ_ERR_BUFFER_OVERFLOW        0x17009
+/* The command could not be sent (the connection is gone). */
 #define QZ_ERR_DEVICE_SEND            0x1700A
-#define QZ_ERR_CARD_UNSUPPORTED_API   0x18001
-#define QZ_ERR_API_UNSUPPORTED_CARD   0x18002
-#define QZ_ERR_SLOT_RANGE             0x18003
-#define QZ_ERR_CHANNEL_VALUE_RANGE    0x18004
+#define QZ_ERR_CARD_UNSUPPORTED_API   0x18001 /* not set by this kit */
+#define QZ_ERR_API_UNSUPPORTED_CARD   0x18002 /* not set by this kit */
+#define QZ_ERR_SLOT_RANGE             0x18003 /* not set by the QZ_ functions */
+#define QZ_ERR_CHANNEL_VALUE_RANGE    0x18004 /* not set by this kit */
+/* A gain code (or analog output range) the module type does not have: reads, writes, scan
+ * parameters, conversions. */
 #define QZ_ERR_GAIN_RANGE             0x18005
+/* QZ_SetAIScanParam: a trigger mode the module type does not have (see docs/modules.md). */
 #define QZ_ERR_TRIGGER_MODE           0x18006
+/* QZ_SetAIScanParam: a rate outside the type's rates, a target above its maximum, a transfer
+ * mode it does not take; QZ_SetEncoderMode: a mode or setting out of range. */
 #define QZ_ERR_VALUE_RANGE            0x18007
+/* A channel or channel count outside the module's inputs; a scan started without a channel
+ * count it can run (also a rate below 1). */
 #define QZ_ERR_CHANNEL_RANGE          0x18008
-#define QZ_ERR_DO_OVERWRITE           0x1800A
-#define QZ_ERR_AO_OVERWRITE           0x1800B
-/* Codes without a text of their own ("Unknow error code!"). */
+#define QZ_ERR_DO_OVERWRITE           0x1800A /* not set by this kit */
+#define QZ_ERR_AO_OVERWRITE           0x1800B /* not set by this kit */
+
+/* Codes set by the kit without a text of their own: QZ_GetFaultText gives
+ * "Unknow error code!" for each. */
+/* The handle is not an open device or log (NULL, released, closed, any other pointer); on a
+ * D4071s also an analog-trigger level command the module left unanswered. */
 #define QZ_ERR_INVALID_HANDLE         0x1300A
+/* An argument the function does not take: a NULL output, a connection text that is not an
+ * address (QZ_Device_Create), a command too long (QZ_SendRecv), a configuration item the
+ * type does not have, a folder too long for the log paths. */
 #define QZ_ERR_INVALID_ARGUMENT       0x1300C
+/* The host buffer of a scan, a log or a sync-in read could not be allocated. */
 #define QZ_ERR_BUFFER_ALLOC           0x1300E
+/* A stored log or its ".config" file does not open or read, or the logger cannot make its
+ * folders or its ".config" file (QZ_StartLogger). */
 #define QZ_ERR_LOG_FILE_OPEN          0x14102
+/* QZ_SetAIScanParam: the parameters conflict: a continuous software-triggered scan above the
+ * type's live limit (channels x rate too high: give a target), or a trigger mode that needs a
+ * target given none. */
 #define QZ_ERR_SCAN_PARAM_CONFLICT    0x1800C
+/* QZ_SetAIDelayTriggerParam: a delay outside 5 to 10,000,000. */
 #define QZ_ERR_DELAY_TRIGGER_RANGE    0x1800D
+/* QZ_SetAIAnalogTriggerParam: a trigger type outside 0-3. */
 #define QZ_ERR_TRIGGER_TYPE           0x1800E
+/* QZ_SetAIAnalogTriggerParam: an enabled channel's level outside the range of the gain code
+ * set last, or one its calibration cannot convert. */
 #define QZ_ERR_TRIGGER_LEVEL          0x1800F
+/* QZ_SetAIAnalogTriggerParam: pre + post is not the scan's target count. */
 #define QZ_ERR_TRIGGER_COUNT          0x18010
+/* Busy: a scan or log has not been stopped (QZ_StartAIScan, QZ_StartLogger), or the scan
+ * worker is inside a data receive (one-shot reads and I/O, SD-card functions). */
 #define QZ_ERR_DEVICE_BUSY            0x18011
+/* A configuration command the module did not take, or an item of kind 5 the type does not
+ * have (QZ_SetConfig, QZ_GetConfig). */
 #define QZ_ERR_CONFIG_COMMAND         0x19002
+/* The module type does not have this function (docs/modules.md lists them per type). */
 #define QZ_ERR_NOT_IMPLEMENTED        0xFFFFF
 
 /* The longest message text has 43 characters: a text buffer needs 44 bytes. */

@@ -3,6 +3,7 @@
 // calibration load, the failures and their codes, and the handle check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -229,22 +230,30 @@ TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
     ASSERT_TRUE(d.ok());
     EXPECT_EQ(d.As<RX5K10>().cal.gain[2][0], 0);
   }
-  // A reply that comes after its read timed out answers no later read: its entry stays zero,
-  // the next ones hold the answers to their own commands.
-  {
-    Device d(Model::RX5K30, nullptr, [](emu::Emulator& e) {
-      e.SetCalibration(0, 0, emu::CalEntry{0x8001, -1, 80});
-      e.SetCalibration(0, 1, emu::CalEntry{0x8002, -2, 80});
-      emu::Fault late = MakeFault("$01RI1C0G0", FaultKind::Delay);
-      late.delayMs = 1300;
-      e.AddFault(late);
-    });
-    ASSERT_TRUE(d.ok());
-    const HighSpeedCalibration& cal = d.As<RX5K30>().cal;
-    EXPECT_EQ(cal.gain[0][0] | cal.offset[0][0], 0);
-    EXPECT_EQ(cal.gain[0][1], 0x8002);
-    EXPECT_EQ(cal.offset[0][1], -2);
-  }
+  // A command left unanswered within its time-out ends the open: nothing more is sent (so a
+  // late reply is never kept as a later entry), and a silent or late module is refused within
+  // about two time-outs. "" stands for every command; a slot carrier's first is its slot map.
+  const std::pair<Model, const char*> unanswered[] = {
+      {Model::RX5K10, ""},          {Model::RX5K10, "$01R0C2G1"}, {Model::RX5K30, "$01RI1C0G0"},
+      {Model::RX5K30, "$01RO1C1G0"}, {Model::RXBN500, "$01R1C1"},  {Model::D4071s, ""},
+      {Model::D4071s, "~01WS"},      {Model::D4071s, "$01RS"},     {Model::D3054s, ""}};
+  for (const auto& [m, command] : unanswered)
+    for (FaultKind kind : {FaultKind::NoReply, FaultKind::Delay}) {
+      SCOPED_TRACE(std::string(emu::ModelText(m)) + " " + command);
+      auto e = StartEmulator(m);
+      ASSERT_TRUE(e);
+      emu::Fault f = MakeFault(command, kind, "", -1, true);
+      f.delayMs = 3000;
+      e->AddFault(f);
+      const long long start = NowMs();
+      EXPECT_TRUE(FailsWith(Open(e->ConnectionText()) != nullptr, QZ_ERR_OPEN_DEVICE));
+      EXPECT_LT(NowMs() - start, 6000);
+      const Strings sent = e->Commands();
+      ASSERT_FALSE(sent.empty());
+      EXPECT_EQ(sent.back().rfind(command, 0), 0u) << sent.back();
+      EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                              [&](const std::string& c) { return c.rfind(command, 0) == 0; }), 1);
+    }
   EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "api/ModelLog.h"
 #include "emulator/HighSpeedModule.h"
@@ -102,7 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
                           TypeCase{Model::RX5K30, 4, 2, 2.5, CalEntry{33500, -90, 2530}},
                           TypeCase{Model::RX5K30, 4, 0, 10.0, CalEntry{32000, 150, 9950}},
                           TypeCase{Model::RXBN500, 4, 0, 10.0, CalEntry{10150, -800, 0}}),
-        ::testing::Bool()));
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<TypeCase, bool>>& i) {  // e.g. RX5K30_Gain2_Skewed
+      const TypeCase& tc = std::get<0>(i.param);
+      return std::string(nivex::emu::ModelText(tc.model)) + "_Gain" + std::to_string(tc.gain) +
+             (std::get<1>(i.param) ? "_Skewed" : "_Factory");
+    });
 
 TEST(SingleShotChecks, BoundsFailWithTheirCodesAndClearWhatTheTableSays) {
   Device d(Model::RX5K10);

@@ -33,8 +33,8 @@ int HighSpeedModel::ConnectServer() {
     DisconnectServer();
     return Fail(QZ_ERR_OPEN_DEVICE);
   }
-  SetWinSize(kWindowSize);
-  if (ReadAllGainOffsetfromQZ() != 1) {
+  // A module that leaves a command of the open unanswered is not usable: nothing more is asked.
+  if (!SendWinSize(kWindowSize) || ReadAllGainOffsetfromQZ() != 1) {
     DisconnectServer();
     return Fail(QZ_ERR_MODULE_NOT_EXIST);
   }
@@ -81,9 +81,13 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
 }
 
 int HighSpeedModel::SetWinSize(unsigned int bytes) {
-  char reply[kReplySize];
-  Exchange(cmdSock, reply, 1000, "~01WS%06lu", static_cast<unsigned long>(bytes));
+  SendWinSize(bytes);
   return 1;
+}
+
+int HighSpeedModel::SendWinSize(unsigned int bytes) {
+  char reply[kReplySize];
+  return Exchange(cmdSock, reply, 1000, "~01WS%06lu", static_cast<unsigned long>(bytes));
 }
 
 int HighSpeedModel::Channels() const {

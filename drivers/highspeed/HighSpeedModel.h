@@ -71,8 +71,9 @@ class HighSpeedModel : public MODEL, private SampleSink {
   ~HighSpeedModel() override;
 
   // Opens the command and the data socket, announces the window size and loads the
-  // calibration. 1 on success; 0 with 0x17006 (a socket) or 0x13007 (calibration), and then
-  // no socket is left open. Connecting an object that is connected starts afresh.
+  // calibration. 1 on success; 0 with 0x17006 (a socket) or 0x13007 (calibration, or a command
+  // the module left unanswered: nothing more is sent then), and then no socket is left open.
+  // Connecting an object that is connected starts afresh.
   int ConnectServer() override;
   // Stops a running worker first ("~01Z" while the sockets are open, the worker stop, the ring
   // released), then closes the sockets that are open; always 1.
@@ -83,6 +84,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int GetFPGAVersion(char* text) override;
   // "~01WS%06lu"; the reply is not examined; always 1.
   int SetWinSize(unsigned int bytes) override;
+  // The same command; 1 when the module answered (whatever it said), 0 when no reply came.
+  int SendWinSize(unsigned int bytes);
   // "~01XN": refreshes triggerIndex from a '!' reply (any other reply gives index 0); 1, or 0
   // with 0x17008 when the exchange fails. Also called by the acquisition workers.
   int GetAIAnalogTriggerIdx() override;

@@ -40,7 +40,7 @@ int RX5K10::ReadAllGainOffsetfromQZ() {
         cal.gain[c][g] = static_cast<uint16_t>(v[0]);
         cal.offset[c][g] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
       });
-  return CalibrationMissing(gains) ? 0 : last;
+  return last == 1 && !CalibrationMissing(gains) ? 1 : 0;
 }
 
 const ScanTraits& RX5K10::Traits() const {

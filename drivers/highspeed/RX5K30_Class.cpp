@@ -39,7 +39,7 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
   const int outputs =
       module.AO < HighSpeedCalibration::kMaxAO ? module.AO : HighSpeedCalibration::kMaxAO;
   static constexpr HexSpan kOutput[] = {{1, 4}, {5, 4}};  // gain, offset
-  if (outputs > 0)
+  if (outputs > 0 && last >= 0)  // an unanswered read ends the whole load
     last = LoadCalibration(
         outputs, HighSpeedCalibration::kMaxAORanges, 1000, kOutput, 2, false,
         [](int a, int r, char* command, size_t size) {
@@ -49,7 +49,7 @@ int RX5K30::ReadAllGainOffsetfromQZ() {
           cal.aoGain[a][r] = static_cast<uint16_t>(v[0]);
           cal.aoOffset[a][r] = static_cast<int16_t>(static_cast<uint16_t>(v[1]));
         });
-  return CalibrationMissing(gains) ? 0 : last;
+  return last == 1 && !CalibrationMissing(gains) ? 1 : 0;
 }
 
 // ================================================================== raw codes and their conversion

@@ -22,7 +22,7 @@ const ScanTraits& RXBN500::Traits() const {
 
 int RXBN500::ReadAllGainOffsetfromQZ() {
   static constexpr HexSpan kEntry[] = {{1, 4}, {5, 8}};  // gain x 1000, offset
-  return LoadCalibration(
+  const int last = LoadCalibration(
       Channels(), 1, 1000, kEntry, 2, false,
       [](int c, int, char* command, size_t size) { std::snprintf(command, size, "$01R1C%01d", c); },
       [this](int c, int, const uint32_t* v) {
@@ -30,6 +30,7 @@ int RXBN500::ReadAllGainOffsetfromQZ() {
         cal.bnGainMilli[c] = v[0] & 0xFFFF;
         cal.bnOffset[c] = static_cast<int32_t>(v[1]);
       });
+  return last == 1 ? 1 : 0;
 }
 
 // ================================================================== raw codes and their conversion

@@ -68,8 +68,8 @@ void D4071s::FormatRawRead(char* command, size_t size, int k, int gain) const {
 int D4071s::CardType(int k) const { return slotPosition[k] >= 0 ? 8 : -1; }
 
 int D4071s::AfterConnect() {
-  SetWinSize(kWindowSize);
-  return ReadAllGainOffsetfromQZ() == 1 ? 1 : 0;
+  // A command left unanswered ends the open: nothing more is asked.
+  return SendWinSize(kWindowSize) && ReadAllGainOffsetfromQZ() == 1 ? 1 : 0;
 }
 
 // ------------------------------------------------------------------ calibration
@@ -144,7 +144,7 @@ int D4071s::ReadAllGainOffsetfromQZ() {
     entries[2 * i] = {1 + static_cast<size_t>(i) * kCalEntryWidth, 4};
     entries[2 * i + 1] = {5 + static_cast<size_t>(i) * kCalEntryWidth, 4};
   }
-  return LoadCalibration(
+  const int loaded = LoadCalibration(
       slotCount, kGains, kTimeoutMs, entries, 2 * kSlotChannels, true,
       [this](int k, int g, char* command, size_t size) {
         std::snprintf(command, size, "$01RS%1d%1dG%1d", slotPosition[k], 0, g);
@@ -155,6 +155,7 @@ int D4071s::ReadAllGainOffsetfromQZ() {
           calOffset[k][i][g] = static_cast<int16_t>(static_cast<uint16_t>(v[2 * i + 1]));
         }
       });
+  return loaded == 1 ? 1 : 0;
 }
 
 // ------------------------------------------------------------------ versions

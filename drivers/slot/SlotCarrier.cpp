@@ -235,9 +235,14 @@ int SlotCarrier::GetConfig(int kind, int item, int* value) {
 // ------------------------------------------------------------------ plain commands
 
 int SlotCarrier::SetWinSize(unsigned int bytes) {
-  char reply[kReplySize];
-  Exchange(cmdSock, reply, kTimeoutMs, "~01WS%1d%06lu", 8, static_cast<unsigned long>(bytes));
+  SendWinSize(bytes);
   return 1;
+}
+
+int SlotCarrier::SendWinSize(unsigned int bytes) {
+  char reply[kReplySize];
+  return Exchange(cmdSock, reply, kTimeoutMs, "~01WS%1d%06lu", 8,
+                  static_cast<unsigned long>(bytes));
 }
 
 int SlotCarrier::ReBoot() {

@@ -103,6 +103,8 @@ class SlotCarrier : public MODEL {
 
   // "~01WS%1d%06lu" with 8 and bytes; the reply is not examined; 1.
   int SetWinSize(unsigned int bytes) override;
+  // The same command; 1 when the module answered (whatever it said), 0 when no reply came.
+  int SendWinSize(unsigned int bytes);
   // Sends "$01Q" and waits for no reply (the module sends none); 1.
   int ReBoot() override;
   // The slot count and one card type byte per slot (types: at least the slot count, at most 8
