@@ -292,6 +292,15 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
   // type without filters.
   virtual void RestartFilterPhase() {}
+  // Called by the ring reads of samples (AD_ReadData of whole samples, AD_ReadData_float)
+  // on the reading thread: the channel the ring gives the first sample taken and the run's
+  // channel count, so that the filter hook which follows the read gives every sample its own
+  // channel's filter, whatever clears and drops came before. Nothing to do for a type without
+  // filters.
+  virtual void NoteReadChannels(unsigned first, unsigned channels) {
+    (void)first;
+    (void)channels;
+  }
 
   unsigned int dataPort;
   int cmdSock = -1;
