@@ -55,8 +55,9 @@ class D4071s : public SlotCarrier {
   // before anything is stored or sent. Then the pre count is split over the slots, each slot
   // gets the rest of its target as its post count ("~01XS%1dM%1dL%08luR%08lu"), and every
   // channel its level codes ("~01XS%1dC%1dH%04XL%04X"; a disabled channel the pair
-  // 0x7FFF / 0x8000, or 0x8000 / 0x7FFF in mode 3). A command that fails or is refused gives
-  // 0x1300A; the commands before it stay sent.
+  // 0x7FFF / 0x8000, or 0x8000 / 0x7FFF in mode 3; an enabled channel whose saturated codes
+  // make up such a pair sends its high code one nearer zero). A command that fails or is
+  // refused gives 0x1300A; the commands before it stay sent.
   int SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* low, int n,
                               unsigned int pre, unsigned int post) override;
   // Reads the trigger back: the mode and the summed pre and post counts of every slot, and

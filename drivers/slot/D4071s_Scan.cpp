@@ -115,6 +115,10 @@ int D4071s::SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* 
     if (!LevelToCode(high[i], gainCode, calGain[k][c][gainCode], calOffset[k][c][gainCode], &h) ||
         !LevelToCode(low[i], gainCode, calGain[k][c][gainCode], calOffset[k][c][gainCode], &l))
       return Fail(QZ_ERR_TRIGGER_LEVEL);
+    // Saturated levels can make up a pair that turns a channel off (0x7FFF / 0x8000, and in
+    // mode 3 0x8000 / 0x7FFF): an enabled channel steps its high code one toward zero.
+    if ((h == 32767 && l == -32768) || (mode == 3 && h == -32768 && l == 32767))
+      h = static_cast<int16_t>(h > 0 ? h - 1 : h + 1);
     codeHigh[i] = static_cast<uint16_t>(h);
     codeLow[i] = static_cast<uint16_t>(l);
   }
