@@ -30,8 +30,8 @@ class D4071s : public SlotCarrier {
   // gain code out of range.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
-  // Up to count samples of the ring in volts: each code through the calibration of its channel
-  // (its place in the row) at the run's gain code; the number taken. Raw and volt reads share
+  // Up to count samples of the ring in volts: each code through the calibration of the card
+  // and channel that produced it (its column of the run's frame) at the run's gain code; the number taken. Raw and volt reads share
   // the ring's one read position, so neither shifts the other's channels.
   int AD_ReadData_float(float* destination, unsigned int count, int width) override;
   // The calibration entry of a channel and gain code; both outputs 0 on a refusal.
