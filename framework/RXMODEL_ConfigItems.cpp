@@ -46,12 +46,14 @@ int MODEL::GetSharedConfig(int kind, int item, int* value) {
   }
   if (kind != 5 || (item != 0 && item != 1)) return Fail(QZ_ERR_INVALID_ARGUMENT);
   // "~01RP" answers its number from position 4 ("!01P..."), "~01DT" from position 3; each is
-  // read as "%d" reads it.
+  // read as "%d" reads it, and nothing but blanks follows it.
   const bool rp = item == 0;
   ReplyLine reply;
   if (!AskData(&reply, kAnyLength, rp ? "~01RP" : "~01DT")) return 0;
   int v = 0;
-  if (!ScanInt(reply.text, rp ? 4 : 3, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  size_t end = 0;
+  if (!ScanInt(reply.text, rp ? 4 : 3, &v, &end) || !ReplyFits(reply, kDataLeads, end))
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
   *value = v;
   msleep(1);
   return 1;

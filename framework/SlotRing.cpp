@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace nivex {
@@ -23,6 +24,13 @@ bool SlotRing::Allocate(uint64_t capacity, unsigned width, const unsigned short*
   if (cap > SIZE_MAX) return false;
   std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[static_cast<size_t>(cap)]);
   if (!fresh) return false;
+  // The ranges of dropped frames never grow past their reserve: no allocation on a write.
+  std::vector<Rows> dropped;
+  try {
+    dropped.reserve(kMaxDropped + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 
   std::lock_guard<std::mutex> lock(mutex_);
   storage_ = std::move(fresh);
@@ -34,9 +42,10 @@ bool SlotRing::Allocate(uint64_t capacity, unsigned width, const unsigned short*
   for (int k = 0; k < kMaxSlots; ++k) {
     partOffset_[k] = k < n ? offsets[k] : 0;
     partBytes_[k] = k < n ? parts[k] : 0;
-    written_[k] = skip_[k] = 0;
+    taken_[k] = unread_[k] = 0;
   }
-  totalWritten_ = read_ = 0;
+  dropped_ = std::move(dropped);
+  read_ = 0;
   target_ = target;
   status_.store(0, std::memory_order_release);
   return true;
@@ -70,58 +79,130 @@ uint64_t SlotRing::SlotBytesBefore(int s, uint64_t g) const {
   return g / frame_ * partBytes_[s] + inPart;
 }
 
+uint64_t SlotRing::LiveRowLocked(uint64_t row) const {
+  const auto it = std::upper_bound(dropped_.begin(), dropped_.end(), row,
+                                   [](uint64_t r, const Rows& d) { return r < d.first; });
+  // Ranges neither overlap nor touch: the row after one is not dropped.
+  return it != dropped_.begin() && row < std::prev(it)->end ? std::prev(it)->end : row;
+}
+
+void SlotRing::ForgetStoredLocked(uint64_t first, uint64_t end) {
+  // Frames ahead of the reader: every byte a slot took in them up to its position was stored.
+  for (int s = 0; s < slots_; ++s) {
+    const uint64_t lo = first * partBytes_[s], hi = end * partBytes_[s];
+    unread_[s] -= std::clamp(taken_[s], lo, hi) - lo;
+  }
+}
+
+void SlotRing::DropRowsLocked(uint64_t first, uint64_t end) {
+  // Only the frames not dropped before lose what was stored in them.
+  uint64_t at = first;
+  for (const Rows& d : dropped_) {
+    if (d.end <= at) continue;
+    if (d.first >= end) break;
+    if (d.first > at) ForgetStoredLocked(at, d.first);
+    at = std::max(at, d.end);
+  }
+  if (at < end) ForgetStoredLocked(at, end);
+
+  const auto pos = std::lower_bound(dropped_.begin(), dropped_.end(), first,
+                                    [](const Rows& d, uint64_t r) { return d.first < r; });
+  dropped_.insert(pos, Rows{first, end});  // within the reserve
+  // Ranges that overlap or touch become one.
+  size_t out = 0;
+  for (size_t i = 1; i < dropped_.size(); ++i) {
+    if (dropped_[i].first <= dropped_[out].end)
+      dropped_[out].end = std::max(dropped_[out].end, dropped_[i].end);
+    else
+      dropped_[++out] = dropped_[i];
+  }
+  dropped_.resize(out + 1);
+  if (dropped_.size() > kMaxDropped) {
+    Rows& before = dropped_[dropped_.size() - 2];
+    ForgetStoredLocked(before.end, dropped_.back().first);
+    before.end = dropped_.back().end;
+    dropped_.pop_back();
+  }
+}
+
+void SlotRing::PassDroppedLocked() {
+  // The reader stands at a frame's start whenever it reaches a dropped one.
+  size_t passed = 0;
+  while (passed < dropped_.size() && dropped_[passed].first * frame_ <= read_) {
+    read_ = std::max(read_, dropped_[passed].end * frame_);
+    ++passed;
+  }
+  dropped_.erase(dropped_.begin(), dropped_.begin() + static_cast<std::ptrdiff_t>(passed));
+}
+
+void SlotRing::UpdateDataBitLocked() {
+  bool data = false;
+  for (int s = 0; s < slots_; ++s) data = data || unread_[s] != 0;
+  if (data)
+    status_.fetch_or(kRingData, std::memory_order_acq_rel);
+  else
+    status_.fetch_and(static_cast<uint16_t>(~kRingData), std::memory_order_acq_rel);
+}
+
 int SlotRing::Write(int slot, const void* data, size_t len) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!storage_ || slot < 0 || slot >= slots_ || partBytes_[slot] == 0) return kNoColumns;
   const uint8_t* src = static_cast<const uint8_t*>(data);
-  uint64_t left = len;
-  // The rest of a sample whose beginning was dropped.
-  const uint64_t discard = std::min(left, skip_[slot]);
-  skip_[slot] -= discard;
-  src += discard;
-  left -= discard;
-
-  // Slot bytes fit while their frame offsets lie less than the capacity beyond the reader.
-  const uint64_t room = SlotBytesBefore(slot, read_ + capacity_) - written_[slot];
-  const uint64_t n = std::min(left, room);
   const uint64_t part = partBytes_[slot];
-  for (uint64_t done = 0; done < n;) {
-    const uint64_t j = written_[slot];
-    const uint64_t seg = std::min(n - done, part - j % part);
-    const uint64_t at = FrameOffset(slot, j) % capacity_;
-    const uint64_t first = std::min(seg, capacity_ - at);
-    std::memcpy(storage_.get() + at, src + done, static_cast<size_t>(first));
-    if (seg > first)
-      std::memcpy(storage_.get(), src + done + first, static_cast<size_t>(seg - first));
-    written_[slot] += seg;
-    done += seg;
+  uint64_t left = len;
+  int result = kStored;
+  while (left != 0) {
+    // One segment at a time, within the slot's part of one frame.
+    const uint64_t j = taken_[slot];
+    const uint64_t seg = std::min(left, part - j % part);
+    const uint64_t g = FrameOffset(slot, j);
+    if (g < read_ || LiveRowLocked(j / part) != j / part) {  // a frame dropped before
+      taken_[slot] += seg, src += seg, left -= seg;
+      continue;
+    }
+    // Slot bytes fit while their frame offsets lie less than the capacity beyond the reader.
+    const uint64_t limit = read_ + capacity_;
+    const uint64_t fit = g < limit ? std::min(seg, limit - g) : 0;
+    const uint64_t at = g % capacity_;
+    const uint64_t first = std::min(fit, capacity_ - at);
+    std::memcpy(storage_.get() + at, src, static_cast<size_t>(first));
+    if (fit > first) std::memcpy(storage_.get(), src + first, static_cast<size_t>(fit - first));
+    taken_[slot] += fit, unread_[slot] += fit, src += fit, left -= fit;
+    if (fit < seg) {
+      // No room: the rest of the chunk is dropped, and every frame it falls in with it.
+      DropRowsLocked(taken_[slot] / part, (taken_[slot] + left - 1) / part + 1);
+      taken_[slot] += left;
+      left = 0;
+      result = kOverflow;
+      status_.fetch_or(kRingOverflow, std::memory_order_acq_rel);
+    }
   }
-  totalWritten_ += n;
-  if (totalWritten_ != read_) status_.fetch_or(kRingData, std::memory_order_acq_rel);
-  if (n == left) return kStored;
-
-  // The slot's stream goes on where its columns go on only at the same channel: the bytes
-  // dropped here and the ones skipped from the next chunks make whole row parts of the slot.
-  const uint64_t dropped = left - n;
-  skip_[slot] = (part - dropped % part) % part;
-  status_.fetch_or(kRingOverflow, std::memory_order_acq_rel);
-  return kOverflow;
+  UpdateDataBitLocked();
+  return result;
 }
 
 uint64_t SlotRing::ReadableLocked() const {
   if (!storage_) return 0;
-  // The first sample that some slot has not completed yet.
+  // The first sample that some slot has not completed yet, and the run's end.
+  // A slot still sending frames the reader passed or dropped owes its part of the next frame.
   uint64_t end = UINT64_MAX;
   for (int s = 0; s < slots_; ++s) {
     if (partBytes_[s] == 0) continue;
-    end = std::min(end, FrameOffset(s, written_[s] - written_[s] % width_));
+    uint64_t j = std::max(taken_[s] - taken_[s] % width_, SlotBytesBefore(s, read_));
+    const uint64_t row = LiveRowLocked(j / partBytes_[s]);
+    if (row != j / partBytes_[s]) j = row * partBytes_[s];
+    end = std::min(end, FrameOffset(s, j));
   }
-  uint64_t samples = (end - read_) / width_;
-  if (target_ != 0) {
-    const uint64_t done = read_ / width_;
-    samples = std::min(samples, target_ > done ? target_ - done : 0);
+  if (target_ != 0) end = std::min(end, target_ * width_);
+  // Up to there, every frame not dropped.
+  uint64_t at = read_, bytes = 0;
+  for (const Rows& d : dropped_) {
+    if (d.first * frame_ >= end) break;
+    if (d.first * frame_ > at) bytes += d.first * frame_ - at;
+    at = std::max(at, d.end * frame_);
   }
-  return samples;
+  if (end > at) bytes += end - at;
+  return bytes / width_;
 }
 
 uint64_t SlotRing::Readable() const {
@@ -134,15 +215,24 @@ size_t SlotRing::Read(void* dst, size_t count, unsigned* firstChannel) {
   if (firstChannel) *firstChannel = PhaseLocked();
   const uint64_t k = std::min<uint64_t>(count, ReadableLocked());
   if (k == 0) return 0;
-  const uint64_t bytes = k * width_;
-  const uint64_t at = read_ % capacity_;
-  const uint64_t first = std::min(bytes, capacity_ - at);
   uint8_t* out = static_cast<uint8_t*>(dst);
-  std::memcpy(out, storage_.get() + at, static_cast<size_t>(first));
-  if (bytes > first) std::memcpy(out + first, storage_.get(), static_cast<size_t>(bytes - first));
-  read_ += bytes;
-  if (totalWritten_ == read_)
-    status_.fetch_and(static_cast<uint16_t>(~kRingData), std::memory_order_acq_rel);
+  for (uint64_t left = k * width_; left != 0;) {
+    PassDroppedLocked();
+    // Up to the next dropped frame.
+    const uint64_t stop = dropped_.empty() ? UINT64_MAX : dropped_.front().first * frame_;
+    const uint64_t bytes = std::min(left, stop - read_);
+    const uint64_t at = read_ % capacity_;
+    const uint64_t first = std::min(bytes, capacity_ - at);
+    std::memcpy(out, storage_.get() + at, static_cast<size_t>(first));
+    if (bytes > first)
+      std::memcpy(out + first, storage_.get(), static_cast<size_t>(bytes - first));
+    for (int s = 0; s < slots_; ++s)
+      if (partBytes_[s] != 0)
+        unread_[s] -= SlotBytesBefore(s, read_ + bytes) - SlotBytesBefore(s, read_);
+    read_ += bytes, out += bytes, left -= bytes;
+  }
+  PassDroppedLocked();
+  UpdateDataBitLocked();
   return static_cast<size_t>(k);
 }
 
@@ -173,13 +263,13 @@ unsigned SlotRing::ReadPhase() const {
 uint64_t SlotRing::UnreadBytes(int slot) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (slot < 0 || slot >= slots_ || partBytes_[slot] == 0) return 0;
-  return written_[slot] - SlotBytesBefore(slot, read_);
+  return unread_[slot];
 }
 
 uint64_t SlotRing::PendingBytes(int slot) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (slot < 0 || slot >= slots_ || partBytes_[slot] == 0) return 0;
-  const uint64_t in = written_[slot] % partBytes_[slot];
+  const uint64_t in = taken_[slot] % partBytes_[slot];
   return in ? partBytes_[slot] - in : 0;
 }
 

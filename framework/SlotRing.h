@@ -6,17 +6,17 @@
 // capacity, which need not be a whole number of frames.
 //
 // Every position is kept as an unwrapped 64-bit stream offset: per slot the bytes of its stream
-// stored so far, and for the reader the bytes of the frame stream read so far. Storage
-// positions, unread bytes, fill and the read phase all follow from these by plain arithmetic.
+// taken so far, and for the reader the bytes of the frame stream passed so far. Row r of every
+// slot's stream belongs to frame r, so the rows of one frame are one instant of every card.
 //
 // The reader takes samples in frame order, as far as every one of them has been written: up to
 // the first sample of any slot that is still missing, and no further than the run's target.
 // A slot byte fits while its frame position lies less than the capacity beyond the reader, so
-// nothing unread is ever overwritten; what does not fit is dropped with the rest of its chunk
-// (and then as many bytes of the next chunks as make the drop whole row parts of the slot, so
-// that its stream goes on at the channel its columns go on at), the ring sets kRingOverflow,
-// and the write reports it. Every sample keeps its channel, but that slot's columns hold later
-// samples than the other slots' in the same rows.
+// nothing unread is ever overwritten; what does not fit is dropped with the rest of its chunk,
+// the ring sets kRingOverflow, and the write reports it. Every frame that lost a byte is
+// dropped whole: the other slots' parts of it are discarded (stored or still to come), and the
+// reader passes over it. So every frame read holds the same row of every slot, and every
+// sample keeps its channel.
 //
 // One writer (the device's worker) and any number of readers. One mutex guards every write,
 // every size-and-read and the allocation and release; the status word is atomic. Nothing
@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "framework/HostRing.h"
 #include "framework/StreamReceiver.h"
@@ -63,8 +64,9 @@ class SlotRing {
   bool HasStorage() const;
   uint64_t Capacity() const;
 
-  // Worker side: appends len bytes of slot's stream into the slot's columns. Sets kRingData
-  // when the ring then holds data. kStored, kOverflow or kNoColumns.
+  // Worker side: appends len bytes of slot's stream into the slot's columns (bytes of frames
+  // dropped before are discarded). Sets kRingData when the ring then holds data. kStored,
+  // kOverflow or kNoColumns.
   int Write(int slot, const void* data, size_t len);
 
   // Reader side: the samples that can be read in frame order now.
@@ -84,16 +86,32 @@ class SlotRing {
   // ---- observations
   unsigned Channels() const;
   unsigned Width() const;
-  uint64_t TotalRead() const;      // samples read since the allocation
+  uint64_t TotalRead() const;      // samples of the frame stream passed: read or dropped
   unsigned ReadPhase() const;      // channel of the next sample to read
   uint64_t UnreadBytes(int slot) const;   // bytes of the slot stored and not yet read
   uint64_t PendingBytes(int slot) const;  // bytes the slot owes to finish its current part
 
  private:
+  // Rows first .. end - 1 of the frame stream, dropped whole.
+  struct Rows {
+    uint64_t first, end;
+  };
+  // Ranges of dropped frames kept at most; beyond, the last two merge (the frames between are
+  // dropped too).
+  static constexpr size_t kMaxDropped = 4096;
+
   // Frame-stream offset of byte j of slot s's stream, and the number of slot s's bytes that
   // lie before frame-stream offset g.
   uint64_t FrameOffset(int s, uint64_t j) const;
   uint64_t SlotBytesBefore(int s, uint64_t g) const;
+  // The row itself when its frame is not dropped, else the first row after the dropped ones.
+  uint64_t LiveRowLocked(uint64_t row) const;
+  // Drops frames first .. end - 1: what the slots stored in them is no longer unread.
+  void DropRowsLocked(uint64_t first, uint64_t end);
+  void ForgetStoredLocked(uint64_t first, uint64_t end);
+  // Moves the reader over dropped frames that start where it stands.
+  void PassDroppedLocked();
+  void UpdateDataBitLocked();
   uint64_t ReadableLocked() const;
   unsigned PhaseLocked() const;
 
@@ -106,10 +124,10 @@ class SlotRing {
   uint64_t frame_ = 0;                     // width x channels
   uint64_t partOffset_[kMaxSlots] = {};    // where slot s's part starts in a frame
   uint64_t partBytes_[kMaxSlots] = {};     // width x slot s's channels
-  uint64_t written_[kMaxSlots] = {};       // slot stream bytes stored
-  uint64_t skip_[kMaxSlots] = {};          // slot stream bytes still to discard after a drop
-  uint64_t totalWritten_ = 0;
-  uint64_t read_ = 0;                      // frame-stream bytes read
+  uint64_t taken_[kMaxSlots] = {};         // slot stream bytes taken: stored or dropped
+  uint64_t unread_[kMaxSlots] = {};        // slot bytes stored and not yet read
+  std::vector<Rows> dropped_;              // frames ahead of the reader dropped, in order
+  uint64_t read_ = 0;                      // frame-stream bytes passed
   uint64_t target_ = 0;                    // samples; 0 = no limit
   std::atomic<uint16_t> status_{0};
 };

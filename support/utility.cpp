@@ -257,7 +257,32 @@ bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uin
   return true;
 }
 
-bool ScanInt(const char* reply, size_t pos, int* value) {
+bool FixedDecField(const char* reply, size_t pos, size_t digits, uint32_t* value) {
+  if (strnlen(reply, pos + digits) < pos + digits) return false;
+  uint64_t v = 0;
+  for (size_t i = pos; i < pos + digits; ++i) {
+    if (reply[i] < '0' || reply[i] > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(reply[i] - '0');
+  }
+  if (v > UINT32_MAX) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+size_t DecDigits(const char* reply, size_t pos) {
+  if (strnlen(reply, pos) < pos) return 0;
+  size_t n = 0;
+  while (reply[pos + n] >= '0' && reply[pos + n] <= '9') ++n;
+  return n;
+}
+
+bool LastDecField(const ReplyLine& reply, size_t pos, size_t maxDigits, uint64_t max,
+                  uint32_t* value) {
+  return ReplyFits(reply, kDataLeads, pos + DecDigits(reply.text, pos)) &&
+         DecField(reply.text, pos, maxDigits, max, value);
+}
+
+bool ScanInt(const char* reply, size_t pos, int* value, size_t* end) {
   if (strnlen(reply, pos) < pos) return false;
   const char* p = reply + pos;
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -265,12 +290,15 @@ bool ScanInt(const char* reply, size_t pos, int* value) {
   if (*p == '-' || *p == '+') ++p;
   const uint64_t limit = negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX};
   uint64_t v = 0;
+  bool beyond = false;  // beyond an int, however many digits follow
   const char* digits = p;
   for (; *p >= '0' && *p <= '9'; ++p) {
-    v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > limit) return false;  // beyond an int, however many digits follow
+    if (!beyond) v = v * 10 + static_cast<uint64_t>(*p - '0');
+    beyond = beyond || v > limit;
   }
   if (p == digits) return false;
+  if (end != nullptr) *end = static_cast<size_t>(p - reply);
+  if (beyond) return false;
   *value = negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
   return true;
 }

@@ -101,11 +101,24 @@ int32_t SignExtend(uint32_t v, int bits);
 // (value untouched) when the reply ends before pos, no digit is there, more than maxDigits
 // follow or the number is above max; never reads past the reply's NUL.
 bool DecField(const char* reply, size_t pos, size_t maxDigits, uint64_t max, uint32_t* value);
+// Exactly `digits` decimal characters at position pos of a module reply (a fixed-width field:
+// every one a digit, none past the reply's NUL). False, value untouched, otherwise.
+bool FixedDecField(const char* reply, size_t pos, size_t digits, uint32_t* value);
+// The number of decimal digits at position pos of a module reply: where a "%d" field read
+// there ends (0 when the reply ends before pos or no digit is there).
+size_t DecDigits(const char* reply, size_t pos);
+// A reply that is a data reply ('!' or '>') ending with a "%d" field at pos: exactly that
+// field's digits (1 to maxDigits, at most max) and nothing after them but blanks, with no NUL
+// inside. The value is left as it was when not.
+bool LastDecField(const ReplyLine& reply, size_t pos, size_t maxDigits, uint64_t max,
+                  uint32_t* value);
 // Reads the number at position pos of a module reply as "%d" reads it: white space first, an
 // optional sign, then the digits up to the first character that is not one (whatever follows
 // is left). False (value untouched) when the reply ends before pos, no digit is there or the
 // number is outside the int range.
-bool ScanInt(const char* reply, size_t pos, int* value);
+// end (may be null) receives the position behind the digits whenever there are digits, also
+// for a number beyond the int range.
+bool ScanInt(const char* reply, size_t pos, int* value, size_t* end = nullptr);
 
 // Reads hexadecimal groups of 8 characters from text (at most len characters, never past its
 // NUL) into vals, as with "%08X". Stops with 1 at the end of the text or once maxCount values

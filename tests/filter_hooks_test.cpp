@@ -9,26 +9,29 @@
 #include "drivers/highspeed/RXBN500_Class.h"
 #include "nivex.h"
 #include "tests/common/DeviceFixture.h"
+#include "tests/common/ScanFixture.h"
+#include "tests/common/TestSupport.h"
 
 namespace {
 
 using nivex::RXBN500;
 
-// An order-4 Butterworth low-pass (two second-order sections), written from its formulas.
+// An order-4 Butterworth low-pass (two second-order sections), written from its formulas; or
+// the high-pass of the same cut-off.
 struct RefLowPass {
-  double A[2], d1[2], d2[2], w1[2] = {}, w2[2] = {};
-  RefLowPass(double fs, double fc) {
+  double A[2], d1[2], d2[2], w1[2] = {}, w2[2] = {}, sign = 1;
+  RefLowPass(double fs, double fc, bool high = false) : sign(high ? -1 : 1) {
     const double pi = 3.14159265358979323846, a = std::tan(pi * fc / fs), a2 = a * a;
     for (int i = 0; i < 2; ++i) {
       const double r = std::sin(pi * (2 * i + 1) / 8.0), s = a2 + 2 * a * r + 1;
-      A[i] = a2 / s, d1[i] = 2 * (1 - a2) / s, d2[i] = -(a2 - 2 * a * r + 1) / s;
+      A[i] = (high ? 1 : a2) / s, d1[i] = 2 * (1 - a2) / s, d2[i] = -(a2 - 2 * a * r + 1) / s;
     }
   }
   float operator()(float x) {
     double u = x;
     for (int i = 0; i < 2; ++i) {
       const double w0 = d1[i] * w1[i] + d2[i] * w2[i] + u;
-      u = A[i] * (w0 + 2 * w1[i] + w2[i]);
+      u = A[i] * (w0 + sign * 2 * w1[i] + w2[i]);
       w2[i] = w1[i], w1[i] = w0;
     }
     return static_cast<float>(u);
@@ -119,6 +122,47 @@ TEST(FilterHooks, EnableOrdersChannelsAndUndesignedFilters) {
     m.Filter_DataHEX(1, &w);
     EXPECT_TRUE(x == 0.25f && w == 0x800001) << order;
   }
+}
+
+TEST(FilterHooks, EverySampleTakesItsChannelsFilterAfterClearsAndNewParameters) {
+  // Every input holds a steady level of its own and only channel 0 has a filter (a high-pass):
+  // a sample of channels 1-3 reads back as its level, one of channel 0 as the high-pass of
+  // channel 0's samples so far. Clears and a new channel count during the run leave that so.
+  using namespace nivex::test;
+  Device d(nivex::emu::Model::RXBN500, nullptr, SetLevels);
+  ASSERT_TRUE(d.ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 4, 0, 0, 1000, 0, 0, 0), 1);
+  QZ_Init_Software_Filter(d.h(), 0, 4, 1000);
+  QZ_Set_HighPassFilter(d.h(), 0, 1, 5.0f);
+  RefLowPass ref(1000.0, 5.0, true);
+  ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+  int wrong = 0;
+  // Reads of n samples, clears (0) and a new channel count of 2 (9 reads 9 after it).
+  for (unsigned n : {3u, 0u, 40u, 5u, 0u, 40u, 2u, 0u, 40u, 9u, 40u, 0u, 40u}) {
+    if (n == 0) {
+      QZ_ClearAIBuffer(d.h());
+      continue;
+    }
+    if (n == 9) {
+      ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 0, 0, 0), 1);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return RingSize(d.h()) >= n; }, 5000));
+    std::vector<float> v(n);
+    ASSERT_EQ(QZ_GetAIBuffer(d.h(), v.data(), n), static_cast<int>(n));
+    int first = -1;  // the channel of v[0], from the first sample that reads as a level
+    for (int i = 0; i < static_cast<int>(n) && first < 0; ++i) {
+      for (int k = 1; k < 4; ++k)
+        if (std::fabs(v[i] - Level(k)) < 1e-3) first = ((k - i) % 4 + 4) % 4;
+    }
+    ASSERT_GE(first, 0) << n;
+    for (unsigned i = 0; i < n; ++i) {
+      const int ch = static_cast<int>((first + i) % 4);
+      const float want = ch == 0 ? ref(static_cast<float>(Level(0))) : static_cast<float>(Level(ch));
+      wrong += std::fabs(v[i] - want) > 1e-4f;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
 }
 
 TEST(FilterFunctions, HandleChecksAndResultsPerType) {

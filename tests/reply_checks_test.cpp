@@ -63,13 +63,14 @@ TEST(ReplyLeads, EveryDataReadGivesTheSameUnderEitherLead) {
   }
 }
 
-// The item-5 read-backs read their number as "%d" does; no digit is a refusal.
+// The item-5 read-backs read their number as "%d" does (blanks and a sign before it, blanks
+// after it); no digit is a refusal.
 TEST(ReplyFields, RmsReadBacksReadAsPercentD) {
   Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
   int v = 77;
-  d.Reply("~01RP", ">01F  42x");
-  d.Reply("~01DT", "!01 +7 ms");
+  d.Reply("~01RP", ">01F  42 ");
+  d.Reply("~01DT", "!01 +7 ");
   ASSERT_EQ(QZ_GetConfig(d.h(), 5, 0, &v), 1);
   EXPECT_EQ(v, 42);
   ASSERT_EQ(QZ_GetConfig(d.h(), 5, 1, &v), 1);
@@ -114,6 +115,67 @@ TEST(ReplyFormats, RepliesOutOfTheirFormatAreRefusedWithACode) {
       {Model::D4071s, "#01S0G0", "!" + std::string(56, '1') + "1",
        [&](void* h) { return QZ_ReadAI(h, 0, 0, &f); }, QZ_ERR_DEVICE_RESPONSE},
   };
+  // Each reply the kit parses as the module sends it, then with one character too many and
+  // with one too few ("%d" fields cut in front of a fixed one, or down to no digit): the codes
+  // these two give (0: taken).
+  unsigned short w[5];
+  char e[2];
+  const Call scan = [&](void* h) {
+    return QZ_GetAIScanParam(h, w, w + 1, w + 2, u, u + 1, w + 3, w + 4);
+  };
+  const Call trig = [&](void* h) {
+    return QZ_GetAIAnalogTriggerParam(h, v, e, &f, &f, 1, u, u + 1, u + 2);
+  };
+  const Call sync = [&](void* h) {
+    return QZ_GetSyncInScanParam(h, u, w, w + 1, 1, w + 2, u + 1, u + 2);
+  };
+  const Call sd = [&](void* h) { return QZ_GetSDAllLogFiles(h, u); };
+  const Call rms = [&](void* h) { return QZ_GetConfig(h, 5, 1, v); };
+  const Call delay = [&](void* h) { return QZ_GetAIDelayTriggerParam(h, u, u + 1); };
+  const Call hw = [&](void* h) { return nivex::api::DeviceOf(h)->GetFPGAVersion(t); };
+  constexpr int kResp = QZ_ERR_DEVICE_RESPONSE, kValue = QZ_ERR_INVALID_VALUE;
+  const struct {
+    Model model;
+    const char *command, *good, *shorter;
+    Call call;
+    int longCode, shortCode;
+  } exact[] = {
+      {Model::D4071s, "~01PS0", "!01G1C8T0M1", "!01G1C8T0M", scan, kResp, kResp},
+      {Model::D4071s, "~01RS0", "!01001000", "!01", scan, kResp, kResp},
+      {Model::D4071s, "~01TS0", "!010000000100", "!01", scan, kResp, kResp},
+      {Model::D3054s, "~01PS00", "!01G0C08T0M0", "!01G0C8T0M0", scan, kResp, kResp},
+      {Model::D4071s, "~01XS0C0", "!01H3FFFL8000", "!01H3FFFL800", trig, kResp, kResp},
+      {Model::D4071s, "~01XS0M", "!010M1L0R0", "!010M1L0R", trig, kResp, kResp},
+      {Model::RX5K10, "~01XM", "!01XM1L00000000R00000000", "!01XM1L0000000R00000000", trig,
+       kValue, kValue},
+      {Model::RX5K10, "~01XC0", "!0100H7FFFL8000", "!0100H7FFFL800", trig, kValue, kValue},
+      {Model::RXBN500, "~01XC0", "!0100H7FFFFFL800000", "!0100H7FFFFFL80000", trig, kValue,
+       kValue},
+      {Model::RX5K10, "~01R", "!01001000", "!01", scan, kResp, kResp},
+      {Model::RXBN500, "~01R", "!0102020032", "!010202003", scan, kResp, kResp},
+      {Model::RXBN500, "~01T", "!010000001000", "!01", scan, kResp, kResp},
+      {Model::RXBN500, "~01A", "!010", "!01", scan, kResp, kResp},
+      {Model::RX5K10, "~01Y", "!01Y00001000", "!01Y", delay, kResp, kResp},
+      {Model::RX5K10, "~01SI", "!01H1O00T010101", "!01H1O00T01010", sync, kResp, kResp},
+      {Model::RX5K10, "~01SDC", "!0112", "!01", sd, kResp, kValue},
+      {Model::RX5K10, "~01DT", "!01 +7", "!01 +", rms, kResp, kResp},
+      {Model::RX5K10, "$01F", "!12", "", hw, kResp, 0},
+  };
+  for (const auto& k : exact) {
+    const std::string good = k.good, longer = good + "Z";
+    for (const std::string& reply : {good, longer, std::string(k.shorter)}) {
+      SCOPED_TRACE(std::string(k.command) + " \"" + reply + "\"");
+      Device d(k.model);
+      ASSERT_TRUE(d.ok());
+      d.Reply(k.command, reply);
+      const int code = reply == good ? 0 : reply == longer ? k.longCode : k.shortCode;
+      if (code == 0) {
+        EXPECT_EQ(k.call(d.h()), 1);
+      } else {
+        EXPECT_TRUE(FailsWith(k.call(d.h()), code));
+      }
+    }
+  }
   for (const auto& k : cases) {
     SCOPED_TRACE(std::string(k.command) + " \"" + k.reply + "\"");
     Device d(k.model);

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "framework/SlotRing.h"
@@ -62,8 +63,10 @@ TEST(SlotRing, ALapIsAnOverflowAndAPartThatFitsIsNot) {
   EXPECT_EQ(r.Status(), nivex::kRingData | nivex::kRingOverflow);
   EXPECT_EQ(r.UnreadBytes(0), 32u);
   ASSERT_EQ(ReadValues(r, 16).size(), 16u);
-  EXPECT_EQ(r.Write(0, b0.data() + 32, 16), SlotRing::kStored);  // room again: samples 16..
+  // Slot 0's third row went with its frame; its fourth has no room until frame 1 is read.
   EXPECT_EQ(r.Write(0, b0.data() + 48, 3), SlotRing::kOverflow);
+  ASSERT_EQ(ReadValues(r, 99).size(), 16u);  // frame 1, then frames 2 and 3 passed over
+  EXPECT_EQ(r.Write(0, b0.data() + 64, 16), SlotRing::kStored);  // room again: row 4
   EXPECT_EQ(r.Write(2, b0.data(), 2), SlotRing::kNoColumns);
 }
 
@@ -98,17 +101,22 @@ TEST(SlotRing, AfterADropEverySampleStaysInItsChannelsColumn) {
     }
     ASSERT_NE(r.Status() & nivex::kRingOverflow, 0);
     ASSERT_GT(values.size(), 36u);
+    // ... and every frame read must hold one row of both slots.
     int misplaced = 0;
-    for (size_t i = 0; i < values.size(); ++i) misplaced += values[i] / 1000 != int(i % 12);
+    for (size_t i = 0; i < values.size(); ++i)
+      misplaced +=
+          values[i] / 1000 != int(i % 12) || values[i] % 1000 != values[i / 12 * 12] % 1000;
     EXPECT_EQ(misplaced, 0);
   }
 }
 
 // A plain model of the frame stream: a map from frame-stream byte to value, filled byte by byte.
+// Row r of every slot's stream is frame r; a frame that lost a byte for lack of room is dropped.
 struct Model {
   std::vector<unsigned short> ch;
   uint64_t width = 2, capacity = 0, target = 0, frame = 0, read = 0;
-  std::vector<uint64_t> offset, next, skip;
+  std::vector<uint64_t> offset, next;
+  std::set<uint64_t> dropped;  // frames
   std::map<uint64_t, uint8_t> bytes;
   bool overflow = false;
 
@@ -118,32 +126,47 @@ struct Model {
   }
   int Write(size_t s, const Bytes& b) {
     if (ch[s] == 0) return SlotRing::kNoColumns;
-    size_t i = 0;
-    for (; i < b.size() && skip[s] > 0; ++i) --skip[s];
-    for (; i < b.size(); ++i) {
+    for (size_t i = 0; i < b.size(); ++i) {
       const uint64_t g = At(s, next[s]);
-      if (g >= read + capacity) break;
-      bytes[g] = b[i];
-      ++next[s];
+      if (g < read || dropped.count(g / frame)) {
+        ++next[s];
+      } else if (g < read + capacity) {
+        bytes[g] = b[i], ++next[s];
+      } else {
+        for (; i < b.size(); ++i) Drop(At(s, next[s]++) / frame);
+        overflow = true;
+        return SlotRing::kOverflow;
+      }
     }
-    if (i == b.size()) return SlotRing::kStored;
-    const uint64_t part = width * ch[s];  // the stream resumes at the slot's first channel
-    skip[s] = (part - (b.size() - i) % part) % part;
-    overflow = true;
-    return SlotRing::kOverflow;
+    return SlotRing::kStored;
   }
-  uint64_t Readable() const {  // whole samples present from the reader on, up to the target
-    uint64_t n = 0;
-    while (bytes.count(read + (n + 1) * width - 1) && bytes.count(read + n * width)) ++n;
-    return target ? std::min(n, target - std::min(target, read / width)) : n;
+  void Drop(uint64_t f) {
+    dropped.insert(f);
+    bytes.erase(bytes.lower_bound(f * frame), bytes.lower_bound((f + 1) * frame));
   }
+  // The frame-stream offsets of the next n readable samples (whole samples present, frames
+  // not dropped, up to the target).
+  std::vector<uint64_t> Next(uint64_t most) const {
+    std::vector<uint64_t> at;
+    for (uint64_t p = read; at.size() < most && (!target || p < target * width);) {
+      if (dropped.count(p / frame)) {
+        p += frame;
+      } else if (bytes.count(p) && bytes.count(p + width - 1)) {
+        at.push_back(p), p += width;
+      } else {
+        break;
+      }
+    }
+    return at;
+  }
+  uint64_t Readable() const { return Next(UINT64_MAX).size(); }
   Bytes Read(uint64_t count) {
     Bytes out;
-    const uint64_t n = std::min(count, Readable());
-    for (uint64_t k = 0; k < n * width; ++k, ++read) {
-      out.push_back(bytes.at(read));
-      bytes.erase(read);
+    for (uint64_t p : Next(count)) {
+      for (uint64_t k = p; k < p + width; ++k) out.push_back(bytes.at(k)), bytes.erase(k);
+      read = p + width;
     }
+    while (!out.empty() && read % frame == 0 && dropped.count(read / frame)) read += frame;
     return out;
   }
 };
@@ -170,7 +193,7 @@ TEST(SlotRing, MatchesAPlainModelOfTheFrameStream) {
     m.capacity = std::max(asked, m.frame);
     m.capacity += (m.width - m.capacity % m.width) % m.width;
     m.target = pick(0, 1) ? pick(1, 40 * total) : 0;
-    m.next.assign(slots, 0), m.skip.assign(slots, 0);
+    m.next.assign(slots, 0);
     SlotRing r;
     ASSERT_TRUE(r.Allocate(asked, static_cast<unsigned>(m.width), m.ch.data(),
                            static_cast<int>(slots), m.target));

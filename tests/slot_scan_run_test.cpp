@@ -300,6 +300,24 @@ TEST(SlotScanRun, VoltsFollowEachSamplesChannelAcrossRawReads) {
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+  // A layout set on the module by others and read back: slot 0 without channels, slot 1 with
+  // 8. Its columns are slot 1's channels 8-15.
+  d.Locked<SlotCarrierModule>([](SlotCarrierModule& e) {
+    for (const char* c : {"~01PS2G1C0T0M0", "~01PS3G1C8T0M0", "~01TS20000000000",
+                          "~01TS30000000800"})
+      e.Handle(c);
+  });
+  unsigned short ch = 0, gain = 0, trig = 0, M = 0, A = 0;
+  unsigned rate = 0, target = 0;
+  ASSERT_EQ(QZ_GetAIScanParam(d.h(), &ch, &gain, &trig, &rate, &target, &M, &A), 1);
+  ASSERT_TRUE(ch == 8 && target == 800);
+  ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+  ASSERT_TRUE(WaitForStatus(d.h(), kDone));
+  std::vector<float> v(100);
+  ASSERT_EQ(QZ_GetAIBuffer(d.h(), v.data(), 100), 100);
+  for (size_t i = 0; i < v.size(); ++i) wrong += std::fabs(v[i] - Level(8 + i % 8)) > 0.004;
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
 }
 
 TEST(SlotScanRun, ReleaseDuringAScanStopsItsWorker) {

@@ -162,17 +162,21 @@ TEST(SlotScanParam, D3054sSendsEverySlotMode0InTwoHexDigitsAndHasNoTrigger) {
 
 TEST(SlotTrigger, CountsSplitOverTheCardsAndRefusalsSendNothing) {
   Device c = Carrier(Model::D4071s, "11100000", [](Emulator& e) {
-    e.SetCalibration(2, 0, CalEntry{0, 0});  // channel 2: zero gain
+    e.SetCalibration(2, 0, CalEntry{0, 0});       // channel 2: zero gain
+    e.SetCalibration(3, 0, CalEntry{0x4000, 0});  // channel 3: gain one half
   });
   ASSERT_TRUE(c.ok());
   ASSERT_EQ(Set(c, {20, 0, 2, 1000, 1000, 0}), 1);
   c.Take();
-  char en[24] = {1, 0, 1};
-  float hi[24] = {2.5f, 0, 1.0f}, lo[24] = {-2.5f, 0, 0.0f};
-  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(c.h(), 2, en, hi, lo, 2, 305, 695), 1);
+  // Channel 3's levels saturate to the off pair: an enabled channel steps its high code.
+  char en[24] = {1, 0, 0, 1};
+  float hi[24] = {2.5f, 0, 1.0f, 5.0f}, lo[24] = {-2.5f, 0, 0.0f, -5.0f};
+  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(c.h(), 2, en, hi, lo, 4, 305, 695), 1);
   EXPECT_EQ(c.Take(), (Strings{"~01XS0M2L00000125R00000275", "~01XS1M2L00000120R00000280",
                                "~01XS2M2L00000060R00000140", "~01XS0C0H3FFFLC001",
-                               "~01XS0C1H7FFFL8000"}));
+                               "~01XS0C1H7FFFL8000", "~01XS0C2H7FFFL8000",
+                               "~01XS0C3H7FFEL8000"}));
+  en[2] = 1;
   EXPECT_EQ(ScanOf(c, 1).post, 280u);
   // Codes saturate instead of wrapping; a zero gain and NaN do not convert.
   int16_t code = 0;

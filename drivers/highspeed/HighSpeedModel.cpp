@@ -73,9 +73,14 @@ int HighSpeedModel::GetFPGAVersion(char* text) {
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   }
   // The decimal number behind the lead character, as atoi reads it (no number reads as 0, nor
-  // does one beyond an int), kept to 16 bits.
+  // does one beyond an int), kept to 16 bits; nothing but blanks may follow it.
   int number = 0;
-  if (!ScanInt(reply.text, 1, &number)) number = 0;
+  size_t end = 1;
+  if (!ScanInt(reply.text, 1, &number, &end)) number = 0;
+  if (reply.received != 0 && !ReplyFits(reply, kDataLeads, end)) {
+    text[0] = '\0';
+    return Fail(QZ_ERR_DEVICE_RESPONSE);
+  }
   std::snprintf(text, 8, "V%x", static_cast<unsigned int>(static_cast<unsigned short>(number)));
   return 1;
 }

@@ -155,8 +155,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
   // "~01SDC": the number of recordings on the module's card. Null count: 0x1300C; 0x18011
   // while a receive is in progress; a failed exchange or a reply that is refused or not a
-  // data reply: 0x17003; no decimal number at position 3: 0x17008. The count is left as it
-  // was on every failure.
+  // data reply, or one with more than blanks behind the number: 0x17003; no decimal number at
+  // position 3: 0x17008. The count is left as it was on every failure.
   int GetSDAllLogFiles(unsigned int* count) override;
   // "~01SDI%08u": the description of one recording, "first:samples:date" from position 3;
   // date receives the date text up to its first white space (at most 255 characters: the
@@ -259,7 +259,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // (drivers/highspeed/HighSpeedStatus.cpp)
   // "~01N": the module's status (two digits at 3, left as it was on RX5K10 up to firmware
   // 0x307, whose count starts at 3) and sample count (decimal from 5). False, outputs left,
-  // when the exchange fails or the reply is refused, short or not a number.
+  // when the exchange fails or the reply is refused, short, not a number or longer than it.
   bool GetQZRAMBufferStatus(uint32_t* count, uint32_t* status);
   // "~01E": 1 when the module accepted (it then sends its buffered samples), else 0x17003.
   int TransmitData() override;
@@ -295,6 +295,15 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
   // type without filters.
   virtual void RestartFilterPhase() {}
+  // Called by the ring reads of samples (AD_ReadData of whole samples, AD_ReadData_float)
+  // on the reading thread: the channel the ring gives the first sample taken and the run's
+  // channel count, so that the filter hook which follows the read gives every sample its own
+  // channel's filter, whatever clears and drops came before. Nothing to do for a type without
+  // filters.
+  virtual void NoteReadChannels(unsigned first, unsigned channels) {
+    (void)first;
+    (void)channels;
+  }
 
   unsigned int dataPort;
   int cmdSock = -1;
@@ -361,9 +370,9 @@ class HighSpeedModel : public MODEL, private SampleSink {
   // A setting command: 1 when the module accepted it ('!'); 0 with the exchange's error, or
   // with 0x17003 when the module refused it.
   int SetCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // A query: 1 with a data reply (ReplyFits with kDataLeads, any length); 0 with the
-  // exchange's error or 0x17003.
-  int Query(char* reply, const char* command);
+  // A query: 1 with a data reply (ReplyFits with kDataLeads, any length: the caller checks
+  // the length its fields make); 0 with the exchange's error or 0x17003.
+  int Query(ReplyLine* reply, const char* command);
   // "~01P": the one-digit fields of the reply, one at every other position from position 4
   // ("!01G%dC%dT%dM%d": 4 digits; "!01C%dT%dM%d": 3). 0 with 0x17003 when the query fails,
   // the reply is not exactly that long or a field is not a digit.

@@ -32,7 +32,11 @@ int HighSpeedModel::AD_ReadData(char* destination, unsigned int count, int width
   // Elements of a sync-in run's frame size are its frames, each taken from its first byte.
   if (run_.syncIn && static_cast<unsigned>(width) == run_.rowBytes)
     return static_cast<int>(ring.ReadRows(destination, count));
-  return static_cast<int>(ring.Read(destination, count, static_cast<size_t>(width)));
+  unsigned first = 0;
+  const size_t got = ring.Read(destination, count, static_cast<size_t>(width), &first);
+  if (got != 0 && static_cast<unsigned>(width) == Traits().sampleBytes)
+    NoteReadChannels(first, std::max<unsigned>(run_.channels, 1));
+  return static_cast<int>(got);
 }
 
 int HighSpeedModel::AD_ReadData_float(float* destination, unsigned int count, int /*width*/) {
@@ -47,6 +51,7 @@ int HighSpeedModel::AD_ReadData_float(float* destination, unsigned int count, in
     unsigned first = 0;
     const size_t want = std::min<size_t>(count - done, kConvertBlock);
     const size_t got = ring.ReadCodes(codes, want, &first);
+    if (done == 0 && got != 0) NoteReadChannels(first, static_cast<unsigned>(channels));
     for (size_t i = 0; i < got; ++i) {
       const int channel = static_cast<int>((first + i) % static_cast<size_t>(channels));
       destination[done + i] =

@@ -78,6 +78,7 @@ int HighSpeedModel::GetSDAllLogFiles(unsigned int* count) {
   size_t pos = 3;
   uint32_t n = 0;
   if (!Number(reply.text, &pos, &n)) return Fail(QZ_ERR_INVALID_VALUE);
+  if (!ReplyFits(reply, kDataLeads, pos)) return Fail(QZ_ERR_DEVICE_RESPONSE);  // more behind it
   *count = n;
   return 1;
 }

@@ -143,11 +143,8 @@ int HighSpeedModel::SetCommand(const char* format, ...) {
   return ok;
 }
 
-int HighSpeedModel::Query(char* reply, const char* command) {
-  ReplyLine line;
-  const int ok = AskData(&line, kAnyLength, "%s", command);
-  CopyText(reply, kReplySize, line.text);
-  return ok;
+int HighSpeedModel::Query(ReplyLine* reply, const char* command) {
+  return AskData(reply, kAnyLength, "%s", command);
 }
 
 int HighSpeedModel::QueryScanDigits(int* digits, int count) {
@@ -213,28 +210,24 @@ int HighSpeedModel::SendTargetAndAck(unsigned int target, short ack) {
 
 int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* target,
                                       short* ack) {
-  char reply[kReplySize];
+  ReplyLine line;
+  const char* const reply = line.text;
   msleep(1);
-  if (!Query(reply, "~01R")) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (!Query(&line, "~01R")) return Fail(QZ_ERR_DEVICE_RESPONSE);
   int r = 0;
   if (factors) {
     uint32_t a = 0, b = 0, c = 0;
     // Exactly two, two and four digits, none of them 0.
-    if (strnlen(reply, 12) != 11) return Fail(QZ_ERR_DEVICE_RESPONSE);
-    char field[5] = {};
-    std::memcpy(field, reply + 3, 2);
-    const bool okA = DecField(field, 0, 2, 99, &a);
-    std::memcpy(field, reply + 5, 2);
-    const bool okB = DecField(field, 0, 2, 99, &b);
-    std::memcpy(field, reply + 7, 4);
-    const bool okC = DecField(field, 0, 4, 9999, &c);
-    if (!okA || !okB || !okC || a == 0 || b == 0 || c == 0) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    if (!ReplyFits(line, kDataLeads, 11) || !FixedDecField(reply, 3, 2, &a) ||
+        !FixedDecField(reply, 5, 2, &b) || !FixedDecField(reply, 7, 4, &c) || a == 0 || b == 0 ||
+        c == 0)
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
     const float byA = F(16384000.0f / static_cast<float>(a));
     const float byB = F(byA / static_cast<float>(b));
     r = static_cast<int>(F(byB / static_cast<float>(c)));
   } else {
     uint32_t v = 0;
-    if (!DecField(reply, 3, 6, 200000, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    if (!LastDecField(line, 3, 6, 200000, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
     r = static_cast<int>(v);
   }
   if (r < 1) return Fail(QZ_ERR_DEVICE_RESPONSE);
@@ -243,13 +236,13 @@ int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* tar
 
   msleep(1);
   uint32_t t = 0;
-  if (!Query(reply, "~01T") || !DecField(reply, 3, 10, 0xFFFFFFFFu, &t))
+  if (!Query(&line, "~01T") || !LastDecField(line, 3, 10, 0xFFFFFFFFu, &t))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   targetCount = t;
   *target = t;
 
   uint32_t a = 0;
-  if (!Query(reply, "~01A") || !DecField(reply, 3, 5, 0xFFFF, &a))
+  if (!Query(&line, "~01A") || !LastDecField(line, 3, 5, 0xFFFF, &a))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   ackMode = static_cast<unsigned short>(a);
   *ack = static_cast<short>(a);
@@ -270,10 +263,10 @@ int HighSpeedModel::ReadRateTargetAck(bool factors, int* rate, unsigned int* tar
 // ------------------------------------------------------------------ triggers
 
 int HighSpeedModel::GetAIAnalogTriggerIdx() {
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, 1000, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
   uint32_t index = 0;
-  if (reply[0] != '!' || !DecField(reply, 3, 10, 0xFFFFFFFFu, &index)) index = 0;
+  if (reply.text[0] != '!' || !LastDecField(reply, 3, 10, 0xFFFFFFFFu, &index)) index = 0;
   triggerIndex = index;
   return 1;
 }
@@ -359,13 +352,13 @@ int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float
     return Fail(QZ_ERR_INVALID_VALUE);
   }
 
-  char reply[kReplySize];
+  ReplyLine line;
+  const char* const reply = line.text;
   uint32_t t = 0, p = 0, q = 0;
-  // "!01XM%uL%08uR%08u": type at 5, pre at 7, post at 16.
-  if (!Query(reply, "~01XM") || strnlen(reply, 24) < 24 || !DecField(reply, 5, 1, 3, &t) ||
-      reply[6] != 'L' ||
-      !DecField(reply, 7, 8, 99999999, &p) || reply[15] != 'R' ||
-      !DecField(reply, 16, 8, 99999999, &q))
+  // "!01XM%uL%08uR%08u": type at 5, pre at 7, post at 16, and nothing after it.
+  if (!Query(&line, "~01XM") || !DecField(reply, 5, 1, 3, &t) || reply[6] != 'L' ||
+      !FixedDecField(reply, 7, 8, &p) || reply[15] != 'R' ||
+      !LastDecField(line, 16, 8, 99999999, &q))
     return Fail(QZ_ERR_INVALID_VALUE);
   msleep(1);
   *triggerType = t;
@@ -382,7 +375,9 @@ int HighSpeedModel::GetTriggerLevels(int* type, char* enable, float* high, float
     uint32_t h = 0, l = 0;
     char command[16];
     std::snprintf(command, sizeof(command), "~01XC%01d", i);
-    if (!Query(reply, command) || !HexField(reply, highPos, static_cast<size_t>(digits), &h) ||
+    if (!Query(&line, command) ||
+        !ReplyFits(line, kDataLeads, lowPos + static_cast<size_t>(digits)) ||
+        !HexField(reply, highPos, static_cast<size_t>(digits), &h) ||
         !HexField(reply, lowPos, static_cast<size_t>(digits), &l) ||
         reply[highPos - 1] != 'H' || reply[lowPos - 1] != 'L')
       return Fail(QZ_ERR_INVALID_VALUE);

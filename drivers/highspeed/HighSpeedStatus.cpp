@@ -8,12 +8,13 @@
 namespace nivex {
 
 bool HighSpeedModel::GetQZRAMBufferStatus(uint32_t* count, uint32_t* status) {
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, 1000, "~01N") || reply[0] != '!') return false;
+  ReplyLine line;
+  const char* const reply = line.text;
+  if (!Exchange(cmdSock, &line, 1000, "~01N") || reply[0] != '!') return false;
   const int upTo = Traits().countOnlyFirmware;
   const bool countOnly = upTo >= 0 && firmVersion <= upTo;
   uint32_t n = 0;
-  if (!DecField(reply, countOnly ? 3 : 5, 18, 0xFFFFFFFFu, &n)) return false;
+  if (!LastDecField(line, countOnly ? 3 : 5, 18, 0xFFFFFFFFu, &n)) return false;
   if (!countOnly) {
     const char a = reply[3], b = reply[4];  // both present: the count follows them
     *status = a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10u + (b - '0') : 0;

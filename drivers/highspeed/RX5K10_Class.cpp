@@ -298,7 +298,10 @@ int RX5K10::GetRMSParam(short* rpf, short* dt) {
   msleep(1);
   if (!AskData(&reply, kAnyLength, "~01DT")) return 1;
   int v = 0;
-  if (!ScanInt(reply.text, 3, &v) || v < -32768 || v > 32767) return 1;
+  size_t end = 0;
+  if (!ScanInt(reply.text, 3, &v, &end) || !ReplyFits(reply, kDataLeads, end) || v < -32768 ||
+      v > 32767)
+    return 1;
   *dt = static_cast<short>(v);
   rmsDT = static_cast<unsigned short>(v);
   msleep(1);

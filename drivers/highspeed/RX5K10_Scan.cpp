@@ -133,12 +133,12 @@ int RX5K10::SetAIDelayTriggerParam(unsigned int delay) {
 
 int RX5K10::GetAIDelayTriggerParam(unsigned int* delay) {
   if (delay == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  if (!Query(reply, "~01Y")) return 0;
+  ReplyLine reply;
+  if (!Query(&reply, "~01Y")) return 0;
   msleep(1);
   uint32_t v = 0;
-  // "!01Y%08u"
-  if (!DecField(reply, 4, 8, 99999999, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  // "!01Y%08u": the number from position 4 to the end.
+  if (!LastDecField(reply, 4, 8, 99999999, &v)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   delayValue = v;
   *delay = v;
   return 1;
@@ -222,11 +222,13 @@ int RX5K10::GetSyncInScanParam(unsigned int* header, unsigned short* counts,
   if (header == nullptr || n == nullptr || option == nullptr ||
       (capacity > 0 && (counts == nullptr || types == nullptr)))
     return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kReplySize];
-  if (!Query(reply, "~01SI")) return 0;
-  // "!01H%XO%02XT%02X" and the items "%02X%02X" from position 11.
+  ReplyLine line;
+  const char* const reply = line.text;
+  if (!Query(&line, "~01SI")) return 0;
+  // "!01H%XO%02XT%02X" and the items "%02X%02X" from position 11, as many as it counts.
   uint32_t h = 0, opt = 0, count = 0;
-  if (!HexField(reply, 4, 1, &h) || !HexField(reply, 6, 2, &opt) || !HexField(reply, 9, 2, &count))
+  if (!HexField(reply, 4, 1, &h) || !HexField(reply, 6, 2, &opt) ||
+      !HexField(reply, 9, 2, &count) || !ReplyFits(line, kDataLeads, 11 + 4 * size_t{count}))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   *header = h;
   *option = opt;

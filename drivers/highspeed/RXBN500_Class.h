@@ -43,7 +43,10 @@ class RXBN500 : public HighSpeedModel {
   int Set_BandPassFilter(int channel, int enable, float f1, float f2) override;
   int Set_BandStopFilter(int channel, int enable, float f1, float f2) override;
   // Filters count samples in place, sample i being of channel (phase + i) mod the channel
-  // count; then phase = (phase + count) mod the channel count. A sample changes only when its
+  // count; then phase = (phase + count) mod the channel count. Called right after a ring read
+  // on the same thread, the phase is the channel the ring gave the read's first sample and the
+  // channel count the run's (NoteReadChannels); otherwise the filter phase and the device's
+  // channel count. A sample changes only when its
   // channel is 0-3 and that filter has enable exactly 1 and a design; all others pass
   // unchanged. A channel count of 0 changes nothing.
   int Filter_Data(unsigned int count, float* samples) override;
@@ -53,6 +56,7 @@ class RXBN500 : public HighSpeedModel {
   // active filter stay bit for bit.
   int Filter_DataHEX(unsigned int count, unsigned int* codes) override;
   void RestartFilterPhase() override;
+  void NoteReadChannels(unsigned first, unsigned channels) override;
 
   static constexpr int kFilters = 4;
   static constexpr int kMaxFilterOrder = 16384;

@@ -39,7 +39,20 @@ void StoreCode(float y, unsigned int* word) {
   *word = static_cast<uint32_t>(code) & 0xFFFFFFu;
 }
 
+// The channels of the last ring read on this thread, for the filter hook that follows it:
+// reads and filter hooks on other threads or other devices never change it.
+struct ReadChannels {
+  const RXBN500* device = nullptr;
+  unsigned first = 0;
+  unsigned channels = 0;
+};
+thread_local ReadChannels lastRead;
+
 }  // namespace
+
+void RXBN500::NoteReadChannels(unsigned first, unsigned channels) {
+  lastRead = {this, first, channels};
+}
 
 Filter_cls* RXBN500::FilterOf(int channel) {
   return channel >= 0 && channel < kFilters ? &filter[channel] : nullptr;
@@ -83,11 +96,19 @@ int RXBN500::Set_BandStopFilter(int channel, int enable, float f1, float f2) {
 
 template <class Apply>
 void RXBN500::WalkChannels(unsigned int count, Apply apply) {
-  const unsigned int channels = channelCount;
+  // Right after a ring read on this thread the samples are those of the read: its first
+  // sample's channel as the ring gave it, over the run's channel count. Otherwise the walk goes
+  // on from the filter phase over the device's channel count.
+  unsigned int channels = channelCount, start = filterPhase;
+  if (lastRead.device == this) {
+    channels = lastRead.channels;
+    start = lastRead.first;
+    lastRead.device = nullptr;
+  }
   if (channels == 0) return;
   // Stepped one sample at a time, so neither the channel nor the phase can leave
   // 0..channels-1, whatever the count or a phase left by another channel count.
-  unsigned int ch = filterPhase % channels;
+  unsigned int ch = start % channels;
   for (unsigned int i = 0; i < count; ++i) {
     if (ch < static_cast<unsigned int>(kFilters) && Active(filter[ch])) apply(i, filter[ch]);
     if (++ch == channels) ch = 0;

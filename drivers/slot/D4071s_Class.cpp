@@ -118,9 +118,11 @@ int D4071s::AD_ReadData_float(float* destination, unsigned int count, int) {
   if (!codes) return 0;
   unsigned first = 0;
   const size_t got = ring_.Read(codes.get(), n, &first);
-  const unsigned channels = ring_.Channels();
+  // Each code through the calibration of the card and channel that produced it.
+  int channelOf[kMaxFrameChannels] = {};
+  const size_t columns = static_cast<size_t>(std::max(FrameChannels(channelOf), 1));
   for (size_t i = 0; i < got; ++i) {
-    const int channel = static_cast<int>((first + i) % channels);
+    const int channel = channelOf[(first + i) % columns];
     if (!Calibrate_Hex2Float(codes[i], channel, run_.gain, &destination[i])) destination[i] = 0.0f;
   }
   return static_cast<int>(got);

@@ -30,8 +30,8 @@ class D4071s : public SlotCarrier {
   // gain code out of range.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
-  // Up to count samples of the ring in volts: each code through the calibration of its channel
-  // (its place in the row) at the run's gain code; the number taken. Raw and volt reads share
+  // Up to count samples of the ring in volts: each code through the calibration of the card
+  // and channel that produced it (its column of the run's frame) at the run's gain code; the number taken. Raw and volt reads share
   // the ring's one read position, so neither shifts the other's channels.
   int AD_ReadData_float(float* destination, unsigned int count, int width) override;
   // The calibration entry of a channel and gain code; both outputs 0 on a refusal.
@@ -55,8 +55,9 @@ class D4071s : public SlotCarrier {
   // before anything is stored or sent. Then the pre count is split over the slots, each slot
   // gets the rest of its target as its post count ("~01XS%1dM%1dL%08luR%08lu"), and every
   // channel its level codes ("~01XS%1dC%1dH%04XL%04X"; a disabled channel the pair
-  // 0x7FFF / 0x8000, or 0x8000 / 0x7FFF in mode 3). A command that fails or is refused gives
-  // 0x1300A; the commands before it stay sent.
+  // 0x7FFF / 0x8000, or 0x8000 / 0x7FFF in mode 3; an enabled channel whose saturated codes
+  // make up such a pair sends its high code one nearer zero). A command that fails or is
+  // refused gives 0x1300A; the commands before it stay sent.
   int SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* low, int n,
                               unsigned int pre, unsigned int post) override;
   // Reads the trigger back: the mode and the summed pre and post counts of every slot, and

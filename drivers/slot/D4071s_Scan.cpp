@@ -16,25 +16,13 @@ constexpr int kAllSlots = 8;  // the slot digit of the rate command
 constexpr uint16_t kCodeMax = 0x7FFF;
 constexpr uint16_t kCodeMin = 0x8000;
 
-// `digits` decimal digits at pos of a reply (never past its NUL).
-bool FixedDecimal(const char* reply, size_t pos, size_t digits, uint32_t* value) {
-  if (strnlen(reply, pos + digits) < pos + digits) return false;
-  uint64_t v = 0;
-  for (size_t i = pos; i < pos + digits; ++i) {
-    if (reply[i] < '0' || reply[i] > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(reply[i] - '0');
-  }
-  if (v > UINT32_MAX) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
-
-// "!01" + position + "M" + mode + "L" pre + "R" post, the counts in decimal.
-bool ReadSlotTrigger(const char* reply, uint32_t* mode, uint32_t* pre, uint32_t* post) {
+// "!01" + position + "M" + mode + "L" pre + "R" post, the counts in decimal, and nothing after.
+bool ReadSlotTrigger(const ReplyLine& line, uint32_t* mode, uint32_t* pre, uint32_t* post) {
+  const char* const reply = line.text;
   if (strnlen(reply, 8) < 8 || reply[5] < '0' || reply[5] > '3' || reply[6] != 'L') return false;
-  const size_t r = 7 + strspn(reply + 7, "0123456789");
+  const size_t r = 7 + DecDigits(reply, 7);
   if (reply[r] != 'R' || !DecField(reply, 7, 10, UINT32_MAX, pre) ||
-      !DecField(reply, r + 1, 10, UINT32_MAX, post))
+      !LastDecField(line, r + 1, 10, UINT32_MAX, post))
     return false;
   *mode = static_cast<uint32_t>(reply[5] - '0');
   return true;
@@ -115,6 +103,10 @@ int D4071s::SetAIAnalogTriggerParam(int mode, char* enable, float* high, float* 
     if (!LevelToCode(high[i], gainCode, calGain[k][c][gainCode], calOffset[k][c][gainCode], &h) ||
         !LevelToCode(low[i], gainCode, calGain[k][c][gainCode], calOffset[k][c][gainCode], &l))
       return Fail(QZ_ERR_TRIGGER_LEVEL);
+    // Saturated levels can make up a pair that turns a channel off (0x7FFF / 0x8000, and in
+    // mode 3 0x8000 / 0x7FFF): an enabled channel steps its high code one toward zero.
+    if ((h == 32767 && l == -32768) || (mode == 3 && h == -32768 && l == 32767))
+      h = static_cast<int16_t>(h > 0 ? h - 1 : h + 1);
     codeHigh[i] = static_cast<uint16_t>(h);
     codeLow[i] = static_cast<uint16_t>(l);
   }
@@ -166,14 +158,15 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
     return Fail(QZ_ERR_INVALID_VALUE);
   }
 
-  char reply[kReplySize];
+  ReplyLine line;
+  const char* const reply = line.text;
   uint32_t lastMode = analogTriggerMode;
   uint64_t preSum = 0, postSum = 0;
   for (int k = 0; k < slotCount; ++k) {
-    if (!Exchange(cmdSock, reply, kTimeoutMs, "~01XS%01dM", slotPosition[k]))
+    if (!Exchange(cmdSock, &line, kTimeoutMs, "~01XS%01dM", slotPosition[k]))
       return Fail(QZ_ERR_INVALID_VALUE);
     uint32_t m = 0, p = 0, q = 0;
-    if (!DataLead(reply[0]) || !ReadSlotTrigger(reply, &m, &p, &q))
+    if (!DataLead(reply[0]) || !ReadSlotTrigger(line, &m, &p, &q))
       return Fail(QZ_ERR_DEVICE_RESPONSE);
     lastMode = m;
     preSum += p;
@@ -183,12 +176,12 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
 
   uint16_t codeHigh[kMaxChannels], codeLow[kMaxChannels];
   for (int i = 0; i < ChannelTotal() && i < kMaxChannels; ++i) {
-    if (!Exchange(cmdSock, reply, kTimeoutMs, "~01XS%01dC%01d", slotPosition[i / kSlotChannels],
+    if (!Exchange(cmdSock, &line, kTimeoutMs, "~01XS%01dC%01d", slotPosition[i / kSlotChannels],
                   i % kSlotChannels))
       return Fail(QZ_ERR_INVALID_VALUE);
-    uint32_t h = 0, l = 0;
-    if (!DataLead(reply[0]) || reply[3] != 'H' || !HexField(reply, 4, 4, &h) || reply[8] != 'L' ||
-        !HexField(reply, 9, 4, &l))
+    uint32_t h = 0, l = 0;  // "!01H%04XL%04X"
+    if (!ReplyFits(line, kDataLeads, 13) || reply[3] != 'H' || !HexField(reply, 4, 4, &h) ||
+        reply[8] != 'L' || !HexField(reply, 9, 4, &l))
       return Fail(QZ_ERR_DEVICE_RESPONSE);
     codeHigh[i] = static_cast<uint16_t>(h);
     codeLow[i] = static_cast<uint16_t>(l);
@@ -219,11 +212,11 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
 }
 
 int D4071s::GetAIAnalogTriggerIdx() {
-  char reply[kReplySize];
-  if (!Exchange(cmdSock, reply, kTimeoutMs, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
+  ReplyLine reply;
+  if (!Exchange(cmdSock, &reply, kTimeoutMs, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
   // The module counts rows, the host samples.
   uint32_t row = 0;
-  if (reply[0] != '!' || !DecField(reply, 3, 10, UINT32_MAX, &row)) row = 0;
+  if (reply.text[0] != '!' || !LastDecField(reply, 3, 10, UINT32_MAX, &row)) row = 0;
   const uint64_t index = uint64_t{channelCount} * row;
   triggerIndex = index > UINT32_MAX ? UINT32_MAX : static_cast<unsigned int>(index);
   return 1;
@@ -238,7 +231,7 @@ int D4071s::GetQZRAMBufferStatus(int slot, unsigned int* count, unsigned int* st
   const char* const reply = line.text;
   if (!AskData(&line, 15, "~01NS%01d", slotPosition[slot])) return 0;
   uint32_t s = 0, c = 0;
-  if (!FixedDecimal(reply, 3, 2, &s) || !FixedDecimal(reply, 5, 10, &c))
+  if (!FixedDecField(reply, 3, 2, &s) || !FixedDecField(reply, 5, 10, &c))
     return Fail(QZ_ERR_DEVICE_RESPONSE);
   *status = s;
   *count = c;

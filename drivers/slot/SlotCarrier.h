@@ -194,6 +194,11 @@ class SlotCarrier : public MODEL {
   int AD_ReadData(char* destination, unsigned int count, int width) override;
   unsigned short AD_BufferStatus() override;
   unsigned int Get_ADSize() override;  // samples readable in frame order now
+  // The module channel of each column of the running scan's frame (channelOf: at least
+  // kMaxFrameChannels entries): column j is a channel of the card whose slot part holds it,
+  // whatever slots before it have no channels. Returns the columns (the run's channel count).
+  static constexpr int kMaxFrameChannels = kMaxSlots * kMaxSlotChannels;
+  int FrameChannels(int* channelOf) const;
   void Add_AD_Buf_Status(int bits);
   void Delete_AD_Buf_Status(int bits);
 

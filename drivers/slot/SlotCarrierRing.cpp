@@ -33,6 +33,18 @@ int SlotCarrier::AD_ReadData(char* destination, unsigned int count, int width) {
   return static_cast<int>(ring_.Read(destination, std::min<unsigned int>(count, INT_MAX)));
 }
 
+int SlotCarrier::FrameChannels(int* channelOf) const {
+  // Slot k's c channels in the run are its card's first c: module channels from the sum of the
+  // cards before it. Slots without channels in the run take no column.
+  int columns = 0, cardStart = 0;
+  for (int k = 0; k < run_.slots && k < kMaxSlots; ++k) {
+    for (int i = 0; i < run_.slotChannels[k] && columns < kMaxFrameChannels; ++i)
+      channelOf[columns++] = cardStart + i;
+    cardStart += SlotChannels(k);
+  }
+  return columns;
+}
+
 unsigned short SlotCarrier::AD_BufferStatus() { return ring_.Status(); }
 
 unsigned int SlotCarrier::Get_ADSize() {

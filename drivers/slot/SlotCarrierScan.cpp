@@ -19,10 +19,12 @@ struct SlotParams {
   uint32_t gain, channels, trigger, M;
 };
 
-bool ReadSlotParams(const char* reply, int digits, SlotParams* p) {
+bool ReadSlotParams(const ReplyLine& line, int digits, SlotParams* p) {
+  const char* const reply = line.text;
   const size_t c = 6, t = c + static_cast<size_t>(digits) + 1, m = t + 2;
-  return HexField(reply, 4, 1, &p->gain) && HexField(reply, c, static_cast<size_t>(digits),
-                                                        &p->channels) &&
+  return ReplyFits(line, kDataLeads, m + 1) && reply[3] == 'G' && reply[5] == 'C' &&
+         reply[t - 1] == 'T' && reply[m - 1] == 'M' && HexField(reply, 4, 1, &p->gain) &&
+         HexField(reply, c, static_cast<size_t>(digits), &p->channels) &&
          HexField(reply, t, 1, &p->trigger) && HexField(reply, m, 1, &p->M);
 }
 
@@ -118,7 +120,7 @@ int SlotCarrier::GetScanParam(short* channels, short* gain, short* trigger, int*
   for (int k = 0; k < slotCount; ++k) {
     if (!AskData(&line, kAnyLength, "~01PS%s", Field(SlotDigit(k)).text)) return 0;
     SlotParams p{};
-    if (!ReadSlotParams(reply, SlotFieldDigits(), &p) || p.gain >= module.AIranges ||
+    if (!ReadSlotParams(line, SlotFieldDigits(), &p) || p.gain >= module.AIranges ||
         p.channels > static_cast<uint32_t>(SlotChannels(k)) || p.trigger > 5 || p.M > 1)
       return Fail(QZ_ERR_DEVICE_RESPONSE);
     slotChannels[k] = static_cast<unsigned short>(p.channels);
@@ -131,7 +133,9 @@ int SlotCarrier::GetScanParam(short* channels, short* gain, short* trigger, int*
   if (FormatRateQuery(command, sizeof(command))) {
     msleep(1);
     if (!AskData(&line, kAnyLength, "%s", command)) return 0;
-    if (!ScanInt(reply, 3, &newRate)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    size_t end = 0;
+    if (!ScanInt(reply, 3, &newRate, &end) || !ReplyFits(line, kDataLeads, end))
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
     msleep(1);
   }
 
@@ -139,7 +143,8 @@ int SlotCarrier::GetScanParam(short* channels, short* gain, short* trigger, int*
   uint64_t sum = 0;
   for (int k = 0; k < slotCount; ++k) {
     if (!AskData(&line, kAnyLength, "~01TS%s", Field(SlotDigit(k)).text)) return 0;
-    if (!DecField(reply, 3, 10, UINT32_MAX, &slotTargets[k])) return Fail(QZ_ERR_DEVICE_RESPONSE);
+    if (!LastDecField(line, 3, 10, UINT32_MAX, &slotTargets[k]))
+      return Fail(QZ_ERR_DEVICE_RESPONSE);
     sum += slotTargets[k];
   }
 
