@@ -447,9 +447,14 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
   int StopAIScanLocked() override;   // the caller holds the control lock only
   // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
-  // that ran: a scan's ring is released, a log's or a download's data file closed. The control
-  // lock held.
+  // that ran: a scan's ring is released, a log's or a download's data file closed; then, within
+  // the bound, empties the data socket until the module has been quiet for a moment. The
+  // control lock held.
   void StopWorkerLocked(std::chrono::milliseconds bound);
+  // Before a run: discards what the data socket holds (Drain, at most cap) and, when the module
+  // has closed that connection, opens it again as the connect did. False with 0x17006 when it
+  // cannot be opened (the old one is kept). The control lock held.
+  bool FreshDataSocket(std::chrono::milliseconds cap);
   // The logger's worker start for the run in run_ and logSink_; the control and command lock
   // held.
   int StartLogWorkerLocked() override;
