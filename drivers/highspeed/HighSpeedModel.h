@@ -471,7 +471,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   bool TakeDownloadRun(ScanRun* run);
   int StartDownloadLocked();  // the caller holds the control lock
   // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
-  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
+  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise, after "~01Z"
+  // (the module may have taken the request all the same).
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
 
