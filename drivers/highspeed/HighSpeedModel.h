@@ -453,7 +453,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   void StopWorkerLocked(std::chrono::milliseconds bound);
   // Before a run: discards what the data socket holds (Drain, at most cap) and, when the module
   // has closed that connection, opens it again as the connect did. False with 0x17006 when it
-  // cannot be opened (the old one is kept). The control lock held.
+  // cannot be opened (the old one is kept). The control lock held; the swap takes the command
+  // lock.
   bool FreshDataSocket(std::chrono::milliseconds cap);
   // The logger's worker start for the run in run_ and logSink_; the control and command lock
   // held.

@@ -114,6 +114,7 @@ bool HighSpeedModel::FreshDataSocket(std::chrono::milliseconds cap) {
   if (!closed) return true;
   const int fd = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
   if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);  // as the connect's sockets
   CloseTcp(dataSock);
   dataSock = fd;
   return true;
