@@ -47,7 +47,12 @@ bool DataStreamer::Handle(const std::string& line, Answer* answer) {
     StartRun();
     *answer = Answer::Ack();
   } else if (line == "~01Z") {
-    StopRun();  // nothing more goes out once the reply does
+    if (run_.active && settings_.lingerMs > 0) {  // the fault: it sends on for a while
+      if (run_.lingerUntilUs == 0) run_.lingerUntilUs = now + int64_t{settings_.lingerMs} * 1000;
+      engine_.WakeLoop();
+    } else {
+      StopRun();  // nothing more goes out once the reply does
+    }
     *answer = Answer::Ack();
   } else if (line == "~01E") {
     if (!run_.active) {
@@ -142,6 +147,7 @@ void DataStreamer::StopRun() {
   run_.triggered = false;
   run_.pending.clear();
   run_.pendingOff = 0;
+  run_.lingerUntilUs = 0;
   if (nodelay_) nodelay_ = !engine_.SetDataNoDelay(0, false);
 }
 
@@ -292,6 +298,13 @@ int DataStreamer::OnTick() {
     const int64_t ms = (wakeUs - now + 999) / 1000;
     return static_cast<int>(std::clamp<int64_t>(ms, 0, kIdleTickMs));
   };
+  if (run_.lingerUntilUs > 0) {
+    if (now >= run_.lingerUntilUs) {
+      StopRun();
+      return -1;
+    }
+    wakeAt(run_.lingerUntilUs);
+  }
   if (!run_.triggered && WaitsForTrigger() && settings_.triggerAfterMs >= 0) {
     const int64_t due = run_.startUs + int64_t{settings_.triggerAfterMs} * 1000;
     if (now >= due) {

@@ -1,7 +1,8 @@
 // The data port of the high-speed types: the module's acquisition and its sample stream.
 //
 // "~01S" starts a run with the scan parameters the module holds ("~01P", "~01R", "~01T",
-// "~01XM", "~01SI"); "~01Z" ends it, and the module stops sending before it answers.
+// "~01XM", "~01SI"); "~01Z" ends it, and the module stops sending before it answers (with the
+// linger fault, StreamSettings::lingerMs later).
 //   - Live runs stream right after "~01S", paced at rate x channels (sync-in: rate frames)
 //     per second, until the target (N samples; 0 = continuous).
 //   - Buffered runs (the rule below, or StreamSettings::buffering) acquire without sending:
@@ -60,6 +61,7 @@ struct StreamSettings {
   uint64_t silenceAfterBytes = kNever;  // the module stops sending after this many bytes
   uint64_t closeAfterBytes = kNever;    // ... and closes the data connection
   uint64_t extraSamples = 0;            // items sent beyond the end of the run
+  int lingerMs = 0;  // > 0: after "~01Z" the run goes on streaming this long, then stops
   bool record = true;                   // keep a copy of the bytes sent (up to 16 MB a run)
 };
 
@@ -147,6 +149,7 @@ class DataStreamer {
     int64_t nextSendUs = 0;     // paced runs send at most once a millisecond
     int64_t nextPieceUs = 0;
     size_t piece = 0;
+    int64_t lingerUntilUs = 0;  // "~01Z" came: the run stops then (the linger fault)
   };
 
   void StartRun();

@@ -77,6 +77,8 @@ void Usage(FILE* out) {
           "                     late (reply MS late, default 1500), split (reply in two pieces\n"
           "                     MS apart, default 100), refuse (\"?01\"), close (the connection\n"
           "                     closes). Example: --fault 'late:~01N:1500'\n"
+          "  --fault linger:MS  high-speed types: a run streams on for MS milliseconds after\n"
+          "                     \"~01Z\" before it stops\n"
           "  --gt-lead          every reply that carries data leads with '>' (acknowledgements\n"
           "                     stay \"!01\")\n"
           "  --stream MODE      paced (default) sends in real time; fast sends as fast as the\n"
@@ -161,7 +163,7 @@ bool ParseCal(const std::string& text, CalArg* c) {
   return true;
 }
 
-bool ParseFault(const std::string& text, Fault* f) {
+bool ParseFault(const std::string& text, Fault* f, nivex::emu::StreamSettings* stream) {
   const size_t colon = text.find(':');
   if (colon == std::string::npos) return false;
   const std::string kind = text.substr(0, colon);
@@ -188,6 +190,11 @@ bool ParseFault(const std::string& text, Fault* f) {
     f->kind = FaultKind::Refuse;
   } else if (kind == "close") {
     f->kind = FaultKind::Close;
+  } else if (kind == "linger") {  // the stream's fault, not a command's: "linger:MS"
+    long lingerMs = 0;
+    if (ms >= 0 || f->prefix || !ParseLong(command.c_str(), 10, 1, 600000, &lingerMs)) return false;
+    stream->lingerMs = static_cast<int>(lingerMs);
+    f->count = 0;  // no command is shaped
   } else {
     return false;
   }
@@ -306,7 +313,7 @@ int main(int argc, char** argv) {
       if (!ParseSlotFault(v, &slotFaults.back())) return Bad("slot fault", v);
     } else if (a == "--fault") {
       faults.emplace_back();
-      if (!ParseFault(v, &faults.back())) return Bad("fault", v);
+      if (!ParseFault(v, &faults.back(), &stream)) return Bad("fault", v);
     } else {
       fprintf(stderr, "nivex-emu: unknown option '%s'\n", a.c_str());
       Usage(stderr);

@@ -18,8 +18,9 @@ struct EngineTimings {
   std::chrono::milliseconds logStop{5000};   // logger
   // Pause after each ring write, to a deadline this long after the previous write's.
   std::chrono::microseconds ringPace{1000};
-  // Longest time a start spends discarding stale bytes of the data socket.
-  std::chrono::milliseconds drainCap{200};
+  // Longest time a start spends discarding stale bytes of the data socket (it ends sooner once
+  // they have stopped coming for a moment).
+  std::chrono::milliseconds drainCap{1000};
   // The silence limit of a receive loop is the run's time-out unit times this.
   std::chrono::milliseconds silenceStep{50};
 };

@@ -37,28 +37,48 @@ StreamReceiver::StreamReceiver(WorkerSlot& worker, size_t bufferBytes,
       bufferBytes_(std::max(bufferBytes, kChunkBytes)),
       buffer_(new uint8_t[kCarryRoom + bufferBytes_]) {}
 
-size_t StreamReceiver::Drain(int fd, std::chrono::milliseconds cap) {
-  if (fd < 0) return 0;
+size_t StreamReceiver::Drain(int fd, std::chrono::milliseconds cap, bool settle, bool* closed) {
+  return DrainAll(&fd, 1, cap, settle, closed);
+}
+
+size_t StreamReceiver::DrainAll(const int* fds, size_t n, std::chrono::milliseconds cap,
+                                bool settle, bool* closed) {
+  constexpr size_t kMost = 16;
+  n = std::min(n, kMost);
+  bool ended[kMost] = {};
   const WorkerSlot::Clock::time_point deadline = WorkerSlot::Clock::now() + cap;
   size_t total = 0;
-  for (;;) {
-    const ssize_t r = recv(fd, buffer_.get(), bufferBytes_, MSG_DONTWAIT);
-    if (r < 0 && errno == EINTR) continue;
-    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return total;
-    const WorkerSlot::Clock::time_point now = WorkerSlot::Clock::now();
-    if (now >= deadline) return total;
-    if (r > 0) {
-      total += static_cast<size_t>(r);
-      continue;
+  for (bool first = true;; first = false) {
+    // Take what each socket holds now.
+    for (size_t k = 0; k < n; ++k) {
+      while (fds[k] >= 0 && !ended[k]) {
+        const ssize_t r = recv(fds[k], buffer_.get(), bufferBytes_, MSG_DONTWAIT);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (r <= 0) {  // end of stream or a reset: nothing more comes on it
+          ended[k] = true;
+          if (closed) closed[k] = true;
+          break;
+        }
+        total += static_cast<size_t>(r);
+        if (WorkerSlot::Clock::now() >= deadline) return total;
+      }
     }
     // Empty for now. When there was something, more of it may still be on its way (what the
     // module sent before it stopped moves up as the window reopens): empty only once the
-    // socket has stayed quiet for a moment.
-    if (total == 0) return 0;
+    // sockets have stayed quiet for a moment.
+    if (first && total == 0 && !settle) return 0;
+    const WorkerSlot::Clock::time_point now = WorkerSlot::Clock::now();
+    if (now >= deadline) return total;
+    pollfd p[kMost];
+    size_t watched = 0;
+    for (size_t k = 0; k < n; ++k)
+      if (fds[k] >= 0 && !ended[k]) p[watched++] = pollfd{fds[k], POLLIN, 0};
+    if (watched == 0) return total;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    pollfd p{fd, POLLIN, 0};
+    const int wait = static_cast<int>(std::min<int64_t>(kDrainQuietMs, left.count() + 1));
     int ready;
-    do ready = poll(&p, 1, static_cast<int>(std::min<int64_t>(kDrainQuietMs, left.count() + 1)));
+    do ready = poll(p, watched, wait);
     while (ready < 0 && errno == EINTR);
     if (ready <= 0) return total;
   }
@@ -101,9 +121,13 @@ StreamReceiver::Outcome StreamReceiver::Receive() {
 
   const size_t total = carry_ + static_cast<size_t>(r);
   const uint32_t samples = static_cast<uint32_t>(total / unit);
-  const size_t whole = static_cast<size_t>(samples) * unit;
-  carry_ = total - whole;
-  received_.store(received + (setup_.chunkStream ? 1 : samples), std::memory_order_release);
+  // Samples past the target (a module that sends on) are neither counted nor kept.
+  const uint32_t kept = setup_.target && !setup_.chunkStream
+                            ? std::min(samples, setup_.target - received)
+                            : samples;
+  const size_t whole = static_cast<size_t>(kept) * unit;
+  carry_ = kept < samples ? 0 : total - whole;
+  received_.store(received + (setup_.chunkStream ? 1 : kept), std::memory_order_release);
 
   const uint8_t ack[4] = {static_cast<uint8_t>(samples), static_cast<uint8_t>(samples >> 8),
                           static_cast<uint8_t>(samples >> 16), static_cast<uint8_t>(samples >> 24)};

@@ -89,10 +89,17 @@ class StreamReceiver {
   StreamReceiver(const StreamReceiver&) = delete;
   StreamReceiver& operator=(const StreamReceiver&) = delete;
 
-  // Discards what is waiting on fd, until it is empty or cap has passed; when it held anything,
-  // it counts as empty once no more has come for a moment (bytes still on their way). Returns
-  // the bytes discarded. For the start, before the worker runs.
-  size_t Drain(int fd, std::chrono::milliseconds cap);
+  // Discards what is waiting on fd until no more has come for a moment (bytes still on their
+  // way) or until cap has passed. settle: a socket found empty must stay quiet for that moment
+  // too (a stop: the module's last bytes may still come); otherwise it counts as quiet at once
+  // (a start, after a stop that settled it). closed (may be null) is set when the module has
+  // closed the connection (end of stream or a reset). Returns the bytes discarded. For the
+  // start and the stop, while no worker runs.
+  size_t Drain(int fd, std::chrono::milliseconds cap, bool settle = false, bool* closed = nullptr);
+  // Drain over the n sockets of fds at once (-1 entries skipped; closed null or n entries), in
+  // this receiver's buffer: the moment of quiet is one for all of them.
+  size_t DrainAll(const int* fds, size_t n, std::chrono::milliseconds cap, bool settle,
+                  bool* closed);
 
   // Starts a run on fd: the count and the carry are zeroed. sink may be null (nothing kept).
   void Begin(int fd, const Setup& setup, SampleSink* sink);
@@ -103,7 +110,8 @@ class StreamReceiver {
   int Fd() const { return fd_; }
 
   // One receive: takes what the socket holds, counts it, sends the acknowledgement (4 bytes,
-  // little-endian; its result is not examined) and hands the whole samples to the sink.
+  // little-endian; its result is not examined) and hands the whole samples to the sink. With a
+  // target, samples past it are neither counted nor handed on.
   Outcome Receive();
 
   // Samples completed in this run (receives in chunk mode). Any thread.

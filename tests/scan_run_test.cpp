@@ -119,6 +119,38 @@ TEST(ScanRun, EachWayARunEnds) {
     if (r.mode == 6 && transmit != sent.begin()) {
       EXPECT_EQ(*(transmit - 1), "~01XN");
     }
+    if (r.fault == kClosed) {  // the closed data connection is opened again: a whole next run
+      Stream(d, [](StreamSettings& s) { s.closeAfterBytes = StreamSettings::kNever; });
+      ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+      ASSERT_TRUE(WaitForStatus(d.h(), kEnded, 8000));
+      EXPECT_EQ(RingStatus(d.h()), kDone | kData);
+      EXPECT_EQ(QZ_GetTotalSamplingStatus(d.h(), &total, &status) * total, r.n);
+      EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+    }
+  }
+}
+
+TEST(ScanRun, WhatTheModuleSendsAfterTheStopNeverReachesTheNextRun) {
+  // The module goes on streaming, as fast as the connection takes it, for 500 ms after "~01Z".
+  for (const Model m : {K10, BN}) {
+    SCOPED_TRACE(nivex::emu::ModelText(m));
+    Device d(m, nullptr, SetLevels);
+    ASSERT_TRUE(d.ok());
+    ASSERT_EQ(QZ_SetAIScanParam(d.h(), 3, 0, 0, 1000, 0, 0, 0), 1);
+    Stream(d, [](StreamSettings& s) { s.fast = true, s.lingerMs = 500; });
+    ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+    ASSERT_TRUE(WaitForStatus(d.h(), kData));
+    EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+    ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 4000, 0, 0), 1);
+    ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+    ASSERT_TRUE(WaitForStatus(d.h(), kEnded, 8000));
+    std::vector<unsigned> codes(4001);
+    ASSERT_EQ(QZ_GetAIBufferHex(d.h(), codes.data(), 4001), 4000);  // exactly its own samples
+    std::string got;  // the codes as the module sent them (little-endian, as this host)
+    for (size_t i = 0; i < 4000; ++i)
+      got.append(reinterpret_cast<const char*>(&codes[i]), m == K10 ? 2 : 4);
+    EXPECT_TRUE(got == Streamer(d).Sent()) << got.size();
+    EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
   }
 }
 

@@ -78,6 +78,24 @@ TEST(SdCard, ListingDescriptionAndRefusals) {
   EXPECT_EQ(std::to_string(count) + " " + std::to_string(first) + " " + std::to_string(samples) +
                 " " + date,
             "8 123 480000 2024/3/5-9:7:2:");
+  // Blanks before a field are skipped; a date cut short keeps the earlier time of day, and a
+  // download of it starts (file named so).
+  d.Reply("~01SDI00000007", "!01 123:\t480000:  2024/3/5-9:7:2:");
+  first = samples = 0;
+  EXPECT_EQ(info(7), 1);
+  EXPECT_EQ(std::to_string(first) + " " + std::to_string(samples) + " " + date,
+            "123 480000 2024/3/5-9:7:2:");
+  {
+    std::vector<SdRecording> card = Card8(2, 480000);
+    card[6].date = "2024/3/5";
+    Card(d).SetRecordings(card);
+    TempFolder base;
+    ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 0, 0, 0), 1);
+    ASSERT_EQ(d.model().DownloadSDFile(6, 1, const_cast<char*>(base.c()), 4), 1);
+    ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED, 8000));
+    EXPECT_NE(DataFile(FilesBelow(base.str())).find("_2024_3_5_0_0_0.bin"), std::string::npos);
+    d.Take();
+  }
   // Every failure leaves the outputs.
   count = first = samples = 77;
   strcpy(date, "before");
@@ -293,7 +311,8 @@ TEST(SdCard, DownloadRefusals) {
       {"long base", K10, 7, 1, longBase.c_str(), QZ_ERR_INVALID_ARGUMENT, false, false},
       {"empty base", K10, 7, 1, "", QZ_ERR_INVALID_ARGUMENT, false, false},
       {"overlong text", K10, 7, 1, nullptr, QZ_ERR_BUFFER_OVERFLOW, true, true},
-      {"unreadable date", K10, 6, 1, nullptr, QZ_ERR_INVALID_VALUE, false, false},
+      {"date out of range", K10, 6, 1, nullptr, QZ_ERR_INVALID_VALUE, false, false},
+      {"unanswered request", K10, 7, 1, nullptr, QZ_ERR_DEVICE_READ_TIMEOUT, true, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -301,18 +320,19 @@ TEST(SdCard, DownloadRefusals) {
     ASSERT_TRUE(d.ok());
     TempFolder base;
     std::vector<SdRecording> card = Card8(2, 100);
-    card[6].date = "yesterday";
+    card[6].date = "2024/13/5-9:7:2:";
     if (c.code == QZ_ERR_BUFFER_OVERFLOW) card[7].config = std::string(1100, 'x');
     Card(d).SetRecordings(card);
     if (c.code == QZ_ERR_DEVICE_RESPONSE && c.requested)
       d.AddFault("~01SDL100000007", FaultKind::Refuse);
+    if (c.code == QZ_ERR_DEVICE_READ_TIMEOUT) d.AddFault("~01SDL100000007", FaultKind::NoReply);
     const char* folder = c.folder ? c.folder : base.c();
     EXPECT_TRUE(FailsWith(d.model().DownloadSDFile(c.index, static_cast<char>(c.selector),
                                                    const_cast<char*>(folder), 0),
                           c.code));
     const Strings sent = d.Take();
     EXPECT_EQ(CountOf(sent, "~01SDL100000007"), c.requested ? 1 : 0);
-    EXPECT_EQ(CountOf(sent, "~01Z"), c.code == QZ_ERR_BUFFER_OVERFLOW ? 1 : 0);
+    EXPECT_EQ(CountOf(sent, "~01Z"), c.requested ? 1 : 0);  // every start that asked ends it
     const std::vector<std::string> files = FilesBelow(base.str());
     EXPECT_EQ(files.size(), c.configLeft ? 1u : 0u);
     if (!files.empty()) {

@@ -178,7 +178,14 @@ TEST(SlotScanRun, EachWayARunEnds) {
       EXPECT_LT(took, 1000);  // ended by the closed slot, not by silence
     }
     EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
+    set.closeAfterBytes = StreamSettings::kNever;
+    Slot(*d, 1).SetSettings(set);
     EXPECT_EQ(QZ_StartAIScan(d->h()), 1);  // stopped: the next start is taken
+    if (r.way == kClosed) {  // the closed slot's connection is opened again: a whole next run
+      ASSERT_TRUE(WaitForStatus(d->h(), kEnded, 8000));
+      EXPECT_EQ(RingStatus(d->h()), kDone);
+      EXPECT_EQ(QZ_GetTotalSamplingStatus(d->h(), &total, &status) * total, 600u);
+    }
     EXPECT_EQ(QZ_StopAIScan(d->h()), 1);
   }
 }

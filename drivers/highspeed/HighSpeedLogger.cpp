@@ -88,7 +88,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   r.rules = LoggerRules(r.traits, r.timings);
   r.silenceMs = SilenceLimitMs(r.timings);
   run_ = r;
-  if (!StartLogWorkerLocked()) return Fail(QZ_ERR_LOG_FILE_OPEN);
+  if (!StartLogWorkerLocked()) return 0;
   command.unlock();
   StartMagicScan();
   return 1;
@@ -96,10 +96,10 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
 
 int HighSpeedModel::StartLogWorkerLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
+  // Samples left on the data socket by an earlier run never reach this log.
+  if (!FreshDataSocket(run_.timings.drainCap)) return 0;
   ResetRunState();
 
-  // Samples left on the data socket by an earlier run never reach this log.
-  receiver_.Drain(dataSock, run_.timings.drainCap);
   StreamReceiver::Setup setup;
   setup.unitBytes = run_.traits.sampleBytes;
   setup.chunkStream = run_.mode == 8;  // counts receives; the raw bytes go to the files
@@ -112,7 +112,8 @@ int HighSpeedModel::StartLogWorkerLocked() {
     SaveStartSamplingTimetoConfigFile();
   };
   logSink_.Begin(std::move(files));
-  return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1 : 0;
+  return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1
+                                                                  : Fail(QZ_ERR_LOG_FILE_OPEN);
 }
 
 LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) const {

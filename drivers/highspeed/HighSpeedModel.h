@@ -459,9 +459,15 @@ class HighSpeedModel : public MODEL, private SampleSink {
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
   int StopAIScanLocked() override;   // the caller holds the control lock only
   // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
-  // that ran: a scan's ring is released, a log's or a download's data file closed. The control
-  // lock held.
+  // that ran: a scan's ring is released, a log's or a download's data file closed; then, within
+  // the bound, empties the data socket until the module has been quiet for a moment. The
+  // control lock held.
   void StopWorkerLocked(std::chrono::milliseconds bound);
+  // Before a run: discards what the data socket holds (Drain, at most cap) and, when the module
+  // has closed that connection, opens it again as the connect did. False with 0x17006 when it
+  // cannot be opened (the old one is kept). The control lock held; the swap takes the command
+  // lock.
+  bool FreshDataSocket(std::chrono::milliseconds cap);
   // The logger's worker start for the run in run_ and logSink_; the control and command lock
   // held.
   int StartLogWorkerLocked() override;
@@ -478,7 +484,8 @@ class HighSpeedModel : public MODEL, private SampleSink {
   bool TakeDownloadRun(ScanRun* run);
   int StartDownloadLocked();  // the caller holds the control lock
   // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
-  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise.
+  // bytes, NUL-terminated; null: not kept, and 0); -1 with the error otherwise, after "~01Z"
+  // (the module may have taken the request all the same).
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
 

@@ -4,12 +4,14 @@
 // A start is checked whole before anything changes: a start refused while a worker exists
 // leaves the running scan's counts, ring and time-out unit as they are. The module half is
 // independent: "~01S" goes out only once the worker runs, "~01Z" before the host half stops.
+#include <chrono>
 #include <climits>
 #include <cmath>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "support/FaultText.h"
+#include "support/tcp.h"
 
 namespace nivex {
 
@@ -52,6 +54,8 @@ int HighSpeedModel::StartAIScanLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
   ScanRun r;
   if (!TakeScanRun(&r)) return 0;
+  // Samples left on the data socket by an earlier run never reach this one.
+  if (!FreshDataSocket(r.timings.drainCap)) return 0;
   r.silenceMs = SilenceLimitMs(r.timings);
   ResetRunState();
   continuous = r.target == 0;
@@ -59,8 +63,6 @@ int HighSpeedModel::StartAIScanLocked() {
   if (!LANBuffer_Init()) return 0;
   RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
 
-  // Samples left on the data socket by an earlier run never reach this one.
-  receiver_.Drain(dataSock, r.timings.drainCap);
   StreamReceiver::Setup setup;
   SampleSink* sink = this;
   if (r.syncIn) {
@@ -93,12 +95,29 @@ void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
   // Whichever stop ended it, the clean-up is that of the kind that ran.
+  const auto began = std::chrono::steady_clock::now();
   const WorkerKind ran = worker.Stop(bound);
   if (ran == WorkerKind::Logger || ran == WorkerKind::Download) {
     logSink_.Close();
   } else {
     LANBuffer_Uninit();
   }
+  // A module may send on for a while after "~01Z": what it sends never reaches the next run.
+  const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - began);
+  if (ran != WorkerKind::None && left.count() > 0) receiver_.Drain(dataSock, left, true);
+}
+
+bool HighSpeedModel::FreshDataSocket(std::chrono::milliseconds cap) {
+  bool closed = false;
+  receiver_.Drain(dataSock, cap, false, &closed);
+  if (!closed) return true;
+  const int fd = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
+  if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
+  std::lock_guard<std::recursive_mutex> command(exchangeMutex);  // as the connect's sockets
+  CloseTcp(dataSock);
+  dataSock = fd;
+  return true;
 }
 
 int HighSpeedModel::StartMagicScan() {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -37,32 +38,40 @@ bool Number(const char* text, size_t* pos, uint32_t* value) {
   return true;
 }
 
-// The date of a description, "Y/M/D-h:m:s:" in calendar values, as a broken-down time (year
-// since 1900, month 0-11, the weekday computed). False unless all six numbers are there and
-// make a date of the years 1900-9999.
-bool ReadSdDate(const char* text, struct tm* out) {
+// The decimal number at *pos after any blanks before it, as the module's description format
+// reads its numbers; *pos moves behind it. 0 when no digit is there, -1 when the digits are out
+// of range (beyond u32), 1 when it was read.
+int BlankNumber(const char* text, size_t* pos, uint32_t* value) {
+  while (isspace(static_cast<unsigned char>(text[*pos]))) ++*pos;
+  if (text[*pos] < '0' || text[*pos] > '9') return 0;
+  return Number(text, pos, value) ? 1 : -1;
+}
+
+// The date of a description, "Y/M/D-h:m:s:" in calendar values, read into *date (year since
+// 1900, month 0-11, the weekday computed) as the module's format reads it: blanks before a
+// number are skipped and the reading ends at the first number or separator that is not there;
+// the fields not read keep their values. False (nothing changed) when a number read is out of
+// its range (years 1900-9999).
+bool ReadSdDate(const char* text, struct tm* date) {
   static const char kAfter[] = "//-::";
-  uint32_t v[6];
+  static const uint32_t kLow[6] = {1900, 1, 1, 0, 0, 0}, kHigh[6] = {9999, 12, 31, 23, 59, 60};
+  static const int kBase[6] = {1900, 1, 0, 0, 0, 0};
+  struct tm t = *date;
+  int* const field[6] = {&t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec};
   size_t pos = 0;
   for (int i = 0; i < 6; ++i) {
-    if (!Number(text, &pos, &v[i])) return false;
-    if (i < 5 && text[pos++] != kAfter[i]) return false;
+    uint32_t v = 0;
+    const int got = BlankNumber(text, &pos, &v);
+    if (got < 0 || (got > 0 && (v < kLow[i] || v > kHigh[i]))) return false;
+    if (got == 0) break;
+    *field[i] = static_cast<int>(v) - kBase[i];
+    if (i < 5 && text[pos++] != kAfter[i]) break;
   }
-  if (v[0] < 1900 || v[0] > 9999 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 ||
-      v[4] > 59 || v[5] > 60)
-    return false;
-  struct tm t = {};
-  t.tm_year = static_cast<int>(v[0]) - 1900;
-  t.tm_mon = static_cast<int>(v[1]) - 1;
-  t.tm_mday = static_cast<int>(v[2]);
-  t.tm_hour = static_cast<int>(v[3]);
-  t.tm_min = static_cast<int>(v[4]);
-  t.tm_sec = static_cast<int>(v[5]);
   struct tm day = t;  // the weekday, from the calendar date alone
   day.tm_hour = 12, day.tm_min = day.tm_sec = 0;
   if (timegm(&day) == static_cast<time_t>(-1)) return false;
   t.tm_wday = day.tm_wday;
-  *out = t;
+  *date = t;
   return true;
 }
 
@@ -90,12 +99,14 @@ int HighSpeedModel::GetSDLogFile_Info(unsigned int index, unsigned int* first,
   if (Busy()) return 0;
   ReplyLine reply;
   if (!AskData(&reply, kAnyLength, "~01SDI%08u", index)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  // "first:samples:date", the date up to its first white space.
+  // "first:samples:date", blanks before each skipped, the date up to its first white space.
   const char* t = reply.text;
   size_t pos = 3;
   uint32_t a = 0, b = 0;
-  if (!Number(t, &pos, &a) || t[pos++] != ':' || !Number(t, &pos, &b) || t[pos++] != ':')
+  if (BlankNumber(t, &pos, &a) != 1 || t[pos++] != ':' || BlankNumber(t, &pos, &b) != 1 ||
+      t[pos++] != ':')
     return Fail(QZ_ERR_INVALID_VALUE);
+  while (isspace(static_cast<unsigned char>(t[pos]))) ++pos;
   const size_t n = strcspn(t + pos, " \t\r\n\v\f");
   if (n == 0) return Fail(QZ_ERR_INVALID_VALUE);
   *first = a;
@@ -131,15 +142,20 @@ int HighSpeedModel::RequestSDRecording(unsigned int index, char selector, char* 
   const bool keep = text != nullptr && textSize > 0;
   char lead = '\0';
   size_t received = 0;
+  unsigned int code = 0;
   if (!SendRec2(cmdSock, command, keep ? text : discard, 1000, keep ? textSize : sizeof discard,
-                &lead, &received))
-    return -1;
-  if (lead == '?') return Refuse(QZ_ERR_DEVICE_RESPONSE);
-  if (keep && received > textSize - 1) {
-    StopMagicScan();  // the module took the request: its stream is not wanted
-    return Refuse(QZ_ERR_BUFFER_OVERFLOW);
+                &lead, &received)) {
+    code = static_cast<unsigned int>(_GetLastError());  // what the exchange found
+    if (code == 0) code = QZ_ERR_DEVICE_RESPONSE;
+  } else if (lead == '?') {
+    code = QZ_ERR_DEVICE_RESPONSE;
+  } else if (keep && received > textSize - 1) {
+    code = QZ_ERR_BUFFER_OVERFLOW;
   }
-  return keep ? static_cast<int>(received) : 0;
+  if (code == 0) return keep ? static_cast<int>(received) : 0;
+  // Whether or not the module answered, it may have taken the request: its stream is not wanted.
+  StopMagicScan();
+  return Refuse(code);
 }
 
 int HighSpeedModel::SaveSDConfigFile(unsigned int index, char selector, char* base, char* prefix,
@@ -182,7 +198,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   unsigned int first = 0, samples = 0;
   char date[kDateSize];
   if (!GetSDLogFile_Info(index, &first, &samples, date)) return 0;
-  struct tm when;
+  struct tm when = sdDate_;  // a date field the text leaves out keeps its earlier value
   if (!ReadSdDate(date, &when)) return Fail(QZ_ERR_INVALID_VALUE);
 
   sdFileIndex = index;
@@ -195,7 +211,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   if (fileTag == 0 || !scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
-  receiver_.Drain(dataSock, r.timings.drainCap);
+  if (!FreshDataSocket(r.timings.drainCap)) return 0;
   const int requested = scanlog::HasConfig(logType)
                             ? SaveSDConfigFile(index, selector, base, filePrefix, fileTag, &when)
                             : RequestSDRecording(index, selector, nullptr, 0);

@@ -5,10 +5,12 @@
 // leaves the running scan's counts, ring and time-out unit as they are. The module half is
 // independent: the start command goes out only once the worker runs, "~01Z" before the host
 // half stops.
+#include <chrono>
 #include <utility>
 
 #include "drivers/slot/SlotCarrier.h"
 #include "support/FaultText.h"
+#include "support/tcp.h"
 
 namespace nivex {
 namespace {
@@ -67,6 +69,18 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   if (!TakeScanRun(&r)) return 0;
   if (log && logFolder[0] == '\0') return Fail(QZ_ERR_LOG_FILE_OPEN);  // no log started it
   r.log = log;
+  // Samples left on a data socket by an earlier run never reach this one; a connection the
+  // module has closed is opened again as the connect did.
+  bool closed[kMaxSlots] = {};
+  receivers_[0]->DrainAll(dataSock, static_cast<size_t>(r.slots), r.timings.drainCap, false,
+                          closed);
+  for (int k = 0; k < r.slots; ++k) {
+    if (!closed[k]) continue;
+    const int fd = OpenTcp_DataPort(IP, static_cast<int>(SlotDataPort(k)), 1);
+    if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
+    CloseTcp(dataSock[k]);
+    dataSock[k] = fd;
+  }
   r.silenceMs = SilenceLimitMs(r.timings);
   ResetRunState();
   triggerIndex = 0;  // the first data of the run asks the module for it
@@ -76,8 +90,6 @@ int SlotCarrier::StartWorkerLocked(bool log) {
 
   const unsigned width = SampleBytes();
   for (int k = 0; k < r.slots; ++k) {
-    // Samples left on a data socket by an earlier run never reach this one.
-    receivers_[k]->Drain(dataSock[k], r.timings.drainCap);
     StreamReceiver::Setup setup;
     setup.unitBytes = width;
     setup.maxReceive = r.traits.receiveBytes ? r.traits.receiveBytes
@@ -110,9 +122,16 @@ int SlotCarrier::StopAIScanLocked() {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
   // Whichever stop ends a log, its data file is left closed and complete.
-  worker.Stop(run_.log ? run_.timings.logStop : run_.timings.scanStop);
+  const std::chrono::milliseconds bound = run_.log ? run_.timings.logStop : run_.timings.scanStop;
+  const auto began = std::chrono::steady_clock::now();
+  const WorkerKind ran = worker.Stop(bound);
   logSink_.Close();
   LANBuffer_Uninit();
+  // A module may send on for a while after "~01Z": what it sends never reaches the next run.
+  const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - began);
+  if (ran != WorkerKind::None && left.count() > 0)
+    receivers_[0]->DrainAll(dataSock, static_cast<size_t>(slotCount), left, true, nullptr);
   return 1;
 }
 
