@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "api/NIVEX_Frame.h"
 #include "drivers/RXMODEL_Factory.h"
@@ -65,9 +64,6 @@ bool ParseConnection(const char* text, Connection* out) {
   return true;
 }
 
-// Releases are serialised, so two releases of one handle never both destroy it.
-std::mutex g_releaseMutex;
-
 }  // namespace
 }  // namespace nivex::api
 
@@ -86,10 +82,11 @@ QZ_API void* QZ_Device_Create(const char* connection) {
 }
 
 QZ_API int QZ_Device_Release(void* handle) {
-  std::lock_guard<std::mutex> lock(api::g_releaseMutex);
-  MODEL* dev = api::DeviceOf(handle);
+  // The handle is unknown from here on (later calls get 0x1300A, a second release of it too);
+  // the calls on it in progress are waited for.
+  MODEL* dev = nivex::QZList->retire(handle);
   if (dev == nullptr) return api::InvalidHandle();
-  // Order: the device's worker (if any) stops before its sockets close; then the device is
+  // Then the device's worker (if any) stops before its sockets close; the device is
   // unregistered and destroyed.
   nivex::RX5K10_RemoveClient(dev);
   delete dev;

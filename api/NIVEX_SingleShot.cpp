@@ -45,7 +45,8 @@ int Convert(void* handle, int channel, int gain, int code, T* out,
             int (MODEL::*onDevice)(int code, int channel, int gain, T* out),
             int (ModelLog::*onLog)(int code, int channel, int gain, T* out) const) {
   if (handle == nullptr) return InvalidHandle();
-  if (MODEL* d = DeviceOf(handle)) {
+  DeviceRef ref(handle);
+  if (MODEL* d = ref.get()) {
     if (out == nullptr) return BadArgument();
     DeviceCall lock(d->exchangeMutex);
     return (d->*onDevice)(code, channel, gain, out);

@@ -125,7 +125,7 @@ void UnpackFrame(MODEL& d, Layout layout, const Targets& t, const SyncInFrameDef
 // The readers' common course: up to frameCount whole frames out of the ring, unpacked in
 // order; the number of frames unpacked.
 int ReadFrames(void* handle, Layout layout, const Targets& t, unsigned int frameCount) {
-  return WithDevice(handle, [&](MODEL& d) -> int {
+  return WithRing(handle, [] {}, [&](MODEL& d) -> int {
     if (frameCount == 0) return BadArgument();
     // A module type without sync-in frames has no frame definition.
     if (d.syncInFrame == nullptr) return Fail(QZ_ERR_NOT_IMPLEMENTED);
@@ -171,7 +171,7 @@ namespace api = nivex::api;
 extern "C" {
 
 QZ_API int QZ_GetSyncInBufferStatus(void* handle, unsigned short* status, unsigned int* frames) {
-  return api::WithDevice(handle, [&](MODEL& d) -> int {
+  return api::WithRing(handle, [] {}, [&](MODEL& d) -> int {
     if (status == nullptr || frames == nullptr) return api::BadArgument();
     if (d.syncInFrame == nullptr) return nivex::Fail(QZ_ERR_NOT_IMPLEMENTED);
     const unsigned size = d.syncInFrame->GetTotalSize();

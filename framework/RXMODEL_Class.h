@@ -179,6 +179,9 @@ class MODEL {
   virtual int Filter_DataHEX(unsigned int n, unsigned int* codes);                  // 103
 
   // ---------------------------------------------------------------- beyond the slots
+  // The command lock and the read lock of the exported functions (api/NIVEX_Frame.h).
+  std::recursive_mutex& CommandMutex() { return exchangeMutex; }
+  std::mutex& ReadMutex() { return readMutex; }
   // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
   // -1 for a device without one.
   virtual int CommandSocket() const { return -1; }
@@ -197,7 +200,7 @@ class MODEL {
   unsigned short firmVersion;
   char firmDate[26];
   unsigned int minutesPerFile;
-  unsigned short gainCode;
+  std::atomic<unsigned short> gainCode;  // also read by the sync-in reads
   int sampleRate;
   unsigned int rateDivider;
   unsigned short triggerMode;
@@ -235,7 +238,8 @@ class MODEL {
   unsigned int preCount;
   unsigned int postCount;
   int cmdPort;
-  // The device's locks, always taken in this order: control, command, ring (the ring's own).
+  // The device's locks, always taken in this order: control, command, read, ring (the ring's
+  // own).
   // The control lock serialises the starts and stops of the worker, DisconnectServer and the
   // release; it is never taken while the command lock is held, and the worker never takes it.
   std::mutex controlMutex;
@@ -244,6 +248,12 @@ class MODEL {
   // turns over the device's host-side state. The worker takes it only inside its exchanges;
   // nothing joins the worker while holding it. Recursive: a call's exchanges take it again.
   std::recursive_mutex exchangeMutex;
+  // The read lock: held by the ring calls (buffer reads, status, clear, totals, the sync-in
+  // reads) for their whole call in place of the command lock, and taken briefly by whatever
+  // changes what they read besides the ring: a run's parameters at its start, the calibration
+  // entries, the sync-in layout. Never held across an exchange, so a ring call never waits
+  // for the module.
+  std::mutex readMutex;
   // The device's one worker thread: scan, sync-in, logger or SD download.
   WorkerSlot worker;
   // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
@@ -375,7 +385,10 @@ class MODEL {
         command(a, b, text, sizeof(text));
         uint32_t values[kMaxHexSpans];
         last = ReadHexFields(text, timeoutMs, fields, n, values);
-        if (last) store(a, b, values);
+        if (last) {
+          std::lock_guard<std::mutex> lock(readMutex);  // the volts of the ring reads use them
+          store(a, b, values);
+        }
         else if (stopAtFailure) return 0;
       }
     }

@@ -83,7 +83,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   r.rules = LoggerRules(r.traits, r.timings);
   r.silenceMs = SilenceLimitMs(r.timings);
-  run_ = r;
+  SetRun(r);
   if (!StartLogWorkerLocked()) return Fail(QZ_ERR_LOG_FILE_OPEN);
   command.unlock();
   StartMagicScan();

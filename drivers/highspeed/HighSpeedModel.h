@@ -487,6 +487,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
 
   ScanRun run_;
+  void SetRun(const ScanRun& r);  // run_ = r under the read lock: the ring reads use it
   HostRing ring;
   RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
   StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};

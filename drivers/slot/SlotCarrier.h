@@ -344,6 +344,7 @@ class SlotCarrier : public MODEL {
   void Notify(unsigned short event);  // the hook, when the event mask holds the event
 
   SlotScanRun run_;
+  void SetRun(const SlotScanRun& r);  // run_ = r under the read lock: the ring reads use it
   // Per slot, since when it has been quiet: its last data, or the last silence let pass.
   WorkerSlot::Clock::time_point quietSince_[kMaxSlots];
   SlotRing ring_;
