@@ -108,7 +108,7 @@ QZ_API void QZ_GetSDKVersion(char* text) {
 QZ_API int QZ_GetModelName(void* handle, char* text) {
   return api::WithDeviceAlways1(
       handle, [] {}, [&] { return text != nullptr || api::BadArgument(); },
-      [&](MODEL& d) { nivex::CopyText(text, QZ_MODEL_NAME_SIZE, d.module.name); });
+      [&](MODEL& d) { nivex::CopyText(text, QZ_MODEL_NAME_SIZE, d.Module().name); });
 }
 
 QZ_API int QZ_GetFirmwareVersion(void* handle, char* text) {
@@ -116,7 +116,7 @@ QZ_API int QZ_GetFirmwareVersion(void* handle, char* text) {
       handle, [] {}, [&] { return text != nullptr || api::BadArgument(); },
       [&](MODEL& d) {
         unsigned short version = 0;
-        char date[sizeof(d.firmDate)] = {};
+        char date[MODEL::kFirmDateSize] = {};
         d.GetFirmVersionDate(&version, date, sizeof(date));
         char full[QZ_FIRMWARE_VERSION_SIZE + 8];
         std::snprintf(full, sizeof(full), "V%X,%s", static_cast<unsigned int>(version), date);

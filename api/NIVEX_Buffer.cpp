@@ -43,7 +43,7 @@ QZ_API int QZ_GetAIBufferHex(void* handle, unsigned int* codes, unsigned int n) 
         if (codes == nullptr && n > 0) return api::BadArgument();
         int read = 0;
         unsigned char* bytes = reinterpret_cast<unsigned char*>(codes);
-        switch (d.module.bytesPerSample) {
+        switch (d.Module().bytesPerSample) {
           case 2:
             // The 16-bit samples land in the first half of the caller's array and are widened
             // in place from the last down: no other memory, whatever n is.
@@ -72,7 +72,7 @@ QZ_API int QZ_GetAIBuffer(void* handle, float* volts, unsigned int n) {
       [&](MODEL& d) {
         if (volts == nullptr && n > 0) return api::BadArgument();
         const int read =
-            d.AD_ReadData_float(volts, n, static_cast<int>(d.module.bytesPerSample));
+            d.AD_ReadData_float(volts, n, static_cast<int>(d.Module().bytesPerSample));
         d.Filter_Data(static_cast<unsigned int>(read), volts);
         return read;
       });

@@ -44,7 +44,7 @@ class SocketList {
   // already registered, is refused: returns 0 and nothing changes.
   int add_Socket_Obj(T* obj) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (obj == nullptr || find_ip(obj->IP) != nullptr) return 0;
+    if (obj == nullptr || find_ip(obj->Ip()) != nullptr) return 0;
     insert_node(obj);
     return count_;
   }
@@ -156,7 +156,7 @@ class SocketList {
   }
   tcpNode* insert_node(T* obj) {
     tcpNode* node = new tcpNode();
-    const char* ip = obj->IP;
+    const char* ip = obj->Ip();
     for (size_t i = 0; i + 1 < sizeof(node->ip) && ip[i] != '\0'; ++i) node->ip[i] = ip[i];
     node->obj = obj;
     node->handle = (++issued_ << 1) | 1;

@@ -140,7 +140,7 @@ TEST(ScanParamSequence, Rx5k10) {
   EXPECT_EQ(s[17], "~01R001000");
   EXPECT_EQ(s[18], "~01T0000005000");
   EXPECT_EQ(s[19], "~01A3");
-  EXPECT_EQ(m.gainCode, 1);
+  EXPECT_EQ(m.GainCode(), 1);
   EXPECT_EQ(m.ackMode, 7);  // cached as given, sent as A & 3
 }
 

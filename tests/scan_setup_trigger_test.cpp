@@ -292,7 +292,7 @@ TEST(SyncIn, SetSendsOneLineAndKeepsTheLayout) {
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 2, 1, 0), 1);
   // No empty line: the emulator would answer one and leave a stray reply.
   EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T0200080401"}));
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.GetTotalSize(), 4u + 16u + 4u);
   EXPECT_EQ(d.model().channelCount, 8);
@@ -323,7 +323,7 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
   unsigned short types[2] = {1, 5}, counts[2] = {4, 2};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts, types, 2, 0, 0), 1);
   d.Take();
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   const unsigned size = def.GetTotalSize();
   ASSERT_EQ(size, 4u + 8u + 8u);
 
@@ -390,7 +390,7 @@ TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
   ASSERT_EQ(QZ_SetAIScanParam(d.h(), 4, 0, 6, 20000, 1000, 0, 0), 1);
   unsigned short types0[1] = {1}, counts0[1] = {4};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts0, types0, 1, 0, 0), 1);
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   const unsigned size = def.GetTotalSize();
   d.Take();
 
@@ -416,7 +416,7 @@ TEST(SyncIn, ReadBackChecks) {
   ASSERT_TRUE(d.ok());
   unsigned short types[3] = {0, 2, 5}, counts[3] = {2, 1, 9};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 3, counts, types, 3, 0, 0), 1);
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   unsigned header = 0, option = 0, reserved = 0;
   unsigned short n = 0, t[7] = {}, c[7] = {};
   EXPECT_TRUE(FailsWith(QZ_GetSyncInScanParam(d.h(), &header, c, t, 2, &n, &option, &reserved),

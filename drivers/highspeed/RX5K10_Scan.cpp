@@ -24,7 +24,7 @@ bool AcceptedTrigger(int trig) {
 }
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
-  const int g = self.gainCode;
+  const int g = self.GainCode();
   if (g < 0 || g > 1) return 0;
   const float G = static_cast<float>(self.cal.gain[ch][g]);
   const float O = static_cast<float>(self.cal.offset[ch][g]);

@@ -19,7 +19,7 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/LogFileSink.h"
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_LogRun.h"
 #include "framework/SlotRing.h"
 #include "framework/StreamReceiver.h"
 
@@ -59,7 +59,7 @@ int CardRowOf(char c);
 void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
                 unsigned int* shares);
 
-class SlotCarrier : public MODEL {
+class SlotCarrier : public LoggingModel {
  public:
   static constexpr int kMaxSlots = 8;
   static constexpr int kMaxSlotChannels = 16;  // the largest card
