@@ -9,11 +9,13 @@
 #include "emulator/HighSpeedModule.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "nivex.h"
-#include "tests/common/DeviceFixture.h"
+#include "tests/common/ScanFixture.h"
 
 namespace {
 
 using nivex::emu::CalEntry;
+using nivex::scanlog::ScanConfig;
+using nivex::test::LoggedSettings;
 using nivex::emu::Emulator;
 using nivex::emu::FaultKind;
 using nivex::emu::HighSpeedModule;
@@ -295,8 +297,10 @@ TEST(SyncIn, SetSendsOneLineAndKeepsTheLayout) {
   const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.GetTotalSize(), 4u + 16u + 4u);
-  EXPECT_EQ(d.model().channelCount, 8);
-  EXPECT_EQ(d.model().syncMode, 1);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 8);
+  EXPECT_EQ(cached.syncMode, 1);
 
   // A layout without items is refused, nothing sent, the old one kept.
   const unsigned size = def.GetTotalSize();
@@ -357,8 +361,10 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.types[0], 1);
   EXPECT_EQ(def.GetTotalSize(), size);
-  EXPECT_EQ(d.model().channelCount, 4);
-  EXPECT_EQ(d.model().syncMode, 0);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 4);
+  EXPECT_EQ(cached.syncMode, 0);
 
   int junk = 0;
   EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(&junk, 1, k, t, 8, 1, 0),
@@ -374,9 +380,11 @@ TEST(SyncIn, EnableForcesAContinuousSoftwareScan) {
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008", "~01PG0C8T0M0", "~01R010000", "~01T0000000000",
                                "~01A0"}));
-  EXPECT_EQ(d.model().triggerMode, 0);
-  EXPECT_EQ(d.model().sampleRate, 10000);
-  EXPECT_EQ(d.model().targetCount, 0u);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.externalTrigger, 0);
+  EXPECT_EQ(cached.sampleRate, 10000);
+  EXPECT_EQ(cached.sampleCount, 0);
 
   ASSERT_EQ(QZ_SetAIScanParam(d.h(), 8, 0, 0, 5000, 0, 0, 0), 1);
   d.Take();
@@ -405,10 +413,12 @@ TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
   EXPECT_EQ(def.types[0], 1);
   EXPECT_EQ(def.counts[0], 4);
   EXPECT_EQ(def.GetTotalSize(), size);
-  EXPECT_EQ(d.model().channelCount, 4);
-  EXPECT_EQ(d.model().triggerMode, 6);
-  EXPECT_EQ(d.model().sampleRate, 20000);
-  EXPECT_EQ(d.model().targetCount, 1000u);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 4);
+  EXPECT_EQ(cached.externalTrigger, 6);
+  EXPECT_EQ(cached.sampleRate, 20000);
+  EXPECT_EQ(cached.sampleCount, 1000);
 }
 
 TEST(SyncIn, ReadBackChecks) {
