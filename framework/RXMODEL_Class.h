@@ -219,6 +219,8 @@ class MODEL {
   char firmDate[kFirmDateSize];
   unsigned int minutesPerFile;
   std::atomic<unsigned short> gainCode;  // also read by the sync-in reads
+  unsigned int rateDivider;
+  unsigned short triggerMode;
   unsigned short transferMode;    // M
   bool continuous;
   int timeoutUnitOverride;        // used when 1 or more
@@ -236,6 +238,8 @@ class MODEL {
   unsigned int fileTag;
   std::atomic<unsigned int> sdFileIndex;
   std::atomic<unsigned int> sdFileCount;
+  unsigned short syncMode;
+  float* channelValues;           // owned by the derived class
   unsigned int preCount;
   unsigned int postCount;
   int cmdPort;
@@ -257,28 +261,24 @@ class MODEL {
   std::mutex readMutex;
   // The reply a timed-out exchange left owing, guarded by exchangeMutex.
   OwedReply owedReply;
+  // The device's one worker thread: scan, sync-in, logger or SD download (after the locks: it
+  // ends before they go).
+  WorkerSlot worker;
 
  public:
-  // The cached scan settings and the clocks, the analog trigger index and the worker (after
-  // the locks: the worker ends before they go).
+  // The cached scan settings, the clocks and the analog trigger index.
   Chronum* fileClock;             // owned: log-file rotation
   Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
   std::atomic<bool> receiveInProgress;  // a worker is inside a data-port receive
   int sampleRate;
-  unsigned int rateDivider;
-  unsigned short triggerMode;
   unsigned short channelCount;
   unsigned short ackMode;         // A
   unsigned int targetCount;       // 0 = continuous
   bool paramsSet;
   int timeoutUnit;
   uint64_t ringSize;
-  unsigned short syncMode;
-  float* channelValues;           // owned by the derived class
   SyncInFrameDef* syncInFrame;    // owned by the derived class
   std::atomic<unsigned int> triggerIndex;
-  // The device's one worker thread: scan, sync-in, logger or SD download.
-  WorkerSlot worker;
 
  protected:
   // What every default ends with: error 0xFFFFF, result 0.
