@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "api/NIVEX_Frame.h"
 #include "drivers/RXMODEL_Factory.h"
@@ -65,9 +64,6 @@ bool ParseConnection(const char* text, Connection* out) {
   return true;
 }
 
-// Releases are serialised, so two releases of one handle never both destroy it.
-std::mutex g_releaseMutex;
-
 }  // namespace
 }  // namespace nivex::api
 
@@ -86,10 +82,11 @@ QZ_API void* QZ_Device_Create(const char* connection) {
 }
 
 QZ_API int QZ_Device_Release(void* handle) {
-  std::lock_guard<std::mutex> lock(api::g_releaseMutex);
-  MODEL* dev = api::DeviceOf(handle);
+  // The handle is unknown from here on (later calls get 0x1300A, a second release of it too);
+  // the calls on it in progress are waited for.
+  MODEL* dev = nivex::QZList->retire(handle);
   if (dev == nullptr) return api::InvalidHandle();
-  // Order: the device's worker (if any) stops before its sockets close; then the device is
+  // Then the device's worker (if any) stops before its sockets close; the device is
   // unregistered and destroyed.
   nivex::RX5K10_RemoveClient(dev);
   delete dev;
@@ -111,7 +108,7 @@ QZ_API void QZ_GetSDKVersion(char* text) {
 QZ_API int QZ_GetModelName(void* handle, char* text) {
   return api::WithDeviceAlways1(
       handle, [] {}, [&] { return text != nullptr || api::BadArgument(); },
-      [&](MODEL& d) { nivex::CopyText(text, QZ_MODEL_NAME_SIZE, d.module.name); });
+      [&](MODEL& d) { nivex::CopyText(text, QZ_MODEL_NAME_SIZE, d.Module().name); });
 }
 
 QZ_API int QZ_GetFirmwareVersion(void* handle, char* text) {
@@ -119,7 +116,7 @@ QZ_API int QZ_GetFirmwareVersion(void* handle, char* text) {
       handle, [] {}, [&] { return text != nullptr || api::BadArgument(); },
       [&](MODEL& d) {
         unsigned short version = 0;
-        char date[sizeof(d.firmDate)] = {};
+        char date[MODEL::kFirmDateSize] = {};
         d.GetFirmVersionDate(&version, date, sizeof(date));
         char full[QZ_FIRMWARE_VERSION_SIZE + 8];
         std::snprintf(full, sizeof(full), "V%X,%s", static_cast<unsigned int>(version), date);

@@ -1,6 +1,7 @@
 // The exported functions of a running scan: start and stop, the host ring's status and reads
 // (codes or volts, through the device's software filters), its clear, the sample totals and
-// the transmit command.
+// the transmit command. The ring calls take the device's read lock, never the command lock:
+// they answer at once whatever the module does.
 #include <cstring>
 
 #include "api/NIVEX_Frame.h"
@@ -22,7 +23,7 @@ QZ_API int QZ_StopAIScan(void* handle) {
 }
 
 QZ_API int QZ_GetAIBufferStatus(void* handle, unsigned short* status, unsigned int* size) {
-  return api::WithDeviceAlways1(
+  return api::WithDeviceAlways1<api::ReadLock>(
       handle,
       [&] {
         if (status != nullptr) *status = 0;
@@ -36,13 +37,13 @@ QZ_API int QZ_GetAIBufferStatus(void* handle, unsigned short* status, unsigned i
 }
 
 QZ_API int QZ_GetAIBufferHex(void* handle, unsigned int* codes, unsigned int n) {
-  return api::WithDevice(
+  return api::WithRing(
       handle, [&] { if (codes != nullptr && n > 0) codes[0] = 0; },
       [&](MODEL& d) {
         if (codes == nullptr && n > 0) return api::BadArgument();
         int read = 0;
         unsigned char* bytes = reinterpret_cast<unsigned char*>(codes);
-        switch (d.module.bytesPerSample) {
+        switch (d.Module().bytesPerSample) {
           case 2:
             // The 16-bit samples land in the first half of the caller's array and are widened
             // in place from the last down: no other memory, whatever n is.
@@ -66,23 +67,23 @@ QZ_API int QZ_GetAIBufferHex(void* handle, unsigned int* codes, unsigned int n) 
 }
 
 QZ_API int QZ_GetAIBuffer(void* handle, float* volts, unsigned int n) {
-  return api::WithDevice(
+  return api::WithRing(
       handle, [&] { if (volts != nullptr && n > 0) volts[0] = 0.0f; },
       [&](MODEL& d) {
         if (volts == nullptr && n > 0) return api::BadArgument();
         const int read =
-            d.AD_ReadData_float(volts, n, static_cast<int>(d.module.bytesPerSample));
+            d.AD_ReadData_float(volts, n, static_cast<int>(d.Module().bytesPerSample));
         d.Filter_Data(static_cast<unsigned int>(read), volts);
         return read;
       });
 }
 
 QZ_API int QZ_ClearAIBuffer(void* handle) {
-  return api::WithDeviceAlways1(handle, [](MODEL& d) { d.AD_ClearData(); });
+  return api::WithDeviceAlways1<api::ReadLock>(handle, [](MODEL& d) { d.AD_ClearData(); });
 }
 
 QZ_API int QZ_GetTotalSamplingStatus(void* handle, unsigned int* total, unsigned int* status) {
-  return api::WithDeviceAlways1(
+  return api::WithDeviceAlways1<api::ReadLock>(
       handle, [] {},
       [&] { return (total != nullptr && status != nullptr) || api::BadArgument(); },
       [&](MODEL& d) {

@@ -125,7 +125,7 @@ QZ_API int QZ_SetSyncInScanParam(void* handle, unsigned int headerKind, unsigned
   return WithDevice(handle, [&](MODEL& d) {
     const int result = d.SetSyncInScanParam(headerKind, counts, types, itemCount, option, reserved);
     // The sync mode follows the layout the module accepted.
-    if (result == 1) d.syncMode = option;
+    if (result == 1) d.KeepSyncMode(option);
     return result;
   });
 }

@@ -45,9 +45,10 @@ int Convert(void* handle, int channel, int gain, int code, T* out,
             int (MODEL::*onDevice)(int code, int channel, int gain, T* out),
             int (ModelLog::*onLog)(int code, int channel, int gain, T* out) const) {
   if (handle == nullptr) return InvalidHandle();
-  if (MODEL* d = DeviceOf(handle)) {
+  DeviceRef ref(handle);
+  if (MODEL* d = ref.get()) {
     if (out == nullptr) return BadArgument();
-    DeviceCall lock(d->exchangeMutex);
+    DeviceCall lock(d->CommandMutex());
     return (d->*onDevice)(code, channel, gain, out);
   }
   if (out == nullptr) return IsModelLog(handle) ? BadArgument() : InvalidHandle();
@@ -74,8 +75,8 @@ extern "C" {
 QZ_API int QZ_ReadAI(void* handle, int channel, int gain, float* volts) {
   return api::WithDevice(handle, [&](MODEL& d) {
     if (volts == nullptr) return api::BadArgument();
-    if (!api::InRange(channel, d.module.AI)) return api::Fail(QZ_ERR_CHANNEL_RANGE);
-    if (!api::InRange(gain, d.module.AIranges)) return api::Fail(QZ_ERR_GAIN_RANGE);
+    if (!api::InRange(channel, d.Module().AI)) return api::Fail(QZ_ERR_CHANNEL_RANGE);
+    if (!api::InRange(gain, d.Module().AIranges)) return api::Fail(QZ_ERR_GAIN_RANGE);
     return d.ReadAI(channel, gain, volts);
   });
 }
@@ -83,8 +84,8 @@ QZ_API int QZ_ReadAI(void* handle, int channel, int gain, float* volts) {
 QZ_API int QZ_ReadAIALL(void* handle, int gain, float* volts, int count) {
   return api::WithDevice(handle, [&](MODEL& d) {
     if (volts == nullptr) return api::BadArgument();
-    if (count < 1 || count > d.module.AI) return api::Fail(QZ_ERR_CHANNEL_RANGE);
-    if (!api::InRange(gain, d.module.AIranges)) {
+    if (count < 1 || count > d.Module().AI) return api::Fail(QZ_ERR_CHANNEL_RANGE);
+    if (!api::InRange(gain, d.Module().AIranges)) {
       api::ClearFirst(volts, count);
       return api::Fail(QZ_ERR_GAIN_RANGE);
     }
@@ -97,11 +98,11 @@ QZ_API int QZ_ReadAIHEX(void* handle, int channel, int gain, int* code) {
       handle, [&] { api::Clear(code); },
       [&](MODEL& d) {
         if (code == nullptr) return api::BadArgument();
-        if (d.module.AI != 0 && !api::InRange(channel, d.module.AI)) {
+        if (d.Module().AI != 0 && !api::InRange(channel, d.Module().AI)) {
           *code = 0;
           return api::Fail(QZ_ERR_CHANNEL_RANGE);
         }
-        if (!api::InRange(gain, d.module.AIranges)) {
+        if (!api::InRange(gain, d.Module().AIranges)) {
           *code = 0;
           return api::Fail(QZ_ERR_GAIN_RANGE);
         }
@@ -112,11 +113,11 @@ QZ_API int QZ_ReadAIHEX(void* handle, int channel, int gain, int* code) {
 QZ_API int QZ_ReadAIALLHEX(void* handle, int gain, int* codes, int count) {
   return api::WithDevice(handle, [&](MODEL& d) {
     if (codes == nullptr) return api::BadArgument();
-    if (d.module.AI != 0 && (count < 1 || count > d.module.AI)) {
+    if (d.Module().AI != 0 && (count < 1 || count > d.Module().AI)) {
       api::ClearFirst(codes, count);
       return api::Fail(QZ_ERR_CHANNEL_RANGE);
     }
-    if (!api::InRange(gain, d.module.AIranges)) {
+    if (!api::InRange(gain, d.Module().AIranges)) {
       api::ClearFirst(codes, count);
       return api::Fail(QZ_ERR_GAIN_RANGE);
     }
@@ -135,7 +136,7 @@ QZ_API int QZ_ReadGainOffset(void* handle, int channel, int gain, unsigned short
 
 QZ_API int QZ_WriteAO(void* handle, int channel, int range, float value) {
   return api::WithDevice(handle, [&](MODEL& d) {
-    if (d.module.AO != 0 && !api::InRange(channel, d.module.AO))
+    if (d.Module().AO != 0 && !api::InRange(channel, d.Module().AO))
       return api::Fail(QZ_ERR_CHANNEL_RANGE);
     return d.WriteAO(channel, range, value);
   });
@@ -143,7 +144,7 @@ QZ_API int QZ_WriteAO(void* handle, int channel, int range, float value) {
 
 QZ_API int QZ_WriteAOHEX(void* handle, int channel, int range, int code) {
   return api::WithDevice(handle, [&](MODEL& d) {
-    if (d.module.AO != 0 && !api::InRange(channel, d.module.AO))
+    if (d.Module().AO != 0 && !api::InRange(channel, d.Module().AO))
       return api::Fail(QZ_ERR_CHANNEL_RANGE);
     return d.WriteAOHEX(channel, range, code);
   });

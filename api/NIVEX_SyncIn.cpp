@@ -92,7 +92,7 @@ void StoreItem(MODEL& d, Layout layout, unsigned type, unsigned n, const uint8_t
     float* out = static_cast<float*>(dst);
     for (unsigned k = 0; k < n; ++k)
       d.Calibrate_Hex2Float(static_cast<int16_t>(Le16(src + 2 * k)), static_cast<int>(k),
-                            d.gainCode, &out[k]);
+                            d.GainCode(), &out[k]);
   } else {
     // The low half of each 32-bit slot; the upper half keeps what the caller put there.
     unsigned int* out = static_cast<unsigned int*>(dst);
@@ -125,11 +125,11 @@ void UnpackFrame(MODEL& d, Layout layout, const Targets& t, const SyncInFrameDef
 // The readers' common course: up to frameCount whole frames out of the ring, unpacked in
 // order; the number of frames unpacked.
 int ReadFrames(void* handle, Layout layout, const Targets& t, unsigned int frameCount) {
-  return WithDevice(handle, [&](MODEL& d) -> int {
+  return WithRing(handle, [] {}, [&](MODEL& d) -> int {
     if (frameCount == 0) return BadArgument();
     // A module type without sync-in frames has no frame definition.
-    if (d.syncInFrame == nullptr) return Fail(QZ_ERR_NOT_IMPLEMENTED);
-    const SyncInFrameDef& def = *d.syncInFrame;
+    if (d.SyncInFrame() == nullptr) return Fail(QZ_ERR_NOT_IMPLEMENTED);
+    const SyncInFrameDef& def = *d.SyncInFrame();
     const unsigned size = def.GetTotalSize();
     if (size == 0 || size > INT_MAX) return 0;
     if (!WalksToFrameSize(def, size)) return 0;
@@ -171,10 +171,10 @@ namespace api = nivex::api;
 extern "C" {
 
 QZ_API int QZ_GetSyncInBufferStatus(void* handle, unsigned short* status, unsigned int* frames) {
-  return api::WithDevice(handle, [&](MODEL& d) -> int {
+  return api::WithRing(handle, [] {}, [&](MODEL& d) -> int {
     if (status == nullptr || frames == nullptr) return api::BadArgument();
-    if (d.syncInFrame == nullptr) return nivex::Fail(QZ_ERR_NOT_IMPLEMENTED);
-    const unsigned size = d.syncInFrame->GetTotalSize();
+    if (d.SyncInFrame() == nullptr) return nivex::Fail(QZ_ERR_NOT_IMPLEMENTED);
+    const unsigned size = d.SyncInFrame()->GetTotalSize();
     if (size == 0) return 0;
     *status = d.AD_BufferStatus();
     // The ring counts the frame stream in 16-bit units; a partial frame is not counted.

@@ -117,8 +117,7 @@ MODEL* RX5K10_AddClient(const char* ip, int cmdPort, int dataPort) {
     version = 0;
     date[0] = '\0';
   }
-  dev->firmVersion = version;
-  CopyText(dev->firmDate, sizeof(dev->firmDate), date);
+  dev->SetFirmware(version, date);
 
   if (dev->ConnectServer() != 1) {
     delete dev;

@@ -3,57 +3,52 @@
 
 #include <cstring>
 
-#include "framework/ScanLogFormat.h"
 #include "support/Storax.h"
 #include "support/utility.h"
 
 namespace nivex {
 
 MODEL::MODEL(const char* ip, int cmdPortArg, int dataPort, WRXmodule row)
-    : module(row),
-      fileClock(new Chronum()),
-      watchdogClock(new Chronum()),
-      receiveInProgress(false),
-      retryCount(0),
+    : retryCount(0),
       firstData(false),
       fileClockStarted(false),
+      module(row),
       firmVersion(0),
       minutesPerFile(0),
       gainCode(0),
-      sampleRate(100),
       rateDivider(1),
       triggerMode(0),
-      channelCount(8),
       transferMode(0),
-      ackMode(0),
-      targetCount(0),
-      paramsSet(false),
       continuous(false),
-      timeoutUnit(0),
       timeoutUnitOverride(-1),
       rmsDT(1),
       rmsRPF(0),
-      binLogFile(nullptr),
-      textLogFile(nullptr),
       folderMode(1),
       storedValue(4000000000u),
       eventMask(0),
       userCallback(nullptr),
       userArgument(nullptr),
-      ringSize(0),
-      startTime(nullptr),
-      channelPosition(0),
       logMode(0),
       fileTag(0),
       sdFileIndex(0),
       sdFileCount(0),
       syncMode(0),
       channelValues(nullptr),
-      syncInFrame(nullptr),
-      triggerIndex(0),
       preCount(0),
       postCount(0),
-      cmdPort(cmdPortArg) {
+      cmdPort(cmdPortArg),
+      fileClock(new Chronum()),
+      watchdogClock(new Chronum()),
+      receiveInProgress(false),
+      sampleRate(100),
+      channelCount(8),
+      ackMode(0),
+      targetCount(0),
+      paramsSet(false),
+      timeoutUnit(0),
+      ringSize(0),
+      syncInFrame(nullptr),
+      triggerIndex(0) {
   (void)dataPort;  // the drivers keep their data port themselves
   CopyText(IP, sizeof(IP), ip);
   firmDate[0] = '\0';
@@ -74,6 +69,11 @@ int MODEL::GetFirmVersionDate(unsigned short* version, char* date, int size) {
   if (version != nullptr) *version = firmVersion;
   if (date != nullptr && size > 0) CopyText(date, static_cast<size_t>(size), firmDate);
   return 0;
+}
+
+void MODEL::SetFirmware(unsigned short version, const char* date) {
+  firmVersion = version;
+  CopyText(firmDate, sizeof(firmDate), date != nullptr ? date : "");
 }
 
 int MODEL::NotImplemented() {
@@ -101,52 +101,6 @@ int MODEL::AskData(ReplyLine* reply, size_t length, const char* format, ...) {
   va_end(args);
   if (!ok) return 0;
   return ReplyFits(*reply, kDataLeads, length) ? 1 : Fail(QZ_ERR_DEVICE_RESPONSE);
-}
-
-int MODEL::AskStartSamplingTime(char* text) {
-  if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
-  char reply[kExchangeReplySize];
-  if (!Ask(reply, '!', "~01SST")) return 0;
-  if (strnlen(reply, 5) < 5) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  CopyText(text, kStartTimeSize, reply + 4);
-  return 1;
-}
-
-void MODEL::AppendStartSamplingTime() {
-  if (!scanlog::HasStartTime(logMode) || configPath[0] == '\0') return;
-  char text[kStartTimeSize] = {};
-  if (GetQZStartSamplingTime(text) == 1) scanlog::AppendStartTime(configPath, text);
-}
-
-LogFileSink::Setup MODEL::LogFilesOfRun(unsigned int channels, unsigned int sampleBytes) const {
-  LogFileSink::Setup files;
-  files.logFolder = logFolder;
-  files.prefix = filePrefix;
-  files.tag = fileTag;
-  files.splitMode = folderMode;
-  files.logType = logMode;
-  files.sampleBytes = sampleBytes;
-  files.channels = channels;
-  files.periodMs = scanlog::RotationPeriodMs(minutesPerFile);
-  return files;
-}
-
-bool MODEL::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
-                           const struct tm& t,
-                           const std::function<void(scanlog::ScanConfig*)>& describe) {
-  configPath[0] = '\0';
-  if (!scanlog::RunConfigPath(base, prefix, tag, t, configPath, sizeof configPath)) return false;
-  scanlog::ScanConfig c;
-  CopyText(c.moduleName, sizeof c.moduleName, module.name);
-  CopyText(c.ip, sizeof c.ip, IP);
-  c.gain = gainCode;
-  c.channelCount = channelCount;
-  c.sampleRate = sampleRate;
-  c.sampleCount = targetCount;
-  c.externalTrigger = triggerMode;
-  c.transferMode = transferMode;
-  if (describe) describe(&c);
-  return scanlog::WriteScanConfig(configPath, c) == 1;
 }
 
 int MODEL::ReadHexFields(const char* command, int timeoutMs, const HexSpan* fields, int n,

@@ -8,10 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <mutex>
 
-#include "framework/LogFileSink.h"
 #include "framework/EngineTimings.h"
 #include "framework/RXMODEL_ModuleTable.h"
 #include "framework/WorkerSlot.h"
@@ -183,59 +181,70 @@ class MODEL {
   // -1 for a device without one.
   virtual int CommandSocket() const { return -1; }
 
-  // ---------------------------------------------------------------- shared fields
-  char IP[256];                   // the module's address text
-  WRXmodule module;               // copy of the module-table row (AI may be rewritten)
-  Chronum* fileClock;             // owned: log-file rotation
-  Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
-  std::atomic<bool> receiveInProgress;  // a worker is inside a data-port receive
+  // What the exported functions and the factory use of the fields.
+  static constexpr size_t kFirmDateSize = 26;  // the firmware date's room, NUL included
+  const char* Ip() const { return IP; }                     // the module's address text
+  const WRXmodule& Module() const { return module; }        // the module-table row
+  unsigned short GainCode() const { return gainCode; }      // the cached gain code
+  // The sync-in frame layout (RX5K10; null for the other types). Changed under the read lock.
+  const SyncInFrameDef* SyncInFrame() const { return syncInFrame; }
+  // The sync-in option last given to QZ_SetSyncInScanParam, for the logs' ".config" file.
+  void KeepSyncMode(unsigned short mode) { syncMode = mode; }
+  // The version and date the name service gave at the open (the date cut to kFirmDateSize).
+  void SetFirmware(unsigned short version, const char* date);
+  // The command lock and the read lock of the exported functions (api/NIVEX_Frame.h).
+  std::recursive_mutex& CommandMutex() { return exchangeMutex; }
+  std::mutex& ReadMutex() { return readMutex; }
+
+  // The reply a timed-out exchange left owing (see owedReply): the connection (its socket and
+  // that socket's identity) and the time-out that expired.
+  struct OwedReply {
+    bool due = false;
+    int sock = -1;
+    unsigned long long connection = 0;
+    int timeoutMs = 0;
+  };
+
   // The worker's state of a run (ResetRunState): silences let pass, whether data came, whether
   // the file clock was started by the first data.
   int retryCount;
   bool firstData;
   bool fileClockStarted;
+
+ protected:
+  // ---------------------------------------------------------------- shared fields
+  char IP[256];                   // the module's address text
+  WRXmodule module;               // copy of the module-table row (AI may be rewritten)
   unsigned short firmVersion;
-  char firmDate[26];
+  char firmDate[kFirmDateSize];
   unsigned int minutesPerFile;
-  unsigned short gainCode;
-  int sampleRate;
+  std::atomic<unsigned short> gainCode;  // also read by the sync-in reads
   unsigned int rateDivider;
   unsigned short triggerMode;
-  unsigned short channelCount;
   unsigned short transferMode;    // M
-  unsigned short ackMode;         // A
-  unsigned int targetCount;       // 0 = continuous
-  bool paramsSet;
   bool continuous;
-  int timeoutUnit;
   int timeoutUnitOverride;        // used when 1 or more
   unsigned short rmsDT;
   unsigned short rmsRPF;
-  BinaryFile* binLogFile;         // the logger's open files
-  TextFile* textLogFile;
   int folderMode;
   unsigned int storedValue;
   std::atomic<unsigned short> eventMask;  // read by the worker when it meets an event
   void* userCallback;
   void* userArgument;
-  uint64_t ringSize;
-  struct tm* startTime;
   char filePrefix[256];
   char logFolder[260];
   char configPath[260];
-  unsigned int channelPosition;
   int logMode;
   unsigned int fileTag;
   std::atomic<unsigned int> sdFileIndex;
   std::atomic<unsigned int> sdFileCount;
   unsigned short syncMode;
   float* channelValues;           // owned by the derived class
-  SyncInFrameDef* syncInFrame;    // owned by the derived class
-  std::atomic<unsigned int> triggerIndex;
   unsigned int preCount;
   unsigned int postCount;
   int cmdPort;
-  // The device's locks, always taken in this order: control, command, ring (the ring's own).
+  // The device's locks, always taken in this order: control, command, read, ring (the ring's
+  // own).
   // The control lock serialises the starts and stops of the worker, DisconnectServer and the
   // release; it is never taken while the command lock is held, and the worker never takes it.
   std::mutex controlMutex;
@@ -244,16 +253,32 @@ class MODEL {
   // turns over the device's host-side state. The worker takes it only inside its exchanges;
   // nothing joins the worker while holding it. Recursive: a call's exchanges take it again.
   std::recursive_mutex exchangeMutex;
-  // The device's one worker thread: scan, sync-in, logger or SD download.
+  // The read lock: held by the ring calls (buffer reads, status, clear, totals, the sync-in
+  // reads) for their whole call in place of the command lock, and taken briefly by whatever
+  // changes what they read besides the ring: a run's parameters at its start, the calibration
+  // entries, the sync-in layout. Never held across an exchange, so a ring call never waits
+  // for the module.
+  std::mutex readMutex;
+  // The reply a timed-out exchange left owing, guarded by exchangeMutex.
+  OwedReply owedReply;
+  // The device's one worker thread: scan, sync-in, logger or SD download (after the locks: it
+  // ends before they go).
   WorkerSlot worker;
-  // The reply a timed-out exchange left owing, guarded by exchangeMutex: the connection (its
-  // socket and that socket's identity) and the time-out that expired.
-  struct OwedReply {
-    bool due = false;
-    int sock = -1;
-    unsigned long long connection = 0;
-    int timeoutMs = 0;
-  } owedReply;
+
+ public:
+  // The cached scan settings, the clocks and the analog trigger index.
+  Chronum* fileClock;             // owned: log-file rotation
+  Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
+  std::atomic<bool> receiveInProgress;  // a worker is inside a data-port receive
+  int sampleRate;
+  unsigned short channelCount;
+  unsigned short ackMode;         // A
+  unsigned int targetCount;       // 0 = continuous
+  bool paramsSet;
+  int timeoutUnit;
+  uint64_t ringSize;
+  SyncInFrameDef* syncInFrame;    // owned by the derived class
+  std::atomic<unsigned int> triggerIndex;
 
  protected:
   // What every default ends with: error 0xFFFFF, result 0.
@@ -318,27 +343,6 @@ class MODEL {
   int AskData(ReplyLine* reply, size_t length, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
 
-  // ---- the loggers' start-time line
-  // The room the start-time text takes (GetQZStartSamplingTime's caller gives this much).
-  static constexpr size_t kStartTimeSize = 256;
-  // "~01SST" on the command socket: the reply from its fifth character into text (at most
-  // kStartTimeSize bytes). 1; 0 with the exchange's error, or 0x17003 for a refused or short
-  // reply.
-  int AskStartSamplingTime(char* text);
-  // Appends "Start Sampling Time,<the module's text>" to configPath for the log modes that have
-  // the line, when the module tells the time (GetQZStartSamplingTime).
-  void AppendStartSamplingTime();
-  // The data files of a log run as the logger fields name them: the log folder, prefix, tag,
-  // split mode (the log folder mode), log type and rotation period (minutes per file); rows of
-  // channels samples of sampleBytes each.
-  LogFileSink::Setup LogFilesOfRun(unsigned int channels, unsigned int sampleBytes) const;
-  // Makes <base>/config, sets configPath to the run's ".config" file (scanlog::RunConfigPath)
-  // and writes the cached scan settings into it (module name, IP, gain, channels, rate, target,
-  // trigger and transfer mode), with what describe (may be null) adds or changes. False when
-  // the folder or the file cannot be made or written.
-  bool WriteRunConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t,
-                      const std::function<void(scanlog::ScanConfig*)>& describe);
-
   // ---- the configuration items every type with items shares
   // (framework/RXMODEL_ConfigItems.cpp): (4,1) log folder mode, (4,2) stored value, (5,0) RMS
   // RPF, (5,1) RMS DT. SharedConfigItem tells whether (kind, item) is one of them; the set and
@@ -378,12 +382,23 @@ class MODEL {
         uint32_t values[kMaxHexSpans];
         last = ReadHexFields(text, timeoutMs, fields, n, values);
         if (last < 0) return -1;
-        if (last) store(a, b, values);
+        if (last) {
+          std::lock_guard<std::mutex> lock(readMutex);  // the volts of the ring reads use them
+          store(a, b, values);
+        }
         else if (stopAtFailure) return 0;
       }
     }
     return stopAtFailure ? 1 : last;
   }
+
+ private:
+  // Fields of the device interface that no part of this kit uses (the loggers keep their data
+  // files in a LogFileSink): always null or 0. The object owns the two log files.
+  BinaryFile* binLogFile = nullptr;
+  TextFile* textLogFile = nullptr;
+  struct tm* startTime = nullptr;
+  unsigned int channelPosition = 0;
 };
 
 }  // namespace nivex

@@ -1,7 +1,9 @@
 // The registry of open devices (QZList).
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -17,9 +19,15 @@ struct tcpNode {
   void* obj;        // the device object itself (compared, never dereferenced)
   uintptr_t handle;  // the handle issued for it
   tcpNode* next;
+  int calls = 0;          // references taken by calls in progress (take_ref)
+  bool retired = false;   // being released: no new reference, no handle
 };
 
 // The open devices. Every operation takes the registry's lock.
+//
+// A call on a device takes a reference (take_ref) and gives it back when it leaves (put_ref);
+// a release first retires the device (from then on its handle is unknown to every lookup),
+// then waits until the calls in progress have left, and only then closes and destroys it.
 //
 // Each registration issues the device a handle, the value callers hold: an odd number counting
 // up that no registration issues again, so a released handle stays unknown even when a later
@@ -36,7 +44,7 @@ class SocketList {
   // already registered, is refused: returns 0 and nothing changes.
   int add_Socket_Obj(T* obj) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (obj == nullptr || find_ip(obj->IP) != nullptr) return 0;
+    if (obj == nullptr || find_ip(obj->Ip()) != nullptr) return 0;
     insert_node(obj);
     return count_;
   }
@@ -46,20 +54,46 @@ class SocketList {
     std::lock_guard<std::mutex> lock(mutex_);
     return find_ip(ip) != nullptr ? 1 : 0;
   }
-  // The handle issued for obj, null when obj is not registered.
+  // The handle issued for obj, null when obj is not registered or is being released.
   void* handle_of(T* obj) {
     std::lock_guard<std::mutex> lock(mutex_);
     tcpNode* n = obj != nullptr ? find_node(obj) : nullptr;
-    return n != nullptr ? reinterpret_cast<void*>(n->handle) : nullptr;
+    return n != nullptr && !n->retired ? reinterpret_cast<void*>(n->handle) : nullptr;
   }
-  // The registered device this handle was issued for, null for any other value.
+  // The registered device this handle was issued for, null for any other value and for a
+  // device being released.
   T* device_of(const void* handle) {
-    const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
-    if ((h & 1) == 0) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (tcpNode* n = head_; n != nullptr; n = n->next)
-      if (n->handle == h) return static_cast<T*>(n->obj);
-    return nullptr;
+    tcpNode* n = find_handle(handle);
+    return n != nullptr ? static_cast<T*>(n->obj) : nullptr;
+  }
+  // device_of that also takes a reference for the call that asks: the device is not released
+  // before put_ref gives the reference back. Null (no reference) as device_of.
+  T* take_ref(const void* handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tcpNode* n = find_handle(handle);
+    if (n == nullptr) return nullptr;
+    ++n->calls;
+    return static_cast<T*>(n->obj);
+  }
+  // Gives back a reference take_ref gave for obj.
+  void put_ref(T* obj) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tcpNode* n = find_node(obj);
+    if (n == nullptr || n->calls == 0) return;
+    if (--n->calls == 0 && n->retired) left_.notify_all();
+  }
+  // The first step of a release: the device of handle is retired (device_of, handle_of and
+  // take_ref no longer find it), then the calls holding a reference are waited for. Returns
+  // the device, still registered (its address stays taken until remove_Socket_Obj), or null
+  // when handle is unknown or another release has it already.
+  T* retire(const void* handle) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    tcpNode* n = find_handle(handle);
+    if (n == nullptr) return nullptr;
+    n->retired = true;
+    left_.wait(lock, [n] { return n->calls == 0; });
+    return static_cast<T*>(n->obj);
   }
   // 1 when obj is this very registered object, else 0. Never dereferences obj.
   int check_Socket_Obj(T* obj) {
@@ -94,6 +128,13 @@ class SocketList {
 
  private:
   // The steps of the operations above; the caller holds the lock.
+  tcpNode* find_handle(const void* handle) {
+    const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
+    if ((h & 1) == 0) return nullptr;
+    for (tcpNode* n = head_; n != nullptr; n = n->next)
+      if (n->handle == h) return n->retired ? nullptr : n;
+    return nullptr;
+  }
   tcpNode* find_node(T* obj) {
     for (tcpNode* n = head_; n != nullptr; n = n->next)
       if (n->obj == static_cast<void*>(obj)) return n;
@@ -115,7 +156,7 @@ class SocketList {
   }
   tcpNode* insert_node(T* obj) {
     tcpNode* node = new tcpNode();
-    const char* ip = obj->IP;
+    const char* ip = obj->Ip();
     for (size_t i = 0; i + 1 < sizeof(node->ip) && ip[i] != '\0'; ++i) node->ip[i] = ip[i];
     node->obj = obj;
     node->handle = (++issued_ << 1) | 1;
@@ -131,6 +172,7 @@ class SocketList {
   }
 
   std::mutex mutex_;
+  std::condition_variable left_;  // a retired device's last call has left
   int count_ = 0;
   tcpNode* head_ = nullptr;
   uintptr_t issued_ = 0;  // handles issued so far

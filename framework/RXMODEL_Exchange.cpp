@@ -5,7 +5,8 @@
 // goes out, a reply the connection still owes (the one of an earlier command that timed out)
 // is waited for and discarded, and whatever else is waiting on the socket is dropped. The
 // reply is collected piece by piece until a piece ends in CR; the wait is a poll() on the time
-// that is left, so a reply is taken as soon as it arrives.
+// that is left, so a reply is taken as soon as it arrives. An exchange the device's worker
+// makes also ends when a stop is requested, so the stop never waits for the module.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 
 #include "framework/RXMODEL_Class.h"
+#include "framework/WorkerSlot.h"
 #include "support/FaultText.h"
 #include "support/tcp.h"
 #include "support/utility.h"
@@ -53,26 +55,51 @@ struct Collected {
   }
 };
 
+// How a wait for a reply line ended.
+enum class LineEnd { Complete, TimedOut, Stopped };
+
+// Waits up to ms for sock to become readable: 1 readable, 0 not yet, -1 the socket is
+// unusable. On a device's worker thread the wait also watches the worker's wake-up: -2 when a
+// stop was requested and nothing came (the worker gives its exchange up at once).
+int WaitReply(int sock, int ms) {
+  const int wake = WorkerSlot::CurrentWake();
+  if (wake < 0) return detail::WaitReadable(sock, ms);
+  pollfd p[2] = {{sock, POLLIN, 0}, {wake, POLLIN, 0}};
+  const int r = poll(p, 2, ms);
+  if (r < 0) return errno == EINTR ? 0 : -1;
+  if (p[0].revents & POLLNVAL) return -1;
+  if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) return 1;  // a reply that came is taken
+  return p[1].revents != 0 ? -2 : 0;
+}
+
 // Receives pieces on sock, each into got (dropped when got is null), until one ends in CR or
-// more than timeoutMs have passed since start. True when the CR came; false on time-out and
-// when the connection ended or failed (no reply can come then).
-bool ReceiveLine(Chronum& clock, int sock, double start, int timeoutMs, Collected* got) {
+// more than timeoutMs have passed since start. Complete when the CR came; TimedOut on time-out
+// and when the connection ended or failed (no reply can come then); Stopped when the worker
+// making the exchange was asked to stop.
+LineEnd ReceiveLine(Chronum& clock, int sock, double start, int timeoutMs, Collected* got) {
   for (;;) {
     const double elapsed = clock.GetTimeTicks() - start;
-    if (elapsed > timeoutMs) return false;
-    const int ready = detail::WaitReadable(sock, WaitMs(timeoutMs, elapsed));
-    if (ready < 0) return false;  // the socket itself is unusable: no reply can come
+    if (elapsed > timeoutMs) return LineEnd::TimedOut;
+    const int ready = WaitReply(sock, WaitMs(timeoutMs, elapsed));
+    if (ready == -2) return LineEnd::Stopped;
+    if (ready < 0) return LineEnd::TimedOut;  // the socket itself is unusable: no reply can come
     if (ready == 0) continue;
     char piece[kLineSize];
     const ssize_t n = recv(sock, piece, sizeof(piece), MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      return false;  // connection reset or failed
+      return LineEnd::TimedOut;  // connection reset or failed
     }
-    if (n == 0) return false;  // the module closed the connection
+    if (n == 0) return LineEnd::TimedOut;  // the module closed the connection
     if (got != nullptr) got->Append(piece, static_cast<size_t>(n));
-    if (piece[n - 1] == '\r') return true;
+    if (piece[n - 1] == '\r') return LineEnd::Complete;
   }
+}
+
+// The milliseconds left of a wait of timeoutMs that began at start (0 when none is left).
+int MsLeft(Chronum& clock, double start, int timeoutMs) {
+  const double left = timeoutMs - (clock.GetTimeTicks() - start);
+  return left > 0 ? static_cast<int>(left) + 1 : 0;
 }
 
 // Tells the connection behind a socket from a later one that reuses its descriptor number.
@@ -94,17 +121,27 @@ int Transact(MODEL::OwedReply& owed, Chronum& clock, int sock, const char* comma
   std::memcpy(line, command, len);
   line[len] = '\r';
 
+  // A worker asked to stop gives its wait up; the reply is then owed for the time its wait
+  // had left, so the next exchange's command follows it no later than it would have.
   if (owed.due && owed.sock == sock) {
-    if (owed.connection == ConnectionOf(sock))
-      ReceiveLine(clock, sock, clock.GetTimeTicks(), owed.timeoutMs, nullptr);
+    if (owed.connection == ConnectionOf(sock)) {
+      const double waitStart = clock.GetTimeTicks();
+      if (ReceiveLine(clock, sock, waitStart, owed.timeoutMs, nullptr) == LineEnd::Stopped) {
+        owed.timeoutMs = MsLeft(clock, waitStart, owed.timeoutMs);
+        return Fail(QZ_ERR_DEVICE_READ_TIMEOUT);
+      }
+    }
     owed = MODEL::OwedReply{};
   }
   const double start = clock.GetTimeTicks();
   tcp_drain(sock);
   const ssize_t sent = tcp_send(sock, line, len + 1);
   if (sent != static_cast<ssize_t>(len + 1)) return Fail(QZ_ERR_DEVICE_SEND);
-  if (got == nullptr || ReceiveLine(clock, sock, start, timeoutMs, got)) return 1;
-  owed = MODEL::OwedReply{true, sock, ConnectionOf(sock), timeoutMs};
+  if (got == nullptr) return 1;
+  const LineEnd end = ReceiveLine(clock, sock, start, timeoutMs, got);
+  if (end == LineEnd::Complete) return 1;
+  const int owedMs = end == LineEnd::Stopped ? MsLeft(clock, start, timeoutMs) : timeoutMs;
+  owed = MODEL::OwedReply{true, sock, ConnectionOf(sock), owedMs};
   return Fail(QZ_ERR_DEVICE_READ_TIMEOUT);
 }
 

@@ -83,11 +83,7 @@ WorkerKind WorkerSlot::Stop(std::chrono::milliseconds bound, bool* endedInTime) 
   std::lock_guard<std::mutex> lock(control_);
   if (!thread_.joinable()) return WorkerKind::None;
   const WorkerKind kind = Kind();
-  run_.store(false, std::memory_order_release);
-  const uint64_t one = 1;
-  ssize_t w;
-  do w = write(wake_, &one, sizeof one);
-  while (w < 0 && errno == EINTR);
+  WakeLocked();
   bool inTime;
   {
     std::unique_lock<std::mutex> end(endMutex_);
@@ -97,6 +93,22 @@ WorkerKind WorkerSlot::Stop(std::chrono::milliseconds bound, bool* endedInTime) 
   JoinLocked();
   return kind;
 }
+
+void WorkerSlot::WakeLocked() {
+  run_.store(false, std::memory_order_release);
+  const uint64_t one = 1;
+  ssize_t w;
+  do w = write(wake_, &one, sizeof one);
+  while (w < 0 && errno == EINTR);
+}
+
+void WorkerSlot::RequestStop() {
+  if (tCurrentSlot == this) return;
+  std::lock_guard<std::mutex> lock(control_);
+  if (thread_.joinable()) WakeLocked();
+}
+
+int WorkerSlot::CurrentWake() { return tCurrentSlot != nullptr ? tCurrentSlot->wake_ : -1; }
 
 bool WorkerSlot::SleepUntil(Clock::time_point deadline) {
   pollfd p{wake_, POLLIN, 0};

@@ -53,6 +53,10 @@ class WorkerSlot {
   // longer by a bounded step (a command exchange) is still joined, never abandoned. Refused
   // (None) on the worker's own thread.
   WorkerKind Stop(std::chrono::milliseconds bound, bool* endedInTime = nullptr);
+  // The first half of Stop: clears the run flag and wakes the worker, without waiting for it
+  // (a wait of the worker in progress, a command exchange's included, ends at once). Stop
+  // still ends and joins it. Nothing on the worker's own thread or without a worker.
+  void RequestStop();
 
   // A worker exists: running, or ended by itself and not stopped yet.
   bool Busy() const;
@@ -78,10 +82,14 @@ class WorkerSlot {
   // which; POLLNVAL for a closed or negative descriptor), Failed only when the wait itself
   // failed.
   WaitResult WaitAnyReadable(struct pollfd* fds, size_t n, long ms);
+  // The wake-up of the worker that runs on the calling thread, for a wait of its own (readable
+  // once a stop is requested); -1 on any other thread.
+  static int CurrentWake();
 
  private:
   void Run(std::function<void()> body);
   void JoinLocked();
+  void WakeLocked();  // run flag cleared, wake-up signalled; control_ held
 
   std::mutex control_;  // Start and Stop
   std::thread thread_;

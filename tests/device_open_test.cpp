@@ -10,11 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "drivers/highspeed/RX5K10_Class.h"
-#include "drivers/highspeed/RX5K30_Class.h"
-#include "drivers/highspeed/RXBN500_Class.h"
 #include "framework/RXMODEL_DeviceRegistry.h"
+#include "emulator/HighSpeedModule.h"
 #include "nivex.h"
+#include "tests/common/CalibrationReference.h"
 #include "tests/common/DeviceFixture.h"
 #include "tests/common/TestSupport.h"
 
@@ -77,19 +76,23 @@ TEST_P(OpenEachType, ConnectsLoadsCalibrationAndReleases) {
   EXPECT_TRUE(e->WaitForEofs(PortKind::Name, 1, 2000));  // the name service is closed
   EXPECT_EQ(e->OpenConnections(PortKind::Command), 1);
 
-  const auto* dev = static_cast<HighSpeedModel*>(nivex::api::DeviceOf(h));
+  // The entries as the exported functions give them; the conversions against the formulas.
+  unsigned short g = 0;
+  short o = 0;
   if (tc.model == Model::RX5K10) {
-    EXPECT_EQ(dev->cal.gain[3][1], 0x7F00);
-    EXPECT_EQ(dev->cal.offset[3][1], -5);
+    EXPECT_EQ(QZ_ReadGainOffset(h, 3, 1, &g, &o) + g + o, 1 + 0x7F00 - 5);
   } else if (tc.model == Model::RX5K30) {
-    EXPECT_EQ(dev->cal.gain[3][7], 0x8123);
-    EXPECT_EQ(dev->cal.offset[3][7], -7);
-    EXPECT_FLOAT_EQ(dev->cal.range[7], 0.08f);  // the last channel's value of the gain code
-    EXPECT_EQ(dev->cal.aoGain[1][3], 0x7ABC);
-    EXPECT_EQ(dev->cal.aoOffset[1][3], 12);
+    EXPECT_EQ(QZ_ReadGainOffset(h, 3, 7, &g, &o) + g + o, 1 + 0x8123 - 7);
+    EXPECT_EQ(QZ_ReadGainOffset(h, 4 + 1, 3, &g, &o) + g + o, 1 + 0x7ABC + 12);  // output 1
+    // The gain code's range comes from the last channel's entry: 80 mV.
+    float v = 0;
+    const double fullScale = emu::HighSpeedModule::Rx5k30RangeMv(7) / 1000.0;
+    ASSERT_EQ(QZ_Calibrate_Data_Float(h, 3, 7, 0x100000, &v), 1);
+    EXPECT_NEAR(v, fullScale * Reference5K30(0x100000, 0x8123, -7, 80, fullScale) / 2147483648.0, 1e-5);
   } else {
-    EXPECT_FLOAT_EQ(dev->cal.bnGain[2], 10.01f);
-    EXPECT_EQ(dev->cal.bnOffset[2], -1234);
+    int code = 0;
+    ASSERT_EQ(QZ_Calibrate_Data_HEX(h, 2, 0, 0x100000, &code), 1);
+    EXPECT_NEAR(code, ReferenceBN500(0x100000, -1234, 10010), 256);
   }
 
   EXPECT_EQ(QZ_Device_Release(h), 1);
@@ -228,7 +231,9 @@ TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
     Device d(Model::RX5K10, nullptr,
              [](emu::Emulator& e) { e.AddFault(MakeFault("$01R0C2G0", FaultKind::Reply, "!12x40000")); });
     ASSERT_TRUE(d.ok());
-    EXPECT_EQ(d.As<RX5K10>().cal.gain[2][0], 0);
+    unsigned short g = 9;
+    short o = 9;
+    EXPECT_EQ(QZ_ReadGainOffset(d.h(), 2, 0, &g, &o) + g + o, 1);
   }
   // A command left unanswered within its time-out ends the open: nothing more is sent (so a
   // late reply is never kept as a later entry), and a silent or late module is refused within

@@ -157,7 +157,7 @@ int Check(Device& d, const Call& c, const std::string& what, size_t commands) {
   Outputs o;
   QZ_ClearLastError();
   const long long start = NowMs();
-  const int r = c.run(d.h(), o, d.model().module.AI);
+  const int r = c.run(d.h(), o, d.model().Module().AI);
   EXPECT_LE(NowMs() - start, 1000LL * static_cast<long long>(commands) + 3000);
   EXPECT_TRUE(r == 0 || r == 1) << r;
   if (c.rule == kAlways1) {

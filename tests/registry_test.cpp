@@ -29,7 +29,7 @@ std::unique_ptr<Bare> Device(const std::string& ip) {
 
 Texts Ips(SocketList<MODEL>& list) {
   Texts out;
-  for (MODEL* m : list.Objects()) out.push_back(m->IP);
+  for (MODEL* m : list.Objects()) out.push_back(m->Ip());
   return out;
 }
 

@@ -56,7 +56,7 @@ TEST(ReplyLeads, EveryDataReadGivesTheSameUnderEitherLead) {
               e.SetSignal(ch, 0.25 * (ch % 9) - 1.0);
           });
       ASSERT_TRUE(d.ok()) << nivex::emu::ModelText(m) << (gt ? " with '>' leads" : "");
-      seen[gt] = EveryRead(d.h(), d.model().module.AI);
+      seen[gt] = EveryRead(d.h(), d.model().Module().AI);
     }
     EXPECT_EQ(seen[0], seen[1]) << nivex::emu::ModelText(m);
     EXPECT_EQ(seen[0].substr(0, 2), "1V") << seen[0];  // a version text, not an empty one

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -260,6 +261,35 @@ TEST(ScanRun, ReleaseDuringAScanStopsItsWorkerAndLeavesOthersRunning) {
   const unsigned before = RingSize(b.h());
   EXPECT_TRUE(WaitUntil([&] { return RingSize(b.h()) > before + 100; }, 2000));
   EXPECT_EQ(QZ_StopAIScan(b.h()), 1);
+}
+
+TEST(ScanRun, ReleaseWhileAnotherThreadPollsAndReads) {
+  // Each round: one thread polls and reads a scanning handle until it is released; the calls
+  // in progress finish, every later one is refused with 0x1300A.
+  for (int round = 0; round < 12; ++round) {
+    Device d(round % 2 ? BN : K10, nullptr, SetLevels);
+    ASSERT_TRUE(d.ok());
+    void* h = d.h();
+    ASSERT_EQ(QZ_SetAIScanParam(h, 2, 0, 0, 5000, 0, 0, 0), 1);
+    ASSERT_EQ(QZ_StartAIScan(h), 1);
+    std::atomic<int> bad{0}, refused{0};
+    std::thread poller([&] {
+      while (refused < 3) {
+        unsigned short status;
+        unsigned size, total, st;
+        float v[64];
+        const int r = QZ_GetAIBufferStatus(h, &status, &size) + QZ_GetAIBuffer(h, v, 64) +
+                      QZ_GetTotalSamplingStatus(h, &total, &st) + QZ_ReadAI(h, 0, 0, v);
+        if (r == 0 && QZ_GetLastError() == QZ_ERR_INVALID_HANDLE) ++refused;
+        else if (r < 0) ++bad;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * round));
+    d.Release();
+    poller.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_TRUE(nivex::test::FailsWith(QZ_GetAIBuffer(h, nullptr, 0), QZ_ERR_INVALID_HANDLE));
+  }
 }
 
 TEST(ScanRun, OneHandleFromFourThreads) {

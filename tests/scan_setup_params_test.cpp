@@ -8,7 +8,7 @@
 #include "emulator/HighSpeedModule.h"
 #include "framework/RXMODEL_Class.h"
 #include "nivex.h"
-#include "tests/common/DeviceFixture.h"
+#include "tests/common/ScanFixture.h"
 
 namespace {
 
@@ -16,6 +16,8 @@ using nivex::emu::FaultKind;
 using nivex::emu::HighSpeedModule;
 using nivex::emu::Model;
 using nivex::test::Device;
+using nivex::test::LoggedSettings;
+using nivex::scanlog::ScanConfig;
 using nivex::test::Strings;
 
 struct Args {
@@ -115,8 +117,10 @@ TEST(ScanParamChecks, Rxbn500InOrderAndNothingChangesOnRefusal) {
   d.Take();
   EXPECT_EQ(Set(d, {2, 0, 0, 100000, 0, 0, 0}), 0);
   EXPECT_EQ(Set(d, {2, 0, 5, 10000, 0, 0, 0}), 0);
-  EXPECT_EQ(d.model().sampleRate, 1000);
   EXPECT_TRUE(d.Take().empty());
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.sampleRate, 1000);
 }
 
 // ------------------------------------------------------------------ command sequences
@@ -127,9 +131,12 @@ TEST(ScanParamSequence, Rx5k10) {
   ASSERT_EQ(Set(d, {8, 0, 0, 30000, 0, 0, 0}), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01PG0C8T0M0", "~01R030000", "~01T0000000000", "~01A0"}));
   nivex::MODEL& m = d.model();
-  EXPECT_EQ(m.channelCount, 8);
-  EXPECT_EQ(m.sampleRate, 30000);
-  EXPECT_TRUE(m.paramsSet);
+  ScanConfig cached;
+  bool resent = true;
+  ASSERT_TRUE(LoggedSettings(d, &cached, &resent));
+  EXPECT_EQ(cached.channelCount, 8);
+  EXPECT_EQ(cached.sampleRate, 30000);
+  EXPECT_FALSE(resent);  // the setup succeeded: a log start sends it no more
 
   // A gain change reloads the 16 calibration entries between the mode and the rate.
   ASSERT_EQ(Set(d, {2, 1, 9, 1000, 5000, 3, 7}), 1);
@@ -140,8 +147,9 @@ TEST(ScanParamSequence, Rx5k10) {
   EXPECT_EQ(s[17], "~01R001000");
   EXPECT_EQ(s[18], "~01T0000005000");
   EXPECT_EQ(s[19], "~01A3");
-  EXPECT_EQ(m.gainCode, 1);
   EXPECT_EQ(m.ackMode, 7);  // cached as given, sent as A & 3
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.gain, 1);
 }
 
 TEST(ScanParamSequence, Rx5k30) {
@@ -150,8 +158,10 @@ TEST(ScanParamSequence, Rx5k30) {
   // 4 x 64001 > 256000 with a target: the module's buffered mode, T1.
   ASSERT_EQ(Set(d, {4, 0, 0, 64001, 1000, 0, 7}), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01PG0C4T1M0", "~01R02020064", "~01T0000001000", "~01A3"}));
-  EXPECT_EQ(d.model().sampleRate, 64001);  // the requested rate is cached
   EXPECT_EQ(d.model().ackMode, 7);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.sampleRate, 64001);  // the requested rate is cached
 
   ASSERT_EQ(Set(d, {2, 0, 6, 12345, 100, 1, 0}), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01PG0C2T2M1", "~01R02140048", "~01T0000000100", "~01A0"}));
@@ -168,7 +178,9 @@ TEST(ScanParamSequence, Rxbn500RateFirst) {
   ASSERT_TRUE(d.ok());
   ASSERT_EQ(Set(d, {2, 0, 0, 12345, 0, 0, 1}), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01R14020048", "~01PC2T0M0", "~01T0000000000", "~01A1"}));
-  EXPECT_EQ(d.model().sampleRate, 12190);  // the actual rate is cached
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.sampleRate, 12190);  // the actual rate is cached
   // 4 x 85333 > 170664 with a target: T1.
   ASSERT_EQ(Set(d, {4, 0, 0, 100000, 4000, 0, 0}), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01R02020048", "~01PC4T1M0", "~01T0000004000", "~01A0"}));
@@ -183,8 +195,11 @@ TEST(ScanParamSequence, FailureEndsTheSequence) {
   EXPECT_EQ(Set(d, {1, 0, 0, 1000, 1000, 0, 0}), 0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE);
   EXPECT_EQ(d.Take(), (Strings{"~01PG0C1T0M0", "~01R001000", "~01T0000001000"}));
-  EXPECT_FALSE(d.model().paramsSet);
-  EXPECT_EQ(d.model().sampleRate, 1000);  // the steps before stay cached
+  ScanConfig cached;
+  bool resent = false;
+  ASSERT_TRUE(LoggedSettings(d, &cached, &resent));
+  EXPECT_TRUE(resent);  // no setup succeeded: a log start sends the cached one first
+  EXPECT_EQ(cached.sampleRate, 1000);  // the steps before stay cached
 
   // RXBN500: a refused rate command leaves the cached rate.
   Device b(Model::RXBN500);
@@ -232,7 +247,9 @@ TEST(ScanParamReadBack, RoundTripPerType) {
     EXPECT_EQ(r.target, c.set.target);
     EXPECT_EQ(r.M, c.set.M);
     EXPECT_EQ(r.A, c.set.A & 3);
-    EXPECT_EQ(d.model().sampleRate, static_cast<int>(c.rate));
+    ScanConfig cached;
+    ASSERT_TRUE(LoggedSettings(d, &cached));
+    EXPECT_EQ(cached.sampleRate, static_cast<int>(c.rate));
   }
 }
 
@@ -246,16 +263,19 @@ TEST(ScanParamReadBack, TargetRoundedToWholeRows) {
   Read r;
   ASSERT_EQ(Get(d, &r), 1);
   EXPECT_EQ(r.target, 1002u);
-  EXPECT_EQ(d.model().targetCount, 1002u);
   const Strings s = d.Take();
   ASSERT_FALSE(s.empty());
   EXPECT_EQ(s.back(), "~01T0000001002");
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.sampleCount, 1002);
 
   // An unanswered rounding command fails like every other step, and the target stays.
   d.Locked<HighSpeedModule>([](HighSpeedModule& m) { m.scan().target = 2000; });
   d.AddFault("~01T0000002001", FaultKind::NoReply);
   EXPECT_TRUE(nivex::test::FailsWith(Get(d, &r), QZ_ERR_DEVICE_RESPONSE));
-  EXPECT_EQ(d.model().targetCount, 2000u);
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.sampleCount, 2000);
 }
 
 TEST(ScanParamReadBack, Rx5k30RateFromFactors) {

@@ -9,11 +9,13 @@
 #include "emulator/HighSpeedModule.h"
 #include "framework/RXMODEL_SyncInFrame.h"
 #include "nivex.h"
-#include "tests/common/DeviceFixture.h"
+#include "tests/common/ScanFixture.h"
 
 namespace {
 
 using nivex::emu::CalEntry;
+using nivex::scanlog::ScanConfig;
+using nivex::test::LoggedSettings;
 using nivex::emu::Emulator;
 using nivex::emu::FaultKind;
 using nivex::emu::HighSpeedModule;
@@ -292,11 +294,13 @@ TEST(SyncIn, SetSendsOneLineAndKeepsTheLayout) {
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 2, 1, 0), 1);
   // No empty line: the emulator would answer one and leave a stray reply.
   EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T0200080401"}));
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.GetTotalSize(), 4u + 16u + 4u);
-  EXPECT_EQ(d.model().channelCount, 8);
-  EXPECT_EQ(d.model().syncMode, 1);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 8);
+  EXPECT_EQ(cached.syncMode, 1);
 
   // A layout without items is refused, nothing sent, the old one kept.
   const unsigned size = def.GetTotalSize();
@@ -323,7 +327,7 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
   unsigned short types[2] = {1, 5}, counts[2] = {4, 2};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts, types, 2, 0, 0), 1);
   d.Take();
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   const unsigned size = def.GetTotalSize();
   ASSERT_EQ(size, 4u + 8u + 8u);
 
@@ -357,8 +361,10 @@ TEST(SyncIn, RefusedLayoutsLeaveTheOldOne) {
   EXPECT_EQ(def.itemCount, 2u);
   EXPECT_EQ(def.types[0], 1);
   EXPECT_EQ(def.GetTotalSize(), size);
-  EXPECT_EQ(d.model().channelCount, 4);
-  EXPECT_EQ(d.model().syncMode, 0);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 4);
+  EXPECT_EQ(cached.syncMode, 0);
 
   int junk = 0;
   EXPECT_TRUE(FailsWith(QZ_SetSyncInScanParam(&junk, 1, k, t, 8, 1, 0),
@@ -374,9 +380,11 @@ TEST(SyncIn, EnableForcesAContinuousSoftwareScan) {
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 1, counts, types, 1, 1, 0), 1);
   EXPECT_EQ(d.Take(), (Strings{"~01SIH1O01T010008", "~01PG0C8T0M0", "~01R010000", "~01T0000000000",
                                "~01A0"}));
-  EXPECT_EQ(d.model().triggerMode, 0);
-  EXPECT_EQ(d.model().sampleRate, 10000);
-  EXPECT_EQ(d.model().targetCount, 0u);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.externalTrigger, 0);
+  EXPECT_EQ(cached.sampleRate, 10000);
+  EXPECT_EQ(cached.sampleCount, 0);
 
   ASSERT_EQ(QZ_SetAIScanParam(d.h(), 8, 0, 0, 5000, 0, 0, 0), 1);
   d.Take();
@@ -390,7 +398,7 @@ TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
   ASSERT_EQ(QZ_SetAIScanParam(d.h(), 4, 0, 6, 20000, 1000, 0, 0), 1);
   unsigned short types0[1] = {1}, counts0[1] = {4};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 2, counts0, types0, 1, 0, 0), 1);
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   const unsigned size = def.GetTotalSize();
   d.Take();
 
@@ -405,10 +413,12 @@ TEST(SyncIn, ARefusedForcingKeepsTheOldLayoutAndScanParameters) {
   EXPECT_EQ(def.types[0], 1);
   EXPECT_EQ(def.counts[0], 4);
   EXPECT_EQ(def.GetTotalSize(), size);
-  EXPECT_EQ(d.model().channelCount, 4);
-  EXPECT_EQ(d.model().triggerMode, 6);
-  EXPECT_EQ(d.model().sampleRate, 20000);
-  EXPECT_EQ(d.model().targetCount, 1000u);
+  ScanConfig cached;
+  ASSERT_TRUE(LoggedSettings(d, &cached));
+  EXPECT_EQ(cached.channelCount, 4);
+  EXPECT_EQ(cached.externalTrigger, 6);
+  EXPECT_EQ(cached.sampleRate, 20000);
+  EXPECT_EQ(cached.sampleCount, 1000);
 }
 
 TEST(SyncIn, ReadBackChecks) {
@@ -416,7 +426,7 @@ TEST(SyncIn, ReadBackChecks) {
   ASSERT_TRUE(d.ok());
   unsigned short types[3] = {0, 2, 5}, counts[3] = {2, 1, 9};
   ASSERT_EQ(QZ_SetSyncInScanParam(d.h(), 3, counts, types, 3, 0, 0), 1);
-  const nivex::SyncInFrameDef& def = *d.model().syncInFrame;
+  const nivex::SyncInFrameDef& def = *d.model().SyncInFrame();
   unsigned header = 0, option = 0, reserved = 0;
   unsigned short n = 0, t[7] = {}, c[7] = {};
   EXPECT_TRUE(FailsWith(QZ_GetSyncInScanParam(d.h(), &header, c, t, 2, &n, &option, &reserved),

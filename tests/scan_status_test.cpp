@@ -3,7 +3,10 @@
 // changes, and the buffer functions' own checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "drivers/highspeed/HighSpeedModel.h"
@@ -149,6 +152,42 @@ TEST(ScanStatus, BufferFunctionsChecksAndRawWords) {
   EXPECT_EQ(RingStatus(d.h()), 0);
   EXPECT_EQ(QZ_GetAIBufferHex(d.h(), hex.data(), 30), 0);
   EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+}
+
+TEST(ScanStatus, RingCallsAndTheStopNeverWaitForTheModule) {
+  // Trigger mode 3 buffers in the module: the worker polls "~01N", which the module answers
+  // 800 ms late, or never.
+  for (const int lateMs : {800, -1}) {
+    SCOPED_TRACE(lateMs);
+    Device d(Model::RX5K10, nullptr, SetLevels);
+    ASSERT_TRUE(d.ok());
+    ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 3, 1000, 400, 0, 0), 1);
+    nivex::emu::Fault late = MakeFault(
+        "~01N", lateMs < 0 ? nivex::emu::FaultKind::NoReply : nivex::emu::FaultKind::Delay, "", -1);
+    late.delayMs = lateMs;
+    d.emu().AddFault(late);
+    ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(d.Take(), "~01N") > 0; }, 2000));
+    long long slowest = 0;
+    for (int i = 0; i < 15; ++i) {
+      unsigned short status;
+      unsigned size, total, st, codes[4];
+      float volts[4];
+      const long long t0 = NowMs();
+      QZ_GetAIBufferStatus(d.h(), &status, &size);
+      QZ_GetTotalSamplingStatus(d.h(), &total, &st);
+      QZ_GetAIBuffer(d.h(), volts, 4);
+      QZ_GetAIBufferHex(d.h(), codes, 4);
+      QZ_ClearAIBuffer(d.h());
+      slowest = std::max(slowest, NowMs() - t0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_LT(slowest, 200);
+    const long long t0 = NowMs();
+    EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+    EXPECT_LT(NowMs() - t0, 1500);
+    EXPECT_EQ(CountOf(d.Take(), "~01Z"), 1);
+  }
 }
 
 }  // namespace

@@ -338,7 +338,11 @@ TEST(SdCard, DownloadRefusals) {
     if (!files.empty()) {
       EXPECT_EQ(ReadFile(files[0]), "");
     }
-    EXPECT_EQ(d.model().worker.Kind(), nivex::WorkerKind::None);
+    // No worker is left behind: a scan start is not refused as busy.
+    QZ_ClearLastError();
+    QZ_StartAIScan(d.h());
+    EXPECT_NE(QZ_GetLastError(), static_cast<unsigned>(QZ_ERR_DEVICE_BUSY));
+    QZ_StopAIScan(d.h());
   }
 }
 

@@ -89,7 +89,7 @@ TEST(SlotDiscovery, CarriersOpenEverySlotOfTheirLayout) {
     EXPECT_EQ(e->OpenConnections(PortKind::Data), n);
 
     // The channel total replaces the row's and is what the module count reports.
-    EXPECT_EQ(d.dev().module.AI, c.total);
+    EXPECT_EQ(d.dev().Module().AI, c.total);
     std::vector<int> table(9, 0x55);
     table[0] = n;
     std::copy(c.types.begin(), c.types.end(), table.begin() + 1);
@@ -139,7 +139,7 @@ TEST(SlotDiscovery, SlotMapsTheKitAcceptsAsTheModuleStatesThem) {
     e->AddFault(MakeFault("$01C", FaultKind::Reply, c.reply));
     Opened d(*e);
     ASSERT_NE(d.h, nullptr);
-    EXPECT_EQ(d.dev().module.AI, c.total);
+    EXPECT_EQ(d.dev().Module().AI, c.total);
     EXPECT_EQ(d.dev().SlotCount(), c.slots);
     for (int k = 0; k < 8; ++k) EXPECT_EQ(d.dev().dataSock[k] >= 0, k < c.slots) << k;
     EXPECT_TRUE(e->WaitForConnections(PortKind::Data, c.slots, 2000));

@@ -118,7 +118,7 @@ TEST(SlotScanParam, D4071sSendsEachCardItsShareAndReadsItBack) {
     QZ_ClearLastError();
     Get(c, 0);
     EXPECT_EQ(QZ_GetLastError(), QZ_ERR_DEVICE_RESPONSE) << bad;
-    EXPECT_EQ(c.model().targetCount * 10 + c.model().gainCode, 10031u);
+    EXPECT_EQ(c.model().targetCount * 10 + c.model().GainCode(), 10031u);
     EXPECT_EQ(c.As<D4071s>().slotChannelCount[2], 4);
   }
   // A rate the module refuses leaves the stored rate; the call still succeeds.

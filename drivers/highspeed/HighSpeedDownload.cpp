@@ -17,7 +17,7 @@ int HighSpeedModel::StartDownloadLocked() {
   ScanRun r;
   if (!TakeDownloadRun(&r)) return 0;
   ResetRunState();
-  run_ = r;
+  SetRun(r);
 
   // The recording's samples are counted, acknowledged and carried as a scan's; the receive
   // near the end asks for exactly the bytes the recording still owes.

@@ -87,7 +87,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   r.rules = LoggerRules(r.traits, r.timings);
   r.silenceMs = SilenceLimitMs(r.timings);
-  run_ = r;
+  SetRun(r);
   if (!StartLogWorkerLocked()) return 0;
   command.unlock();
   StartMagicScan();

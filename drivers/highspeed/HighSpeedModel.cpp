@@ -15,7 +15,7 @@
 namespace nivex {
 
 HighSpeedModel::HighSpeedModel(const char* ip, int cmdPort, int dataPortArg, WRXmodule row)
-    : MODEL(ip, cmdPort, dataPortArg, row), dataPort(static_cast<unsigned int>(dataPortArg)) {}
+    : LoggingModel(ip, cmdPort, dataPortArg, row), dataPort(static_cast<unsigned int>(dataPortArg)) {}
 
 HighSpeedModel::~HighSpeedModel() { HighSpeedModel::DisconnectServer(); }
 

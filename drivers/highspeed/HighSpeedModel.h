@@ -14,7 +14,7 @@
 #include "framework/EngineTimings.h"
 #include "framework/HostRing.h"
 #include "framework/LogFileSink.h"
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_LogRun.h"
 #include "framework/ScanLogFormat.h"
 #include "framework/StreamReceiver.h"
 
@@ -60,7 +60,7 @@ struct ScanTraits {
   bool hostBufferOps;
 };
 
-class HighSpeedModel : public MODEL, private SampleSink {
+class HighSpeedModel : public LoggingModel, private SampleSink {
  public:
   // The size of a reply buffer for Exchange.
   static constexpr size_t kReplySize = kExchangeReplySize;
@@ -506,6 +506,7 @@ class HighSpeedModel : public MODEL, private SampleSink {
   void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
 
   ScanRun run_;
+  void SetRun(const ScanRun& r);  // run_ = r under the read lock: the ring reads use it
   HostRing ring;
   RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
   StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};

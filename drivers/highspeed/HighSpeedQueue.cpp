@@ -45,6 +45,9 @@ int HighSpeedModel::PrepareScanLocked() {
 int HighSpeedModel::StopLANQueue() {
   std::lock_guard<std::mutex> control(controlMutex);
   if (dataSock < 0) return 0;
+  // The worker leaves an exchange it is in at once, so "~01Z" goes out without waiting
+  // for a module that is slow to answer the worker.
+  worker.RequestStop();
   StopMagicScan();
   StopAIScanLocked();
   return 1;
@@ -59,7 +62,7 @@ int HighSpeedModel::StartAIScanLocked() {
   r.silenceMs = SilenceLimitMs(r.timings);
   ResetRunState();
   continuous = r.target == 0;
-  run_ = r;
+  SetRun(r);
   if (!LANBuffer_Init()) return 0;
   RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
 

@@ -14,6 +14,11 @@ constexpr size_t kConvertBlock = 1024;  // samples converted per ring read of AD
 
 }  // namespace
 
+void HighSpeedModel::SetRun(const ScanRun& r) {
+  std::lock_guard<std::mutex> lock(readMutex);
+  run_ = r;
+}
+
 int HighSpeedModel::LANBuffer_Init() {
   if (ringSize == 0 || static_cast<uint64_t>(static_cast<size_t>(ringSize)) != ringSize ||
       !ring.Allocate(static_cast<size_t>(ringSize), Traits().sampleBytes, run_.rowBytes))

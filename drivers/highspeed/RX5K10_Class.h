@@ -89,6 +89,9 @@ class RX5K10 : public HighSpeedModel {
   // "@01REC" / "@01G": n values parsed from position 3 after zeroing them; the reply holds the
   // 8 digits of each of the module's `limit` counters.
   int ReadAll(unsigned int* counts, int n, unsigned int limit, const char* command);
+  // The sync-in frame's SetLayout under the read lock: the sync-in reads walk the layout.
+  int SetSyncInLayout(unsigned int header, const unsigned short* types,
+                      const unsigned short* counts, unsigned int n, unsigned int option);
 
  public:
 

@@ -24,7 +24,7 @@ bool AcceptedTrigger(int trig) {
 }
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
-  const int g = self.gainCode;
+  const int g = self.GainCode();
   if (g < 0 || g > 1) return 0;
   const float G = static_cast<float>(self.cal.gain[ch][g]);
   const float O = static_cast<float>(self.cal.offset[ch][g]);
@@ -176,7 +176,7 @@ int RX5K10::SetSyncInScanParam(unsigned int header, unsigned short* counts,
   const unsigned int oldTarget = targetCount;
   const bool oldParamsSet = paramsSet, oldContinuous = continuous;
 
-  if (!syncInFrame->SetLayout(header, types, counts, n, option))
+  if (!SetSyncInLayout(header, types, counts, n, option))
     return Fail(QZ_ERR_INVALID_ARGUMENT);
   for (unsigned int i = 0; i < n; ++i)
     if (types[i] <= 1) channelCount = counts[i];
@@ -202,7 +202,7 @@ int RX5K10::SetSyncInScanParam(unsigned int header, unsigned short* counts,
                    static_cast<short>(transferMode), static_cast<short>(ackMode)))
     return 1;
   // Refused: the host keeps the layout and scan parameters it had (the error stays).
-  syncInFrame->SetLayout(oldHeader, oldTypes, oldCounts, oldItems, oldOption);
+  SetSyncInLayout(oldHeader, oldTypes, oldCounts, oldItems, oldOption);
   channelCount = oldChannels;
   gainCode = oldGain;
   triggerMode = oldTrigger;
@@ -213,6 +213,12 @@ int RX5K10::SetSyncInScanParam(unsigned int header, unsigned short* counts,
   paramsSet = oldParamsSet;
   continuous = oldContinuous;
   return 0;
+}
+
+int RX5K10::SetSyncInLayout(unsigned int header, const unsigned short* types,
+                            const unsigned short* counts, unsigned int n, unsigned int option) {
+  std::lock_guard<std::mutex> lock(readMutex);
+  return syncInFrame->SetLayout(header, types, counts, n, option);
 }
 
 int RX5K10::GetSyncInScanParam(unsigned int* header, unsigned short* counts,
@@ -245,7 +251,7 @@ int RX5K10::GetSyncInScanParam(unsigned int* header, unsigned short* counts,
     c[i] = static_cast<unsigned short>(ci);
   }
   if (!ValidLayout(h, c, t, count, opt)) return Fail(QZ_ERR_DEVICE_RESPONSE);
-  if (!syncInFrame->SetLayout(h, t, c, count, opt)) return Fail(QZ_ERR_DEVICE_RESPONSE);
+  if (!SetSyncInLayout(h, t, c, count, opt)) return Fail(QZ_ERR_DEVICE_RESPONSE);
   for (uint32_t i = 0; i < count; ++i) {
     types[i] = t[i];
     counts[i] = c[i];

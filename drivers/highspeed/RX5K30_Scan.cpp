@@ -13,7 +13,7 @@ constexpr unsigned int kMaxTarget = 30000000;
 constexpr int kMaxGain = calib::kRx5k30Gains - 1;
 
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
-  const int g = self.gainCode;
+  const int g = self.GainCode();
   if (g < 0 || g > kMaxGain) return 0;
   const float R = self.cal.range[g];
   const float O = static_cast<float>(self.cal.offset[ch][g]);

@@ -45,7 +45,7 @@ constexpr int kCodeWidth = 4;  // characters of one raw field
 }  // namespace
 
 SlotCarrier::SlotCarrier(const char* ip, int cmdPort, int dataPortArg, WRXmodule row)
-    : MODEL(ip, cmdPort, dataPortArg, row) {
+    : LoggingModel(ip, cmdPort, dataPortArg, row) {
   for (int i = 0; i < kMaxSlots; ++i) {
     dataPort[i] = static_cast<unsigned int>(dataPortArg + i);
     dataSock[i] = -1;

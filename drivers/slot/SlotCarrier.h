@@ -19,7 +19,7 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/LogFileSink.h"
-#include "framework/RXMODEL_Class.h"
+#include "framework/RXMODEL_LogRun.h"
 #include "framework/SlotRing.h"
 #include "framework/StreamReceiver.h"
 
@@ -59,7 +59,7 @@ int CardRowOf(char c);
 void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
                 unsigned int* shares);
 
-class SlotCarrier : public MODEL {
+class SlotCarrier : public LoggingModel {
  public:
   static constexpr int kMaxSlots = 8;
   static constexpr int kMaxSlotChannels = 16;  // the largest card
@@ -351,6 +351,7 @@ class SlotCarrier : public MODEL {
   void Notify(unsigned short event);  // the hook, when the event mask holds the event
 
   SlotScanRun run_;
+  void SetRun(const SlotScanRun& r);  // run_ = r under the read lock: the ring reads use it
   // Per slot, since when it has been quiet: its last data, or the last silence let pass.
   WorkerSlot::Clock::time_point quietSince_[kMaxSlots];
   SlotRing ring_;

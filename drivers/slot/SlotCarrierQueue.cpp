@@ -56,6 +56,9 @@ int SlotCarrier::PrepareScanLocked() {
 
 int SlotCarrier::StopLANQueue() {
   std::lock_guard<std::mutex> control(controlMutex);
+  // The worker leaves an exchange it is in at once, so "~01Z" goes out without waiting
+  // for a module that is slow to answer the worker.
+  worker.RequestStop();
   StopMagicScan();
   StopAIScanLocked();
   return 1;
@@ -85,7 +88,7 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   ResetRunState();
   triggerIndex = 0;  // the first data of the run asks the module for it
   continuous = r.target == 0;
-  run_ = r;
+  SetRun(r);
   if (!LANBuffer_Init()) return 0;
 
   const unsigned width = SampleBytes();

@@ -10,6 +10,11 @@
 
 namespace nivex {
 
+void SlotCarrier::SetRun(const SlotScanRun& r) {
+  std::lock_guard<std::mutex> lock(readMutex);
+  run_ = r;
+}
+
 int SlotCarrier::LANBuffer_Init() {
   const unsigned width = SampleBytes();
   uint64_t capacity = ringSize;

@@ -64,9 +64,5 @@ void Device::Release() {
 
 void SetCachedTarget(MODEL& m, unsigned int target) { m.targetCount = target; }
 
-void GiveLogFiles(MODEL& m, BinaryFile* bin, TextFile* text) {
-  m.binLogFile = bin;
-  m.textLogFile = text;
-}
 
 }  // namespace nivex::test

@@ -79,10 +79,8 @@ class Device {
   void* handle_ = nullptr;
 };
 
-// States that no module command sets, written in this one place only: the scan target that
-// a slot carrier's scan setup caches, and the log files that a logger leaves open (the
-// device object takes them over).
+// A state that no module command sets, written in this one place only: the scan target that
+// a slot carrier's scan setup caches.
 void SetCachedTarget(MODEL& m, unsigned int target);
-void GiveLogFiles(MODEL& m, BinaryFile* bin, TextFile* text);
 
 }  // namespace nivex::test

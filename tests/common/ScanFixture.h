@@ -3,6 +3,7 @@
 #pragma once
 
 #include "emulator/DataStreamer.h"
+#include "framework/ScanLogFormat.h"
 #include "tests/common/DeviceFixture.h"
 
 namespace nivex::test {
@@ -29,5 +30,12 @@ unsigned short RingStatus(void* h);
 unsigned int RingSize(void* h);
 bool WaitForStatus(void* h, unsigned short bits, int timeoutMs = 5000);
 int CountOf(const Strings& commands, const std::string& command);
+
+// The scan settings the device has cached, as a log run writes them into its ".config" file
+// (QZ_StartLogger with log type 2 in a folder of its own, then QZ_StopLogger); false when the
+// logger did not start or wrote no readable file. While no scan setup has succeeded the start
+// sends the cached settings to the module first: *resent (may be null) tells whether it did.
+// The module's command log is taken.
+bool LoggedSettings(Device& d, scanlog::ScanConfig* config, bool* resent = nullptr);
 
 }  // namespace nivex::test
