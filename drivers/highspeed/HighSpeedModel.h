@@ -307,7 +307,9 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
 
   unsigned int dataPort;
   int cmdSock = -1;
-  int dataSock = -1;
+  // Written by the open, a start that opens it again and the disconnect; read by the counters
+  // without the command lock.
+  std::atomic<int> dataSock{-1};
   HighSpeedCalibration cal;
 
  protected:
