@@ -182,6 +182,10 @@ class MODEL {
   // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
   // -1 for a device without one.
   virtual int CommandSocket() const { return -1; }
+  // The error of the last worker stop: the code of a run that failed (0x14102: data lost to
+  // a data file that could not be written), 0 when it did not. The run's own state (silences,
+  // first data, failure) is the run's (framework/AcquisitionRun.h).
+  virtual unsigned int StopFailure() const { return 0; }
 
   // ---------------------------------------------------------------- shared fields
   char IP[256];                   // the module's address text
@@ -189,11 +193,6 @@ class MODEL {
   Chronum* fileClock;             // owned: log-file rotation
   Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
   std::atomic<bool> receiveInProgress;  // a worker is inside a data-port receive
-  // The worker's state of a run (ResetRunState): silences let pass, whether data came, whether
-  // the file clock was started by the first data.
-  int retryCount;
-  bool firstData;
-  bool fileClockStarted;
   unsigned short firmVersion;
   char firmDate[26];
   unsigned int minutesPerFile;
@@ -288,8 +287,7 @@ class MODEL {
   void TakeRunParams(RunParams* run) const;
   // The silence limit of a run: the time-out unit (at least 1) x the silence step.
   int64_t SilenceLimitMs(const EngineTimings& timings) const;
-  // What every worker start does first: no silence let pass, no data yet, the file clock not
-  // started, the watchdog and file clocks restarted.
+  // What every worker start does first: the watchdog and file clocks restarted.
   void ResetRunState();
 
   // The size of a reply buffer for Exchange.

@@ -3,6 +3,8 @@
 // ".config" file line for line, names and folders under a stepping log clock, a start refused
 // while a scan runs, refusals and failures, and the clean-up of each stop path.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -271,13 +273,14 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   EXPECT_TRUE(FailsWith(QZ_StartLogger(nullptr, nullptr, 1, 0), QZ_ERR_INVALID_HANDLE));
   EXPECT_TRUE(FailsWith(QZ_StopLogger(nullptr), QZ_ERR_INVALID_HANDLE));
 
-  // A data file that cannot be opened ends the run without its target.
+  // A data file that cannot be opened ends the run without its target: a failed run.
   const std::string p = LogPrefix(d.emu().options().ip);
   WriteFile(t / ("log/" + p + "/2024_03_05_09_07"), "in the way");
   ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_ENDED);
-  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+  EXPECT_TRUE(FailsWith(QZ_StopLogger(d.h()), QZ_ERR_LOG_FILE_OPEN));
+  EXPECT_EQ(QZ_StopLogger(d.h()), 1);  // reported once
 
   // Every rotation of a run and a second run fall in one second of the clock: one file, which
   // the second run appends to (both runs draw the tag in one second of the real clock, mostly).
@@ -303,6 +306,23 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
   EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+
+  // A data file that cannot be written (the file-size limit: a full disk) fails the run; the
+  // scan stop reports it as well.
+  Stream(d, [](nivex::emu::StreamSettings& s) { s.silenceAfterBytes = UINT64_MAX; });
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 10000, 0, 0, 0), 1);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 8192;
+  TempFolder full;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int started = QZ_StartLogger(d.h(), const_cast<char*>(full.c()), 1, QZ_LOG_BINARY);
+  const bool ended = started == 1 && WaitForStatus(d.h(), QZ_BUF_LOG_ENDED);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(FailsWith(QZ_StopAIScan(d.h()), QZ_ERR_LOG_FILE_OPEN));
 }
 
 }  // namespace

@@ -14,34 +14,6 @@
 #include "support/utility.h"
 
 namespace nivex {
-namespace {
-
-constexpr uint64_t kMostUntriggeredPauseMs = 3000;
-
-}  // namespace
-
-// How the logger runs the scan worker's steps, where it differs from a scan.
-HighSpeedModel::WorkerRules HighSpeedModel::LoggerRules(const ScanTraits& t,
-                                                        const EngineTimings& timings) {
-  WorkerRules r;
-  r.stallBit = QZ_BUF_LOG_TIMEOUT;
-  r.targetEvent = QZ_EVENT_LOG_DONE;
-  // The live limit is the type's (its inputs x 30,000, 64,000 or 42,666 samples a second);
-  // trigger mode 7 streams live as well.
-  r.liveLimit = t.liveLimit;
-  r.bufferedModes = t.bufferedModes & ~(1u << 7);
-  r.triggerBitModes = (1u << 3) | (1u << 4) | (1u << 6);
-  r.markDataAtTrigger = true;
-  r.periodFloorMs = 1;
-  r.pauseAfterPrePhaseMs = 1;
-  r.untriggeredPauseMs = kMostUntriggeredPauseMs;
-  r.untriggeredPauseByTotal = true;
-  r.dataWaitMs = static_cast<long>(timings.logDataWait.count());
-  r.waitFailureIsReceiveError = false;
-  r.mode1Untimed = false;  // silence ends a log in every mode
-  return r;
-}
-
 // ------------------------------------------------------------------ start and stop
 
 int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
@@ -77,11 +49,12 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
     return Fail(QZ_ERR_LOG_FILE_OPEN);
 
   ring.Clear();  // status 0; a log keeps nothing in the ring
-  moduleSampleCount = 0;
+  acq_.SetModuleCount(0);
   continuous = r.target == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
   r.rules = LoggerRules(r.traits, r.timings);
+  r.files = true;
   r.silenceMs = SilenceLimitMs(r.timings);
   run_ = r;
   if (!StartLogWorkerLocked()) return Fail(QZ_ERR_LOG_FILE_OPEN);
@@ -108,6 +81,7 @@ int HighSpeedModel::StartLogWorkerLocked() {
     SaveStartSamplingTimetoConfigFile();
   };
   logSink_.Begin(std::move(files));
+  BeginRun(run_);
   return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1 : 0;
 }
 
@@ -127,6 +101,7 @@ LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) 
 
 void HighSpeedModel::StopLogger() {
   std::lock_guard<std::mutex> control(controlMutex);
+  stopFailure_ = 0;
   if (cmdSock < 0 || dataSock < 0) return;
   StopMagicScan();
   StopWorkerLocked(run_.timings.logStop);
@@ -137,23 +112,6 @@ int HighSpeedModel::StopLogWorkerLocked() {
   // flag is cleared, so the full wait gains nothing.
   StopWorkerLocked(run_.timings.logStop);
   return 1;
-}
-
-// ------------------------------------------------------------------ the worker
-
-void HighSpeedModel::RunThread() {
-  if (PrePhaseRuns()) RunThreadLog_NSampleRoutine();
-  RunThreadLog_ReceiveDATAfromQZDevice();
-  logSink_.Close();  // complete on disk before the status tells that the log has ended
-  Add_AD_Buf_Status(QZ_BUF_LOG_ENDED);
-}
-
-int HighSpeedModel::RunThreadLog_NSampleRoutine() {
-  return HighSpeedModel::RunThreadAIScan_NSampleRoutine();
-}
-
-int HighSpeedModel::RunThreadLog_ReceiveDATAfromQZDevice() {
-  return HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice();
 }
 
 int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }

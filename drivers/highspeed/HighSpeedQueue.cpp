@@ -18,6 +18,7 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   TakeRunParams(&r);
   r.traits = Traits();
   r.rules = ScanRules(r.traits, r.timings);
+  if (r.syncIn) r.rules = SyncInRules(r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   // A sync-in scan takes its channel count from the frame's items: only 0 cannot run.
   const int most = r.syncIn ? USHRT_MAX : Channels();
@@ -31,7 +32,7 @@ int HighSpeedModel::PrepareScanLocked() {
   if (cmdSock < 0 || dataSock < 0) return 0;
   ScanRun r;
   if (!TakeScanRun(&r)) return 0;
-  moduleSampleCount = 0;
+  acq_.SetModuleCount(0);
   continuous = r.target == 0;
   ringSize = continuous ? kContinuousRingBytes
                         : static_cast<uint64_t>(r.traits.ringPerSample) * r.target;
@@ -44,8 +45,7 @@ int HighSpeedModel::StopLANQueue() {
   std::lock_guard<std::mutex> control(controlMutex);
   if (dataSock < 0) return 0;
   StopMagicScan();
-  StopAIScanLocked();
-  return 1;
+  return StopAIScanLocked();
 }
 
 int HighSpeedModel::StartAIScanLocked() {
@@ -62,7 +62,7 @@ int HighSpeedModel::StartAIScanLocked() {
   // Samples left on the data socket by an earlier run never reach this one.
   receiver_.Drain(dataSock, r.timings.drainCap);
   StreamReceiver::Setup setup;
-  SampleSink* sink = this;
+  SampleSink* sink = &ringSink_;
   if (r.syncIn) {
     setup.unitBytes = 2;  // the frame stream is counted and acknowledged in 16-bit units
   } else {
@@ -73,6 +73,7 @@ int HighSpeedModel::StartAIScanLocked() {
   }
   receiver_.Begin(dataSock, setup, sink);
   ringSink_.SetPace(r.timings.ringPace);
+  BeginRun(r);
 
   const bool started =
       r.syncIn ? worker.Start(WorkerKind::SyncIn, [this] { RunThreadSyncInScan(); })
@@ -86,7 +87,7 @@ int HighSpeedModel::StartAIScanLocked() {
 
 int HighSpeedModel::StopAIScanLocked() {
   StopWorkerLocked(run_.timings.scanStop);
-  return 1;
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
@@ -99,6 +100,8 @@ void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   } else {
     LANBuffer_Uninit();
   }
+  // A run that lost data to a data file is a failure, which this stop reports.
+  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
 }
 
 int HighSpeedModel::StartMagicScan() {

@@ -47,7 +47,7 @@ const ScanTraits& RX5K10::Traits() const {
   static constexpr ScanTraits kTraits = {
       2, 20, 240000,
       ~((1u << 0) | (1u << 1) | (1u << 8)),  // every mode but 0, 1 and 8 buffers
-      1, 0, false, true, 0x307, true};
+      1, 0, false, true, 0x307};
   return kTraits;
 }
 

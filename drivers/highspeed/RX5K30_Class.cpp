@@ -19,7 +19,7 @@ RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RX5K30::~RX5K30() { DisconnectServer(); }  // a running worker stops first
 
 const ScanTraits& RX5K30::Traits() const {
-  static constexpr ScanTraits kTraits = {4, 40, 256000, 1u << 6, 20, 1, true, false, -1, true};
+  static constexpr ScanTraits kTraits = {4, 40, 256000, 1u << 6, 20, 1, true, false, -1};
   return kTraits;
 }
 

@@ -16,7 +16,7 @@ RXBN500::RXBN500(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RXBN500::~RXBN500() { DisconnectServer(); }  // a running worker stops first
 
 const ScanTraits& RXBN500::Traits() const {
-  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1, false};
+  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1};
   return kTraits;
 }
 

@@ -55,8 +55,7 @@ int SlotCarrier::PrepareScanLocked() {
 int SlotCarrier::StopLANQueue() {
   std::lock_guard<std::mutex> control(controlMutex);
   StopMagicScan();
-  StopAIScanLocked();
-  return 1;
+  return StopAIScanLocked();
 }
 
 int SlotCarrier::StartAIScanLocked() { return StartWorkerLocked(false); }
@@ -96,6 +95,7 @@ int SlotCarrier::StartWorkerLocked(bool log) {
     };
     logSink_.Begin(std::move(files));
   }
+  BeginRun(r);
   const bool started =
       log ? worker.Start(WorkerKind::Logger, [this] { RunThread(); })
           : worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); });
@@ -110,10 +110,12 @@ int SlotCarrier::StopAIScanLocked() {
   // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
   // after which it is joined all the same: a worker inside an exchange finishes it first).
   // Whichever stop ends a log, its data file is left closed and complete.
-  worker.Stop(run_.log ? run_.timings.logStop : run_.timings.scanStop);
+  const WorkerKind ran = worker.Stop(run_.log ? run_.timings.logStop : run_.timings.scanStop);
   logSink_.Close();
   LANBuffer_Uninit();
-  return 1;
+  // A log that lost data to a data file is a failure, which this stop reports.
+  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 int SlotCarrier::StopLogWorkerLocked() { return StopAIScanLocked(); }
