@@ -77,7 +77,7 @@ unsigned int HighSpeedModel::ReadHostLANBufferCnt() {
 
 void HighSpeedModel::Add_AD_Buf_Status(int bits) { ring.AddStatus(static_cast<uint16_t>(bits)); }
 
-int HighSpeedModel::SetEventCallback(unsigned short mask, unsigned short second, void* callback,
+int HighSpeedModel::SetEventCallback(unsigned short mask, unsigned short, void* callback,
                                      void* argument) {
   eventMask = mask;
   userArgument = argument;
@@ -85,7 +85,7 @@ int HighSpeedModel::SetEventCallback(unsigned short mask, unsigned short second,
   return 0;
 }
 
-int HighSpeedModel::RemoveEventCallback(unsigned short mask) {
+int HighSpeedModel::RemoveEventCallback(unsigned short /*mask*/) {
   eventMask = 0;
   userArgument = nullptr;
   userCallback = nullptr;
