@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/LogClock.h"
@@ -241,6 +242,24 @@ TEST(Logger, AStartWhileAScanRunsChangesNothingAndEachStopCleansUp) {
     EXPECT_EQ(Streamer(d).Sent().compare(0, logged.size(), logged), 0);
     EXPECT_EQ(RingStatus(d.h()) & QZ_BUF_LOG_ENDED, QZ_BUF_LOG_ENDED);
   }
+}
+
+TEST(Logger, ATextLogKeepsTheCalibrationOfItsStartWhileTheSetupChanges) {
+  // A new gain code loads another calibration; the run's worker converts with the run's own
+  // (ThreadSanitizer: no read of the device's tables while they are loaded).
+  QuickTimings quick;
+  Device d(K10, nullptr, SetLevels);
+  ASSERT_TRUE(d.ok());
+  TempFolder t;
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 0, 0, 0), 1);
+  ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_TEXT), 1);
+  for (int i = 0; i < 40; ++i) {
+    const unsigned short gain = static_cast<unsigned short>(i % 2);
+    EXPECT_EQ(QZ_SetAIScanParam(d.h(), 2, gain, 0, 1000, 0, 0, 0), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+  EXPECT_NE(RingStatus(d.h()) & QZ_BUF_LOG_STARTED, 0);
 }
 
 TEST(Logger, RefusalsAndFilesThatCannotBeMade) {

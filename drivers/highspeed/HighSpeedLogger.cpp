@@ -7,6 +7,7 @@
 // A start is checked whole before anything changes: while a worker runs (a scan or another
 // log) a start is refused and touches no field, no file and the module not at all.
 #include <algorithm>
+#include <memory>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/LogClock.h"
@@ -91,10 +92,14 @@ LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) 
   files.decimals = LogTextDecimals();
   const int gain = r.gain;
   const bool gainOk = gain >= 0 && gain < Ranges();
-  files.volts = [this, gain, gainOk](int32_t code, unsigned int channel) {
+  // The run converts with the calibration loaded at its start.
+  auto taken = std::make_shared<const HighSpeedCalibration>(cal);
+  const int channels = Channels();
+  files.volts = [this, taken, channels, gain, gainOk](int32_t code, unsigned int channel) {
     // A code the calibration cannot convert reads 0.0.
     const int ch = static_cast<int>(channel);
-    return gainOk && ch < Channels() ? static_cast<double>(CodeVolts(code, ch, gain)) : 0.0;
+    return gainOk && ch < channels ? static_cast<double>(CodeVoltsOf(*taken, code, ch, gain))
+                                   : 0.0;
   };
   return files;
 }

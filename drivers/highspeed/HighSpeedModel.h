@@ -323,7 +323,13 @@ class HighSpeedModel : public MODEL, private AcquisitionRun::Host {
   // A raw code of a checked channel and gain code through the loaded calibration: the
   // calibrated code (out may be left as it was, see framework/Calibration.h) and volts.
   virtual void CalibrateCode(int code, int channel, int gain, int* out) const = 0;
-  virtual float CodeVolts(int code, int channel, int gain) const = 0;
+  float CodeVolts(int code, int channel, int gain) const {
+    return CodeVoltsOf(cal, code, channel, gain);
+  }
+  // The volts through a given calibration: the loaded one, or a run's copy of it (a scan
+  // setup may load another while the run's worker converts).
+  virtual float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                            int gain) const = 0;
 
   // The AI count and gain-code count of the row, bounded by the calibration tables.
   int Channels() const;

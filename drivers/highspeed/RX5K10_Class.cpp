@@ -65,8 +65,8 @@ void RX5K10::CalibrateCode(int code, int channel, int gain, int* out) const {
   *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
 }
 
-float RX5K10::CodeVolts(int code, int channel, int gain) const {
-  const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+float RX5K10::CodeVoltsOf(const HighSpeedCalibration& k, int code, int channel, int gain) const {
+  const int32_t c = calib::Calibrate16(code, k.gain[channel][gain], k.offset[channel][gain]);
   float volts = 0.0f;
   calib::Volts16(c, gain, &volts);
   return volts;

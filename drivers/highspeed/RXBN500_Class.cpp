@@ -43,8 +43,8 @@ void RXBN500::CalibrateCode(int code, int channel, int, int* out) const {
                             calib::BnScale::kGainTimesTenth);
 }
 
-float RXBN500::CodeVolts(int code, int channel, int) const {
-  return calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
+float RXBN500::CodeVoltsOf(const HighSpeedCalibration& k, int code, int channel, int) const {
+  return calib::VoltsBN(code, k.bnOffset[channel], k.bnGainMilli[channel]);
 }
 
 void RXBN500::DescribeLogRun(scanlog::ScanConfig* config, int) const {

@@ -85,7 +85,8 @@ class RXBN500 : public HighSpeedModel {
   void FormatRawRead(char* command, size_t size, int gain) const override;
   bool CachesReads() const override { return false; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
-  float CodeVolts(int code, int channel, int gain) const override;
+  float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                    int gain) const override;
   // Logs: each channel's gain factor x 1000 and 32-bit offset ("CH%d,Range,%lu, Offset,%d").
   void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 

@@ -41,7 +41,8 @@ void SlotCarrier::BeginRun(const SlotScanRun& r) {
     receivers[k] = receivers_[k].get();
     active[k] = r.slotChannels[k] != 0;
   }
-  acq_.Begin(SlotRules(r.traits, r.timings, r.log), AcquisitionRun::Setup::Of(r), receivers, r.slots, r.slotTargets, active);
+  acq_.Begin(SlotRules(r.traits, r.timings, r.log), AcquisitionRun::Setup::Of(r), receivers,
+             r.slots, r.slotTargets, active);
 }
 
 void SlotCarrier::RunThreadAIScan() { acq_.Run(); }
