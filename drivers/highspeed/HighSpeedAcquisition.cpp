@@ -22,7 +22,7 @@ constexpr int64_t kDownloadSilenceMs = 1000;
 
 // ------------------------------------------------------------------ rule rows
 
-RunRules HighSpeedModel::ScanRules(const ScanTraits& t, const EngineTimings& timings) {
+RunRules HighSpeedScanRules(const ScanTraits& t, const EngineTimings& timings) {
   RunRules r;
   r.stallBit = QZ_BUF_SCAN_TIMEOUT;
   r.targetEvent = QZ_EVENT_SCAN_DONE;
@@ -43,8 +43,8 @@ RunRules HighSpeedModel::ScanRules(const ScanTraits& t, const EngineTimings& tim
   return r;
 }
 
-RunRules HighSpeedModel::LoggerRules(const ScanTraits& t, const EngineTimings& timings) {
-  RunRules r = ScanRules(t, timings);
+RunRules HighSpeedLoggerRules(const ScanTraits& t, const EngineTimings& timings) {
+  RunRules r = HighSpeedScanRules(t, timings);
   r.stallBit = QZ_BUF_LOG_TIMEOUT;
   r.targetEvent = QZ_EVENT_LOG_DONE;
   r.endedBit = QZ_BUF_LOG_ENDED;
@@ -63,7 +63,7 @@ RunRules HighSpeedModel::LoggerRules(const ScanTraits& t, const EngineTimings& t
   return r;
 }
 
-RunRules HighSpeedModel::SyncInRules(const EngineTimings& timings) {
+RunRules HighSpeedSyncInRules(const EngineTimings& timings) {
   RunRules r;
   r.stallBit = QZ_BUF_SCAN_TIMEOUT;
   r.targetEvent = QZ_EVENT_SCAN_DONE;
@@ -75,7 +75,7 @@ RunRules HighSpeedModel::SyncInRules(const EngineTimings& timings) {
   return r;
 }
 
-RunRules HighSpeedModel::DownloadRules(const EngineTimings& timings, int64_t silenceMs) {
+RunRules HighSpeedDownloadRules(const EngineTimings& timings, int64_t silenceMs) {
   RunRules r;
   r.stallBit = QZ_BUF_LOG_TIMEOUT;
   r.targetEvent = QZ_EVENT_LOG_DONE;
@@ -87,7 +87,7 @@ RunRules HighSpeedModel::DownloadRules(const EngineTimings& timings, int64_t sil
   return r;
 }
 
-int64_t HighSpeedModel::DownloadSilenceMs(const EngineTimings& timings) const {
+int64_t DownloadSilenceMs(const EngineTimings& timings, int timeoutUnitOverride) {
   return timeoutUnitOverride >= 1
              ? static_cast<int64_t>(timeoutUnitOverride) * timings.silenceStep.count()
              : kDownloadSilenceMs;

@@ -18,8 +18,8 @@ int HighSpeedModel::StartDownloadLocked() {
   ScanRun r;
   if (!TakeDownloadRun(&r)) return 0;
   // The silence limit of a recording does not come from the scan rate the device last took.
-  r.silenceMs = DownloadSilenceMs(r.timings);
-  r.rules = DownloadRules(r.timings, r.silenceMs);
+  r.silenceMs = DownloadSilenceMs(r.timings, timeoutUnitOverride);
+  r.rules = HighSpeedDownloadRules(r.timings, r.silenceMs);
   r.files = true;
   ResetRunState();
   run_ = r;

@@ -54,7 +54,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   continuous = r.target == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
-  r.rules = LoggerRules(r.traits, r.timings);
+  r.rules = HighSpeedLoggerRules(r.traits, r.timings);
   r.files = true;
   r.silenceMs = SilenceLimitMs(r.timings);
   run_ = r;

@@ -58,6 +58,17 @@ struct ScanTraits {
   int countOnlyFirmware;    // "~01N" without its status field up to this firmware; -1: never
 };
 
+// The rule rows of the high-speed runs (drivers/highspeed/HighSpeedAcquisition.cpp): a scan by
+// the type's traits, the logger, the sync-in scan and the SD download.
+RunRules HighSpeedScanRules(const ScanTraits& traits, const EngineTimings& timings);
+RunRules HighSpeedLoggerRules(const ScanTraits& traits, const EngineTimings& timings);
+RunRules HighSpeedSyncInRules(const EngineTimings& timings);
+RunRules HighSpeedDownloadRules(const EngineTimings& timings, int64_t silenceMs);
+// The silence limit of a download: the time-out unit set with the configuration item (when
+// one is) x the silence step, else a fixed limit: the scan rate the device last took says
+// nothing of a recording.
+int64_t DownloadSilenceMs(const EngineTimings& timings, int timeoutUnitOverride);
+
 class HighSpeedModel : public MODEL, private AcquisitionRun::Host {
  public:
   // The size of a reply buffer for Exchange.
@@ -420,16 +431,6 @@ class HighSpeedModel : public MODEL, private AcquisitionRun::Host {
   // ---- the scan engine
   // The notional ring of a continuous run, which also sizes the logger's time-out unit.
   static constexpr uint64_t kContinuousRingBytes = 1460000;
-
-  // The rule rows of the kinds of run (drivers/highspeed/HighSpeedAcquisition.cpp): a scan by
-  // the type's traits, the logger, the sync-in scan and the SD download.
-  static RunRules ScanRules(const ScanTraits& traits, const EngineTimings& timings);
-  static RunRules LoggerRules(const ScanTraits& traits, const EngineTimings& timings);
-  static RunRules SyncInRules(const EngineTimings& timings);
-  static RunRules DownloadRules(const EngineTimings& timings, int64_t silenceMs);
-  // The silence limit of a download: the time-out unit set with the configuration item, else
-  // a fixed limit (the scan rate the device last took says nothing of a recording).
-  int64_t DownloadSilenceMs(const EngineTimings& timings) const;
 
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.

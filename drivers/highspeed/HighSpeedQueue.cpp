@@ -17,8 +17,7 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
   TakeRunParams(&r);
   r.traits = Traits();
-  r.rules = ScanRules(r.traits, r.timings);
-  if (r.syncIn) r.rules = SyncInRules(r.timings);
+  r.rules = r.syncIn ? HighSpeedSyncInRules(r.timings) : HighSpeedScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   // A sync-in scan takes its channel count from the frame's items: only 0 cannot run.
   const int most = r.syncIn ? USHRT_MAX : Channels();

@@ -336,8 +336,6 @@ class SlotCarrier : public MODEL, private AcquisitionRun::Host {
   bool DrainRingToLog();
   unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
 
-  // The rule row of a scan or a log run (drivers/slot/SlotCarrierAcquisition.cpp).
-  static RunRules SlotRules(const SlotScanTraits& traits, const EngineTimings& timings, bool log);
   // Starts the acquisition run of r over the slots' receivers (each begun for it).
   void BeginRun(const SlotScanRun& r);
   uint64_t ReceivedTotal() const { return acq_.Received(); }  // of the slots with channels

@@ -12,8 +12,11 @@
 #include "drivers/slot/SlotCarrier.h"
 
 namespace nivex {
+namespace {
 
-RunRules SlotCarrier::SlotRules(const SlotScanTraits& t, const EngineTimings& timings, bool log) {
+// The rule row of a scan or a log run of a class with these traits.
+template <class Traits>
+RunRules SlotRules(const Traits& t, const EngineTimings& timings, bool log) {
   RunRules r;
   r.stallBit = QZ_BUF_LOG_TIMEOUT;
   r.targetEvent = log ? QZ_EVENT_LOG_DONE : QZ_EVENT_SCAN_DONE;
@@ -33,6 +36,8 @@ RunRules SlotCarrier::SlotRules(const SlotScanTraits& t, const EngineTimings& ti
   r.indexEndModes = (1u << 2) | (1u << 3);
   return r;
 }
+
+}  // namespace
 
 void SlotCarrier::BeginRun(const SlotScanRun& r) {
   StreamReceiver* receivers[kMaxSlots];
