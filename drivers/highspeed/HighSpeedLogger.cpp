@@ -116,7 +116,7 @@ int HighSpeedModel::StopLogWorkerLocked() {
   // Returns once the worker has ended (at most the bound): nothing is taken after the run
   // flag is cleared, so the full wait gains nothing.
   StopWorkerLocked(run_.timings.logStop);
-  return 1;
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }
