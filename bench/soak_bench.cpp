@@ -1,7 +1,7 @@
-// Four devices streaming at their top live rates at once while the application drains each as
-// volts: samples sent, received and lost.
+// Four devices, and sixteen (the four four times), streaming at their top live rates at once
+// while the application drains each as volts: samples sent, received and lost.
 //
-// The four emulators (RX5K10 8 x 30,000 S/s, RX5K30 4 x 64,000 twice, RXBN500 4 x 42,666) run
+// The emulators (RX5K10 8 x 30,000 S/s, RX5K30 4 x 64,000 twice, RXBN500 4 x 42,666) run
 // in this process, each on a loopback address and an event-loop thread of its own, paced as a
 // module is: their counters tell what went out. Each streams a continuous scan for the run's
 // length and then falls silent (it stops after exactly that many bytes), so everything sent can
@@ -11,7 +11,7 @@
 //   sent     = whole samples the emulator's connection took
 //   received = the kit's received total (QZ_GetTotalSamplingStatus)
 //   drained  = samples the application took as volts; lost = sent - drained
-// 60 s by default; NIVEX_BENCH_QUICK (scripts/bench --quick) makes it 10 s.
+// 60 s each by default; NIVEX_BENCH_QUICK (scripts/bench --quick) makes them 10 s.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -45,9 +45,10 @@ struct Device {
 struct Outcome {
   bool ran = false;
   double seconds = 0;
-  std::vector<Device*> devices;
-} gOutcome;
-std::vector<std::unique_ptr<Device>> gDevices;
+  std::vector<std::unique_ptr<Device>> devices;
+};
+constexpr int kSets[] = {1, 4};  // the four devices once, and four times
+Outcome gOutcome[2];
 
 int RunSeconds() { return nivex::bench::Quick() ? 10 : 60; }
 
@@ -80,14 +81,18 @@ void DrainAndCheck(Device& d, std::vector<float>& volts) {
   }
 }
 
-void BM_FourDevicesStreaming(benchmark::State& state) {
+void BM_DevicesStreaming(benchmark::State& state) {
   const int seconds = RunSeconds();
+  Outcome& out = gOutcome[state.range(0)];
+  std::vector<std::unique_ptr<Device>>& gDevices = out.devices;
   for (auto _ : state) {
     gDevices.clear();
     bool ok = true;
-    for (const Type& t : kFourDevices) {
-      gDevices.push_back(std::make_unique<Device>());
-      ok = ok && Start(*gDevices.back(), t, seconds);
+    for (int copy = 0; copy < kSets[state.range(0)]; ++copy) {
+      for (const Type& t : kFourDevices) {
+        gDevices.push_back(std::make_unique<Device>());
+        ok = ok && Start(*gDevices.back(), t, seconds);
+      }
     }
     if (!ok) {
       state.SkipWithError("a device did not start");
@@ -108,7 +113,7 @@ void BM_FourDevicesStreaming(benchmark::State& state) {
       if (silent && Clock::now() - silentSince > std::chrono::seconds(5)) break;
       std::this_thread::sleep_until(next += std::chrono::milliseconds(10));
     }
-    gOutcome.seconds = nivex::bench::Seconds(Clock::now() - t0);
+    out.seconds = nivex::bench::Seconds(Clock::now() - t0);
     for (auto& d : gDevices) {
       const emu::StreamCounters c = emu::StreamerOf(*d->emulator)->Counters();
       d->sent = c.samplesSent;
@@ -117,27 +122,21 @@ void BM_FourDevicesStreaming(benchmark::State& state) {
       QZ_StopAIScan(d->handle);
       QZ_Device_Release(d->handle);
       d->handle = nullptr;
-      gOutcome.devices.push_back(d.get());
     }
-    gOutcome.ran = true;
-    state.SetIterationTime(gOutcome.seconds);
+    out.ran = true;
+    state.SetIterationTime(out.seconds);
   }
 }
 
-BENCHMARK(BM_FourDevicesStreaming)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_DevicesStreaming)->DenseRange(0, 1)->Iterations(1)->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (!gOutcome.ran) return 1;
-  std::printf("\n[4] four devices streaming at once for %d s (run %.1f s), drained as volts "
-              "every 10 ms\n",
-              RunSeconds(), gOutcome.seconds);
+// The figures of one set: every device's line, then the targets.
+void Report(const Outcome& out, const char* what, const char* label) {
+  std::printf("\n[4] %s streaming at once for %d s (run %.1f s), drained as volts every 10 ms\n",
+              what, RunSeconds(), out.seconds);
   uint64_t lost = 0, wrong = 0;
-  for (const Device* d : gOutcome.devices) {
+  for (const auto& d : out.devices) {
     const uint64_t drained = d->drained;
     const uint64_t l = d->sent > drained ? d->sent - drained : 0;
     lost += l;
@@ -152,8 +151,22 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(d->wrong),
                 d->status & QZ_BUF_OVERFLOW ? "SET" : "clear");
   }
-  nivex::bench::Target("4 four devices, samples lost", static_cast<double>(lost), "<=", 0.0);
-  nivex::bench::Target("4 four devices, wrong values", static_cast<double>(wrong), "<=", 0.0);
-  gDevices.clear();
+  const std::string lostWhat = std::string("4 ") + label + ", samples lost";
+  const std::string wrongWhat = std::string("4 ") + label + ", wrong values";
+  nivex::bench::Target(lostWhat.c_str(), static_cast<double>(lost), "<=", 0.0);
+  nivex::bench::Target(wrongWhat.c_str(), static_cast<double>(wrong), "<=", 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!gOutcome[0].ran && !gOutcome[1].ran) return 1;
+  if (gOutcome[0].ran) Report(gOutcome[0], "four devices", "four devices");
+  if (gOutcome[1].ran)
+    Report(gOutcome[1], "sixteen devices (the four, four times)", "sixteen devices");
+  for (Outcome& o : gOutcome) o.devices.clear();
   return 0;
 }

@@ -9,10 +9,7 @@
 namespace nivex {
 
 MODEL::MODEL(const char* ip, int cmdPortArg, int dataPort, WRXmodule row)
-    : retryCount(0),
-      firstData(false),
-      fileClockStarted(false),
-      module(row),
+    : module(row),
       firmVersion(0),
       minutesPerFile(0),
       gainCode(0),

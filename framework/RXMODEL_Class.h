@@ -180,6 +180,10 @@ class MODEL {
   // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
   // -1 for a device without one.
   virtual int CommandSocket() const { return -1; }
+  // The error of the last worker stop: the code of a run that failed (0x14102: data lost to
+  // a data file that could not be written), 0 when it did not. The run's own state (silences,
+  // first data, failure) is the run's (framework/AcquisitionRun.h).
+  virtual unsigned int StopFailure() const { return 0; }
 
   // What the exported functions and the factory use of the fields.
   static constexpr size_t kFirmDateSize = 26;  // the firmware date's room, NUL included
@@ -204,12 +208,6 @@ class MODEL {
     unsigned long long connection = 0;
     int timeoutMs = 0;
   };
-
-  // The worker's state of a run (ResetRunState): silences let pass, whether data came, whether
-  // the file clock was started by the first data.
-  int retryCount;
-  bool firstData;
-  bool fileClockStarted;
 
  protected:
   // ---------------------------------------------------------------- shared fields
@@ -313,8 +311,7 @@ class MODEL {
   void TakeRunParams(RunParams* run) const;
   // The silence limit of a run: the time-out unit (at least 1) x the silence step.
   int64_t SilenceLimitMs(const EngineTimings& timings) const;
-  // What every worker start does first: no silence let pass, no data yet, the file clock not
-  // started, the watchdog and file clocks restarted.
+  // What every worker start does first: the watchdog and file clocks restarted.
   void ResetRunState();
 
   // The size of a reply buffer for Exchange.

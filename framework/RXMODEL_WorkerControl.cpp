@@ -61,9 +61,6 @@ int64_t MODEL::SilenceLimitMs(const EngineTimings& timings) const {
 }
 
 void MODEL::ResetRunState() {
-  retryCount = 0;
-  firstData = false;
-  fileClockStarted = false;
   watchdogClock->RestGlobalTicks();
   fileClock->RestGlobalTicks();
 }

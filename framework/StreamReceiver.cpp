@@ -26,7 +26,7 @@ RingWrite RingSink::Put(const uint8_t* data, size_t bytes) {
   const RingWrite w = ring_.Write(data, bytes);
   if (w.dropped && onDrop_) onDrop_();
   due_ = began - due_ < pace_ ? due_ + pace_ : began + pace_;
-  worker_.SleepUntil(due_);
+  if (!deferred_) worker_.SleepUntil(due_);
   return w;
 }
 

@@ -26,6 +26,8 @@ namespace nivex {
 class SampleSink {
  public:
   virtual void Take(const uint8_t* data, size_t bytes) = 0;
+  // The earliest time the sink takes its next chunk (a paced sink); the epoch: at once.
+  virtual WorkerSlot::Clock::time_point NextTake() const { return {}; }
 
  protected:
   ~SampleSink() = default;
@@ -38,16 +40,24 @@ class SampleSink {
 // pace after the previous deadline (the stream paused) starts afresh: its deadline is `pace`
 // after itself. onDrop, when given, runs on the worker after a write that dropped bytes (the
 // ring has set its overflow bit).
+//
+// A sink made with pauseBeforeNext leaves the pause to its receive loop instead: a write takes
+// no pause, and NextTake tells when the next may come. The loop sleeps until then only when
+// bytes are waiting early, so one wake-up takes them and keeps the pace.
 class RingSink final : public SampleSink {
  public:
-  RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr)
-      : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)) {}
+  RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr,
+           bool pauseBeforeNext = false)
+      : ring_(ring), worker_(worker), onDrop_(std::move(onDrop)), deferred_(pauseBeforeNext) {}
   // Sets the pace for the next run; its first write starts afresh.
   void SetPace(std::chrono::microseconds pace) {
     pace_ = pace;
     due_ = WorkerSlot::Clock::time_point();
   }
   void Take(const uint8_t* data, size_t bytes) override { Put(data, bytes); }
+  WorkerSlot::Clock::time_point NextTake() const override {
+    return deferred_ ? due_ : WorkerSlot::Clock::time_point();
+  }
   // Take, telling what the write did.
   RingWrite Put(const uint8_t* data, size_t bytes);
 
@@ -55,6 +65,7 @@ class RingSink final : public SampleSink {
   HostRing& ring_;
   WorkerSlot& worker_;
   std::function<void()> onDrop_;
+  bool deferred_;
   std::chrono::microseconds pace_{1000};
   WorkerSlot::Clock::time_point due_;  // where the last pause ended (or was to end)
 };
@@ -108,6 +119,10 @@ class StreamReceiver {
   WaitResult Wait(long ms) { return worker_.WaitReadable(fd_, ms); }
   // The socket of the run (-1 before one began).
   int Fd() const { return fd_; }
+  // When the sink takes its next chunk (NextTake of the sink; the epoch without one).
+  WorkerSlot::Clock::time_point NextTake() const {
+    return sink_ ? sink_->NextTake() : WorkerSlot::Clock::time_point();
+  }
 
   // One receive: takes what the socket holds, counts it, sends the acknowledgement (4 bytes,
   // little-endian; its result is not examined) and hands the whole samples to the sink. With a

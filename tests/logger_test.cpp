@@ -3,6 +3,8 @@
 // ".config" file line for line, names and folders under a stepping log clock, a start refused
 // while a scan runs, refusals and failures, and the clean-up of each stop path.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/LogClock.h"
@@ -241,6 +244,24 @@ TEST(Logger, AStartWhileAScanRunsChangesNothingAndEachStopCleansUp) {
   }
 }
 
+TEST(Logger, ATextLogKeepsTheCalibrationOfItsStartWhileTheSetupChanges) {
+  // A new gain code loads another calibration; the run's worker converts with the run's own
+  // (ThreadSanitizer: no read of the device's tables while they are loaded).
+  QuickTimings quick;
+  Device d(K10, nullptr, SetLevels);
+  ASSERT_TRUE(d.ok());
+  TempFolder t;
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 0, 0, 0), 1);
+  ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_TEXT), 1);
+  for (int i = 0; i < 40; ++i) {
+    const unsigned short gain = static_cast<unsigned short>(i % 2);
+    EXPECT_EQ(QZ_SetAIScanParam(d.h(), 2, gain, 0, 1000, 0, 0, 0), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+  EXPECT_NE(RingStatus(d.h()) & QZ_BUF_LOG_STARTED, 0);
+}
+
 TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   QuickTimings quick;
   TestClock clock(2024, 3, 5, 9, 7, 2, 0);
@@ -272,13 +293,14 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   EXPECT_TRUE(FailsWith(QZ_StartLogger(nullptr, nullptr, 1, 0), QZ_ERR_INVALID_HANDLE));
   EXPECT_TRUE(FailsWith(QZ_StopLogger(nullptr), QZ_ERR_INVALID_HANDLE));
 
-  // A data file that cannot be opened ends the run without its target.
+  // A data file that cannot be opened ends the run without its target: a failed run.
   const std::string p = LogPrefix(d.emu().options().ip);
   WriteFile(t / ("log/" + p + "/2024_03_05_09_07"), "in the way");
   ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_ENDED);
-  EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+  EXPECT_TRUE(FailsWith(QZ_StopLogger(d.h()), QZ_ERR_LOG_FILE_OPEN));
+  EXPECT_EQ(QZ_StopLogger(d.h()), 1);  // reported once
 
   // Every rotation of a run falls in one second of the clock: one file per run. A second run in
   // that second (both draw the tag in one second of the real clock, mostly) takes another tag:
@@ -306,6 +328,23 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
   EXPECT_EQ(QZ_StopLogger(d.h()), 1);
+
+  // A data file that cannot be written (the file-size limit: a full disk) fails the run; the
+  // scan stop reports it as well.
+  Stream(d, [](nivex::emu::StreamSettings& s) { s.silenceAfterBytes = UINT64_MAX; });
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 10000, 0, 0, 0), 1);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 8192;
+  TempFolder full;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int started = QZ_StartLogger(d.h(), const_cast<char*>(full.c()), 1, QZ_LOG_BINARY);
+  const bool ended = started == 1 && WaitForStatus(d.h(), QZ_BUF_LOG_ENDED);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(FailsWith(QZ_StopAIScan(d.h()), QZ_ERR_LOG_FILE_OPEN));
 }
 
 }  // namespace

@@ -288,6 +288,24 @@ TEST(SdCard, TheWaysADownloadEnds) {
     EXPECT_TRUE(ReadFile(DataFile(FilesBelow(base.str()))) ==
                 Card(d).StreamOf(Card(d).Recordings()[7]).substr(0, 1000));
   }
+  // The slow scan the device ran last (1000 S/s, 2 channels: a scan's silence limit of 91 s)
+  // says nothing of a recording: a download that stalls ends within 15 s.
+  Device d(K10);
+  ASSERT_TRUE(d.ok());
+  TempFolder base;
+  Card(d).SetRecordings(Card8(2, 4000));
+  nivex::emu::SdSettings s = Card(d).Settings();
+  s.silenceAfterBytes = 1000;
+  Card(d).SetSettings(s);
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 2, 0, 0, 1000, 0, 0, 0), 1);
+  ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+  ASSERT_EQ(QZ_StopAIScan(d.h()), 1);
+  const long long t0 = NowMs();
+  ASSERT_EQ(d.model().DownloadSDFile(7, 0, const_cast<char*>(base.c()), 0), 1);
+  EXPECT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED, 15000));
+  EXPECT_LT(NowMs() - t0, 15000);
+  EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
+  QZ_StopAIScan(d.h());
 }
 
 TEST(SdCard, DownloadRefusals) {

@@ -212,7 +212,7 @@ TEST(SlotLogger, AFailedFileEndsTheRunAndEveryStopClosesTheFile) {
   ASSERT_EQ(QZ_StartLogger(e->h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
   ASSERT_TRUE(WaitForStatus(e->h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(e->h()), QZ_BUF_LOG_ENDED);
-  EXPECT_EQ(QZ_StopLogger(e->h()), 1);
+  EXPECT_TRUE(FailsWith(QZ_StopLogger(e->h()), QZ_ERR_LOG_FILE_OPEN));
   fs::remove(t / ("log/" + p + "/2024_03_05_09_07"));
 
   // A continuous log stopped by each stop function; then a new one starts.

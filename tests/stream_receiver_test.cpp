@@ -131,6 +131,21 @@ TEST(StreamReceiver, RingSinkPacesItsWritesAndReportsDrops) {
   EXPECT_EQ(ring.Status(), nivex::kRingData | nivex::kRingOverflow);
 }
 
+TEST(StreamReceiver, ARingSinkThatLeavesThePauseToItsLoopTellsWhenItsTurnComes) {
+  WorkerSlot worker;
+  HostRing ring;
+  ASSERT_TRUE(ring.Allocate(64, 2, 2));
+  RingSink sink(ring, worker, nullptr, true);
+  sink.SetPace(std::chrono::milliseconds(40));
+  const uint8_t two[2] = {1, 2};
+  const auto t0 = WorkerSlot::Clock::now();
+  sink.Take(two, 2);
+  sink.Take(two, 2);  // no pause in between: the loop keeps the pace
+  EXPECT_LT(WorkerSlot::Clock::now() - t0, std::chrono::milliseconds(30));
+  EXPECT_GE(sink.NextTake() - t0, std::chrono::milliseconds(80));
+  EXPECT_EQ(ring.Samples(), 2u);
+}
+
 TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
   // Six writes 30 ms of "receiving" apart at a 40 ms pace: the pauses end 40 ms after each
   // other, so the run lasts six paces (240 ms), not six paces plus the receives (420 ms).

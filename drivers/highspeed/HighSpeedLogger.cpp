@@ -7,6 +7,7 @@
 // A start is checked whole before anything changes: while a worker runs (a scan or another
 // log) a start is refused and touches no field, no file and the module not at all.
 #include <algorithm>
+#include <memory>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/LogClock.h"
@@ -14,34 +15,6 @@
 #include "support/utility.h"
 
 namespace nivex {
-namespace {
-
-constexpr uint64_t kMostUntriggeredPauseMs = 3000;
-
-}  // namespace
-
-// How the logger runs the scan worker's steps, where it differs from a scan.
-HighSpeedModel::WorkerRules HighSpeedModel::LoggerRules(const ScanTraits& t,
-                                                        const EngineTimings& timings) {
-  WorkerRules r;
-  r.stallBit = QZ_BUF_LOG_TIMEOUT;
-  r.targetEvent = QZ_EVENT_LOG_DONE;
-  // The live limit is the type's (its inputs x 30,000, 64,000 or 42,666 samples a second);
-  // trigger mode 7 streams live as well.
-  r.liveLimit = t.liveLimit;
-  r.bufferedModes = t.bufferedModes & ~(1u << 7);
-  r.triggerBitModes = (1u << 3) | (1u << 4) | (1u << 6);
-  r.markDataAtTrigger = true;
-  r.periodFloorMs = 1;
-  r.pauseAfterPrePhaseMs = 1;
-  r.untriggeredPauseMs = kMostUntriggeredPauseMs;
-  r.untriggeredPauseByTotal = true;
-  r.dataWaitMs = static_cast<long>(timings.logDataWait.count());
-  r.waitFailureIsReceiveError = false;
-  r.mode1Untimed = false;  // silence ends a log in every mode
-  return r;
-}
-
 // ------------------------------------------------------------------ start and stop
 
 int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
@@ -81,11 +54,12 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
     return Fail(QZ_ERR_LOG_FILE_OPEN);
 
   ring.Clear();  // status 0; a log keeps nothing in the ring
-  moduleSampleCount = 0;
+  acq_.SetModuleCount(0);
   continuous = r.target == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
-  r.rules = LoggerRules(r.traits, r.timings);
+  r.rules = HighSpeedLoggerRules(r.traits, r.timings);
+  r.files = true;
   r.silenceMs = SilenceLimitMs(r.timings);
   SetRun(r);
   if (!StartLogWorkerLocked()) return 0;
@@ -112,6 +86,7 @@ int HighSpeedModel::StartLogWorkerLocked() {
     SaveStartSamplingTimetoConfigFile();
   };
   logSink_.Begin(std::move(files));
+  BeginRun(run_);
   return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1
                                                                   : Fail(QZ_ERR_LOG_FILE_OPEN);
 }
@@ -122,16 +97,21 @@ LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) 
   files.decimals = LogTextDecimals();
   const int gain = r.gain;
   const bool gainOk = gain >= 0 && gain < Ranges();
-  files.volts = [this, gain, gainOk](int32_t code, unsigned int channel) {
+  // The run converts with the calibration loaded at its start.
+  auto taken = std::make_shared<const HighSpeedCalibration>(cal);
+  const int channels = Channels();
+  files.volts = [this, taken, channels, gain, gainOk](int32_t code, unsigned int channel) {
     // A code the calibration cannot convert reads 0.0.
     const int ch = static_cast<int>(channel);
-    return gainOk && ch < Channels() ? static_cast<double>(CodeVolts(code, ch, gain)) : 0.0;
+    return gainOk && ch < channels ? static_cast<double>(CodeVoltsOf(*taken, code, ch, gain))
+                                   : 0.0;
   };
   return files;
 }
 
 void HighSpeedModel::StopLogger() {
   std::lock_guard<std::mutex> control(controlMutex);
+  stopFailure_ = 0;
   if (cmdSock < 0 || dataSock < 0) return;
   StopMagicScan();
   StopWorkerLocked(run_.timings.logStop);
@@ -141,24 +121,7 @@ int HighSpeedModel::StopLogWorkerLocked() {
   // Returns once the worker has ended (at most the bound): nothing is taken after the run
   // flag is cleared, so the full wait gains nothing.
   StopWorkerLocked(run_.timings.logStop);
-  return 1;
-}
-
-// ------------------------------------------------------------------ the worker
-
-void HighSpeedModel::RunThread() {
-  if (PrePhaseRuns()) RunThreadLog_NSampleRoutine();
-  RunThreadLog_ReceiveDATAfromQZDevice();
-  logSink_.Close();  // complete on disk before the status tells that the log has ended
-  Add_AD_Buf_Status(QZ_BUF_LOG_ENDED);
-}
-
-int HighSpeedModel::RunThreadLog_NSampleRoutine() {
-  return HighSpeedModel::RunThreadAIScan_NSampleRoutine();
-}
-
-int HighSpeedModel::RunThreadLog_ReceiveDATAfromQZDevice() {
-  return HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice();
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }

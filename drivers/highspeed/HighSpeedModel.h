@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/AcquisitionRun.h"
 #include "framework/EngineTimings.h"
 #include "framework/HostRing.h"
 #include "framework/LogFileSink.h"
@@ -55,12 +56,20 @@ struct ScanTraits {
   bool longDataWait;        // the data wait of a pass is EngineTimings::longDataWait (else short)
   bool mode1Untimed;        // trigger mode 1 never ends by silence
   int countOnlyFirmware;    // "~01N" without its status field up to this firmware; -1: never
-  // The host-buffer byte reads, the counter clear and the event registration, with a
-  // notification hook that does nothing; false keeps MODEL's defaults for all of them.
-  bool hostBufferOps;
 };
 
-class HighSpeedModel : public LoggingModel, private SampleSink {
+// The rule rows of the high-speed runs (drivers/highspeed/HighSpeedAcquisition.cpp): a scan by
+// the type's traits, the logger, the sync-in scan and the SD download.
+RunRules HighSpeedScanRules(const ScanTraits& traits, const EngineTimings& timings);
+RunRules HighSpeedLoggerRules(const ScanTraits& traits, const EngineTimings& timings);
+RunRules HighSpeedSyncInRules(const EngineTimings& timings);
+RunRules HighSpeedDownloadRules(const EngineTimings& timings, int64_t silenceMs);
+// The silence limit of a download: the time-out unit set with the configuration item (when
+// one is) x the silence step, else a fixed limit: the scan rate the device last took says
+// nothing of a recording.
+int64_t DownloadSilenceMs(const EngineTimings& timings, int timeoutUnitOverride);
+
+class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
  public:
   // The size of a reply buffer for Exchange.
   static constexpr size_t kReplySize = kExchangeReplySize;
@@ -139,8 +148,10 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   int StopMagicScan() override;
 
   // ---------------------------------------------------------------- workers
-  // (drivers/highspeed/HighSpeedAcquisition.cpp) The scan worker: the pre-phase where the type
-  // needs it, the receive loop, then QZ_BUF_SCAN_ENDED.
+  // (drivers/highspeed/HighSpeedAcquisition.cpp) Every worker is the device's acquisition run
+  // (framework/AcquisitionRun.h) with the rule row of its kind; these name its steps.
+  // The scan worker: the pre-phase where the run needs it, the receive loop, then
+  // QZ_BUF_SCAN_ENDED.
   void RunThreadAIScan();
   // The pre-phase: polls "~01N" until the module has its samples or its trigger and "~01E"
   // was accepted (1), or the run ended (0).
@@ -150,6 +161,9 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
   // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
   void RunThreadSyncInScan() override;
+  // The error of the last stop: 0x14102 when the run it stopped lost data to a data file
+  // that could not be written, else 0.
+  unsigned int StopFailure() const override { return stopFailure_; }
 
   // ---------------------------------------------------------------- SD-card recordings
   // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
@@ -190,8 +204,9 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   // The download worker: the receive loop, the data file closed, then QZ_BUF_LOG_ENDED.
   void RunThreadDownload() override;
   // Receives the recording into the data files until its sample count (QZ_BUF_TARGET_REACHED,
-  // QZ_EVENT_LOG_DONE), a stall (QZ_BUF_LOG_TIMEOUT), a receive error, a data file that cannot
-  // be written, or the stop; 1.
+  // QZ_EVENT_LOG_DONE), a stall (QZ_BUF_LOG_TIMEOUT; the silence limit of a download does not
+  // depend on the scan rate), a receive error, a data file that cannot be written (the run's
+  // failure), or the stop; 1.
   int RunThreadDownload_ReceiveDATAfromQZDevice() override;
   // Opens the download's next data file: the first is named from the recording's date, a later
   // one from the local time; 1, or 0 when it cannot be opened.
@@ -231,9 +246,10 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   int LANBuffer_Init() override;
   // Frees the storage; the status word and Get_ADSize still describe the finished run.
   void LANBuffer_Uninit() override;
-  // The worker's ring write: what fits, in whole rows of the stream (QZ_BUF_OVERFLOW and the
-  // overflow event when anything is dropped), then the pacing pause; -1 when the chunk was
-  // dropped whole, else 0.
+  // A ring write: what fits, in whole rows of the stream (QZ_BUF_OVERFLOW and the overflow
+  // event when anything is dropped); the pace is kept by the receive loop (the worker's stream
+  // receiver writes the ring through the same sink); -1 when the chunk was dropped whole,
+  // else 0.
   int AD_WriteData(const char* data, unsigned int length);
   // Up to count whole elements of width bytes; the number taken. In a sync-in run a width of
   // the run's frame size takes whole frames from a frame start (HostRing::ReadRows).
@@ -244,12 +260,12 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   unsigned short AD_BufferStatus() override;
   unsigned int Get_ADSize() override;  // whole samples in the ring
   int AD_ClearData() override;         // empties the ring, status 0; 0
-  // RX5K10, RX5K30 (hostBufferOps): AD_ReadData with width 1 / Get_ADSize.
+  // AD_ReadData with width 1 / Get_ADSize (RXBN500: MODEL's defaults).
   int ReadHostLANBuffer(char* destination, unsigned int count) override;
   unsigned int ReadHostLANBufferCnt() override;
   void Add_AD_Buf_Status(int bits);
-  // RX5K10, RX5K30: the mask, the argument and a non-null callback are stored (nothing is
-  // ever called); 0. RXBN500: MODEL's defaults.
+  // The mask, the argument and a non-null callback are stored (nothing is ever called); 0.
+  // RXBN500: MODEL's defaults.
   int SetEventCallback(unsigned short mask, unsigned short second, void* callback,
                        void* userArgument) override;
   int RemoveEventCallback(unsigned short mask) override;
@@ -272,7 +288,7 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   unsigned int GetDAQSampleCnt() override;
   // Samples the host received in the run; 0 while the data socket is closed.
   unsigned int GetTCPReceivedCnt() override;
-  // RX5K10, RX5K30: the received count back to 0 while the data socket is open.
+  // The received count back to 0 while the data socket is open (RXBN500: MODEL's default).
   void ClearCnt() override;
 
   // The software filter hooks: a type without software filters (RX5K10, RX5K30) takes every
@@ -332,7 +348,13 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   // A raw code of a checked channel and gain code through the loaded calibration: the
   // calibrated code (out may be left as it was, see framework/Calibration.h) and volts.
   virtual void CalibrateCode(int code, int channel, int gain, int* out) const = 0;
-  virtual float CodeVolts(int code, int channel, int gain) const = 0;
+  float CodeVolts(int code, int channel, int gain) const {
+    return CodeVoltsOf(cal, code, channel, gain);
+  }
+  // The volts through a given calibration: the loaded one, or a run's copy of it (a scan
+  // setup may load another while the run's worker converts).
+  virtual float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                            int gain) const = 0;
 
   // The AI count and gain-code count of the row, bounded by the calibration tables.
   int Channels() const;
@@ -424,33 +446,14 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   // The notional ring of a continuous run, which also sizes the logger's time-out unit.
   static constexpr uint64_t kContinuousRingBytes = 1460000;
 
-  // How a kind of worker runs the shared pre-phase and receive loop: a scan by the type's
-  // traits (ScanRules), the logger by its own table (LoggerRules).
-  struct WorkerRules {
-    uint16_t stallBit = 0;            // ORed into the status word by a stall
-    uint16_t targetEvent = 0;         // raised when the target is in
-    int32_t liveLimit = 0;            // rate x channels above which the pre-phase runs
-    uint32_t bufferedModes = 0;       // trigger modes (bit per mode) that run the pre-phase
-    uint32_t triggerBitModes = 0;     // modes whose pre-phase waits for the trigger bit
-    bool markDataAtTrigger = false;   // the trigger bit ORs QZ_BUF_DATA into the status word
-    uint32_t periodFloorMs = 1;       // least pre-phase period
-    int pauseAfterPrePhaseMs = 0;
-    uint64_t untriggeredPauseMs = 10;  // modes 2 and 5 before the trigger: pause this long,
-    bool untriggeredPauseByTotal = false;  // or the target's time held to 1 .. that
-    long dataWaitMs = 1000;           // data wait of a pass
-    bool waitFailureIsReceiveError = true;  // else a failed wait just ends the run
-    bool mode1Untimed = false;        // trigger mode 1 never ends by silence
-  };
-  static WorkerRules ScanRules(const ScanTraits& traits, const EngineTimings& timings);
-  static WorkerRules LoggerRules(const ScanTraits& traits, const EngineTimings& timings);
-
   // What a run works with, taken at its start: a change of the scan parameters during the run
   // reaches the next one.
   struct ScanRun : RunParams {
     ScanRun() { rate = 1; }
     ScanTraits traits{};
-    WorkerRules rules{};
+    RunRules rules{};
     bool syncIn = false;
+    bool files = false;  // a log or a download: the samples go into data files
     unsigned rowBytes = 2;  // a stream row: channels x sample size, or a sync-in frame
   };
   // The run the next start takes from the cached parameters; false with 0x18008 when the
@@ -491,35 +494,31 @@ class HighSpeedModel : public LoggingModel, private SampleSink {
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
 
-  // Worker steps (drivers/highspeed/HighSpeedAcquisition.cpp).
-  bool PrePhaseRuns() const;
-  bool DAQProcess_CheckTriggerStatus(uint32_t status);
-  uint32_t DAQProcess_CheckTriggerTimeout(uint32_t period, uint64_t total, uint32_t lastCount);
-  StreamReceiver::Outcome DAQProcess_ReceiveData();
-  int DAQProcess_AfterReceiveData();
-  void DAQProcess_ReceiveDataTimeout();
-  bool DAQProcess_ReachNSample();
-  // One expiry of the silence limit: ends the run when mayEnd and the target is in, else
-  // uses a retry, and stalls after the last one.
-  void SilenceExpired(bool mayEnd);
-  void Stall();          // QZ_EVENT_TIMEOUT and the run's stall bit; the run ends
-  void TargetReached();  // the run's target event and QZ_BUF_TARGET_REACHED; the run ends
-  void Notify(unsigned short event);  // the hook, when the event mask holds the event
-  void Pause(uint64_t ms);            // a worker pause, ended by the run's end or a stop
+  // Starts the acquisition run of r on the data socket (the receiver begun for it).
+  void BeginRun(const ScanRun& r);
 
   ScanRun run_;
   void SetRun(const ScanRun& r);  // run_ = r under the read lock: the ring reads use it
   HostRing ring;
-  RingSink ringSink_{ring, worker, [this] { Notify(QZ_EVENT_OVERFLOW); }};
+  // The ring's sink: the stream receiver writes it directly; the receive loop keeps its pace.
+  RingSink ringSink_{ring, worker, [this] { RaiseEvent(QZ_EVENT_OVERFLOW); }, true};
   StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};
-  std::atomic<uint32_t> moduleSampleCount{0};
 
  private:
   // The data files of a log or a download.
   LogFileSink logSink_;
+  AcquisitionRun acq_{worker, *this, *fileClock};
+  unsigned int stopFailure_ = 0;
 
-  // The receive loop's sink: each whole-sample chunk goes to AD_WriteData.
-  void Take(const uint8_t* data, size_t bytes) override;
+  // The run's hooks (drivers/highspeed/HighSpeedAcquisition.cpp).
+  void AddStatus(uint16_t bits) override { Add_AD_Buf_Status(bits); }
+  void RaiseEvent(uint16_t event) override;
+  uint32_t TriggerIndex() const override { return triggerIndex; }
+  void AskTriggerIndex() override { GetAIAnalogTriggerIdx(); }
+  bool PollModule(uint32_t* count, uint32_t* status) override;
+  bool StartTransfer() override { return TransmitData() == 1; }
+  bool KeepData() override { return !(run_.files && logSink_.Failed()); }
+  bool Finish() override;
 };
 
 }  // namespace nivex

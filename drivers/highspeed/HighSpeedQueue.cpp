@@ -19,7 +19,7 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
   TakeRunParams(&r);
   r.traits = Traits();
-  r.rules = ScanRules(r.traits, r.timings);
+  r.rules = r.syncIn ? HighSpeedSyncInRules(r.timings) : HighSpeedScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   // A sync-in scan takes its channel count from the frame's items: only 0 cannot run.
   const int most = r.syncIn ? USHRT_MAX : Channels();
@@ -33,7 +33,7 @@ int HighSpeedModel::PrepareScanLocked() {
   if (cmdSock < 0 || dataSock < 0) return 0;
   ScanRun r;
   if (!TakeScanRun(&r)) return 0;
-  moduleSampleCount = 0;
+  acq_.SetModuleCount(0);
   continuous = r.target == 0;
   ringSize = continuous ? kContinuousRingBytes
                         : static_cast<uint64_t>(r.traits.ringPerSample) * r.target;
@@ -49,8 +49,7 @@ int HighSpeedModel::StopLANQueue() {
   // for a module that is slow to answer the worker.
   worker.RequestStop();
   StopMagicScan();
-  StopAIScanLocked();
-  return 1;
+  return StopAIScanLocked();
 }
 
 int HighSpeedModel::StartAIScanLocked() {
@@ -67,7 +66,7 @@ int HighSpeedModel::StartAIScanLocked() {
   RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
 
   StreamReceiver::Setup setup;
-  SampleSink* sink = this;
+  SampleSink* sink = &ringSink_;
   if (r.syncIn) {
     setup.unitBytes = 2;  // the frame stream is counted and acknowledged in 16-bit units
   } else {
@@ -78,6 +77,7 @@ int HighSpeedModel::StartAIScanLocked() {
   }
   receiver_.Begin(dataSock, setup, sink);
   ringSink_.SetPace(r.timings.ringPace);
+  BeginRun(r);
 
   const bool started =
       r.syncIn ? worker.Start(WorkerKind::SyncIn, [this] { RunThreadSyncInScan(); })
@@ -91,7 +91,7 @@ int HighSpeedModel::StartAIScanLocked() {
 
 int HighSpeedModel::StopAIScanLocked() {
   StopWorkerLocked(run_.timings.scanStop);
-  return 1;
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
@@ -109,6 +109,8 @@ void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
   const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - began);
   if (ran != WorkerKind::None && left.count() > 0) receiver_.Drain(dataSock, left, true);
+  // A run that lost data to a data file is a failure, which this stop reports.
+  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
 }
 
 bool HighSpeedModel::FreshDataSocket(std::chrono::milliseconds cap) {

@@ -78,37 +78,32 @@ int HighSpeedModel::AD_ClearData() {
 }
 
 int HighSpeedModel::ReadHostLANBuffer(char* destination, unsigned int count) {
-  if (!Traits().hostBufferOps) return MODEL::ReadHostLANBuffer(destination, count);
   return AD_ReadData(destination, count, 1);
 }
 
 unsigned int HighSpeedModel::ReadHostLANBufferCnt() {
-  if (!Traits().hostBufferOps) return MODEL::ReadHostLANBufferCnt();
   return Get_ADSize();
 }
 
 void HighSpeedModel::Add_AD_Buf_Status(int bits) { ring.AddStatus(static_cast<uint16_t>(bits)); }
 
-int HighSpeedModel::SetEventCallback(unsigned short mask, unsigned short second, void* callback,
+int HighSpeedModel::SetEventCallback(unsigned short mask, unsigned short, void* callback,
                                      void* argument) {
-  if (!Traits().hostBufferOps) return MODEL::SetEventCallback(mask, second, callback, argument);
   eventMask = mask;
   userArgument = argument;
   if (callback != nullptr) userCallback = callback;
   return 0;
 }
 
-int HighSpeedModel::RemoveEventCallback(unsigned short mask) {
-  if (!Traits().hostBufferOps) return MODEL::RemoveEventCallback(mask);
+int HighSpeedModel::RemoveEventCallback(unsigned short /*mask*/) {
   eventMask = 0;
   userArgument = nullptr;
   userCallback = nullptr;
   return 0;
 }
 
-void HighSpeedModel::DOCallBackFun(unsigned short event) {
+void HighSpeedModel::DOCallBackFun(unsigned short) {
   // No event reaches the application: the registered callback is stored, never called.
-  if (!Traits().hostBufferOps) MODEL::DOCallBackFun(event);
 }
 
 }  // namespace nivex

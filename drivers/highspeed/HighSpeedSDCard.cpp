@@ -218,7 +218,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   if (requested < 0) return 0;
 
   ring.Clear();  // status 0; the ring of an earlier scan is gone
-  moduleSampleCount = 0;
+  acq_.SetModuleCount(0);
   continuous = targetCount == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);

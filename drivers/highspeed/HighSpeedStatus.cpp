@@ -35,17 +35,13 @@ int HighSpeedModel::ReBoot() {
   return 1;
 }
 
-unsigned int HighSpeedModel::GetDAQSampleCnt() { return moduleSampleCount; }
+unsigned int HighSpeedModel::GetDAQSampleCnt() { return acq_.ModuleCount(); }
 
 unsigned int HighSpeedModel::GetTCPReceivedCnt() {
   return dataSock >= 0 ? receiver_.Received() : 0;
 }
 
 void HighSpeedModel::ClearCnt() {
-  if (!Traits().hostBufferOps) {
-    MODEL::ClearCnt();
-    return;
-  }
   if (dataSock >= 0) receiver_.ClearCount();
 }
 

@@ -47,7 +47,7 @@ const ScanTraits& RX5K10::Traits() const {
   static constexpr ScanTraits kTraits = {
       2, 20, 240000,
       ~((1u << 0) | (1u << 1) | (1u << 8)),  // every mode but 0, 1 and 8 buffers
-      1, 0, false, true, 0x307, true};
+      1, 0, false, true, 0x307};
   return kTraits;
 }
 
@@ -65,8 +65,8 @@ void RX5K10::CalibrateCode(int code, int channel, int gain, int* out) const {
   *out = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
 }
 
-float RX5K10::CodeVolts(int code, int channel, int gain) const {
-  const int32_t c = calib::Calibrate16(code, cal.gain[channel][gain], cal.offset[channel][gain]);
+float RX5K10::CodeVoltsOf(const HighSpeedCalibration& k, int code, int channel, int gain) const {
+  const int32_t c = calib::Calibrate16(code, k.gain[channel][gain], k.offset[channel][gain]);
   float volts = 0.0f;
   calib::Volts16(c, gain, &volts);
   return volts;

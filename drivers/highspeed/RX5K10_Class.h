@@ -73,7 +73,8 @@ class RX5K10 : public HighSpeedModel {
   int32_t RawCode(uint32_t field) const override;
   int MinReadCount() const override { return 0; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
-  float CodeVolts(int code, int channel, int gain) const override;
+  float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                    int gain) const override;
   // Logs: the sync mode and the channels' gain words and offsets; text values with 5 decimals.
   void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
   int LogTextDecimals() const override { return scanlog::kTextDecimals16Bit; }

@@ -19,7 +19,7 @@ RX5K30::RX5K30(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RX5K30::~RX5K30() { DisconnectServer(); }  // a running worker stops first
 
 const ScanTraits& RX5K30::Traits() const {
-  static constexpr ScanTraits kTraits = {4, 40, 256000, 1u << 6, 20, 1, true, false, -1, true};
+  static constexpr ScanTraits kTraits = {4, 40, 256000, 1u << 6, 20, 1, true, false, -1};
   return kTraits;
 }
 
@@ -65,9 +65,9 @@ void RX5K30::CalibrateCode(int code, int channel, int gain, int* out) const {
     *out = v;
 }
 
-float RX5K30::CodeVolts(int code, int channel, int gain) const {
+float RX5K30::CodeVoltsOf(const HighSpeedCalibration& k, int code, int channel, int gain) const {
   int32_t c = 0;  // a code the conversion leaves unwritten counts as 0
-  calib::Calibrate24(code, cal.gain[channel][gain], cal.offset[channel][gain], cal.range[gain],
+  calib::Calibrate24(code, k.gain[channel][gain], k.offset[channel][gain], k.range[gain],
                      calib::kRx5k30FullScale[gain], &c);
   return calib::Volts24(c, calib::kRx5k30FullScale[gain]);
 }

@@ -59,7 +59,8 @@ class RX5K30 : public HighSpeedModel {
   const ScanTraits& Traits() const override;
   void FormatRawRead(char* command, size_t size, int gain) const override;
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
-  float CodeVolts(int code, int channel, int gain) const override;
+  float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                    int gain) const override;
   // Logs: the gain code's range after "Gain", and the channels' gain words and offsets.
   void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 

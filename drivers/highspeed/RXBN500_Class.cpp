@@ -16,7 +16,7 @@ RXBN500::RXBN500(const char* ip, int cmdPort, int dataPort, WRXmodule row)
 RXBN500::~RXBN500() { DisconnectServer(); }  // a running worker stops first
 
 const ScanTraits& RXBN500::Traits() const {
-  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1, false};
+  static constexpr ScanTraits kTraits = {4, 40, 170664, 1u << 6, 20, 1, true, false, -1};
   return kTraits;
 }
 
@@ -44,8 +44,8 @@ void RXBN500::CalibrateCode(int code, int channel, int, int* out) const {
                             calib::BnScale::kGainTimesTenth);
 }
 
-float RXBN500::CodeVolts(int code, int channel, int) const {
-  return calib::VoltsBN(code, cal.bnOffset[channel], cal.bnGainMilli[channel]);
+float RXBN500::CodeVoltsOf(const HighSpeedCalibration& k, int code, int channel, int) const {
+  return calib::VoltsBN(code, k.bnOffset[channel], k.bnGainMilli[channel]);
 }
 
 void RXBN500::DescribeLogRun(scanlog::ScanConfig* config, int) const {

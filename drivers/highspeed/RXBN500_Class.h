@@ -19,6 +19,18 @@ class RXBN500 : public HighSpeedModel {
   // outcome of the last read.
   int ReadAllGainOffsetfromQZ() override;
 
+  // The host-buffer byte reads, the counter clear and the event registration: MODEL's
+  // defaults (0xFFFFF), not the family's.
+  int ReadHostLANBuffer(char* d, unsigned int n) override { return MODEL::ReadHostLANBuffer(d, n); }
+  unsigned int ReadHostLANBufferCnt() override { return MODEL::ReadHostLANBufferCnt(); }
+  void ClearCnt() override { MODEL::ClearCnt(); }
+  int SetEventCallback(unsigned short mask, unsigned short second, void* callback,
+                       void* argument) override {
+    return MODEL::SetEventCallback(mask, second, callback, argument);
+  }
+  int RemoveEventCallback(unsigned short mask) override { return MODEL::RemoveEventCallback(mask); }
+  void DOCallBackFun(unsigned short event) override { MODEL::DOCallBackFun(event); }
+
   // Scan setup (drivers/highspeed/RXBN500_Scan.cpp).
   int SetScanParam(short chCnt, short gain, short trig, int rate, unsigned int target, short M,
                    short A) override;
@@ -77,7 +89,8 @@ class RXBN500 : public HighSpeedModel {
   void FormatRawRead(char* command, size_t size, int gain) const override;
   bool CachesReads() const override { return false; }
   void CalibrateCode(int code, int channel, int gain, int* out) const override;
-  float CodeVolts(int code, int channel, int gain) const override;
+  float CodeVoltsOf(const HighSpeedCalibration& c, int code, int channel,
+                    int gain) const override;
   // Logs: each channel's gain factor x 1000 and 32-bit offset ("CH%d,Range,%lu, Offset,%d").
   void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 

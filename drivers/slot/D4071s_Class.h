@@ -111,6 +111,9 @@ class D4071s : public SlotCarrier {
   void FormatRawRead(char* command, size_t size, int k, int gain) const override;
   int CardType(int k) const override;
   int AfterConnect() override;
+  // The worker's "~01XN" with the run's channel count (never the cached one, which a scan
+  // setup may change meanwhile).
+  void AskRunTriggerIndex(unsigned channels) override;
   int SetChannelValue(int channel, int mV) override;
   int GetChannelValue(int channel, int* mV) override;
   int CheckScanMode(short gain, short trigger, int rate, unsigned int target) const override;
@@ -123,6 +126,8 @@ class D4071s : public SlotCarrier {
   const SlotScanTraits& ScanTraits() const override;
 
  private:
+  // "~01XN" for a scan of channels: GetAIAnalogTriggerIdx's steps.
+  int TriggerIndexOf(unsigned channels);
   // 0 with 0x18008 / 0x18005 unless channel and gain index the calibration tables.
   int CheckChannelGain(int channel, int gain) const;
 };

@@ -211,13 +211,17 @@ int D4071s::GetAIAnalogTriggerParam(int* mode, char* enable, float* high, float*
   return 1;
 }
 
-int D4071s::GetAIAnalogTriggerIdx() {
+int D4071s::GetAIAnalogTriggerIdx() { return TriggerIndexOf(channelCount); }
+
+void D4071s::AskRunTriggerIndex(unsigned channels) { TriggerIndexOf(channels); }
+
+int D4071s::TriggerIndexOf(unsigned channels) {
   ReplyLine reply;
   if (!Exchange(cmdSock, &reply, kTimeoutMs, "~01XN")) return Fail(QZ_ERR_INVALID_VALUE);
   // The module counts rows, the host samples.
   uint32_t row = 0;
   if (reply.text[0] != '!' || !LastDecField(reply, 3, 10, UINT32_MAX, &row)) row = 0;
-  const uint64_t index = uint64_t{channelCount} * row;
+  const uint64_t index = uint64_t{channels} * row;
   triggerIndex = index > UINT32_MAX ? UINT32_MAX : static_cast<unsigned int>(index);
   return 1;
 }

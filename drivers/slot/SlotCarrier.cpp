@@ -49,7 +49,7 @@ SlotCarrier::SlotCarrier(const char* ip, int cmdPort, int dataPortArg, WRXmodule
   for (int i = 0; i < kMaxSlots; ++i) {
     dataPort[i] = static_cast<unsigned int>(dataPortArg + i);
     dataSock[i] = -1;
-    sinks_[i] = std::make_unique<SlotRingSink>(ring_, i, [this] { Notify(QZ_EVENT_OVERFLOW); });
+    sinks_[i] = std::make_unique<SlotRingSink>(ring_, i, [this] { RaiseEvent(QZ_EVENT_OVERFLOW); });
     receivers_[i] = std::make_unique<StreamReceiver>(worker, StreamReceiver::kChunkBytes,
                                                      &receiveInProgress);
   }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "framework/AcquisitionRun.h"
 #include "framework/EngineTimings.h"
 #include "framework/LogFileSink.h"
 #include "framework/RXMODEL_LogRun.h"
@@ -59,7 +60,7 @@ int CardRowOf(char c);
 void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
                 unsigned int* shares);
 
-class SlotCarrier : public LoggingModel {
+class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
  public:
   static constexpr int kMaxSlots = 8;
   static constexpr int kMaxSlotChannels = 16;  // the largest card
@@ -155,7 +156,8 @@ class SlotCarrier : public LoggingModel {
   // discarded, the worker started. Refused like StartLANQueue. StopAIScan (StopAIScanLocked)
   // stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
   // releases the ring; 1.
-  // The worker: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
+  // The worker: the device's acquisition run (framework/AcquisitionRun.h) with the slot rule
+  // row: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
   void RunThreadAIScan();
   // One pass after another over the slots with channels, in slot order, until the target, the
   // trigger's end, a stall, a receive error on any slot or the stop; 1.
@@ -168,6 +170,8 @@ class SlotCarrier : public LoggingModel {
   // Samples received in the run, at most the target (so 0 in a continuous run); in trigger
   // modes 4 and 5 divided by the slots with channels.
   unsigned int GetTCPReceivedCnt() override;
+  // The error of the last stop (0x14102 when its log lost data to a data file), else 0.
+  unsigned int StopFailure() const override { return stopFailure_; }
 
   // ---- the logger (drivers/slot/SlotCarrierLogger.cpp): a scan run whose worker empties the
   // ring into data files (framework/LogFileSink.h) after every receive. Only a class that logs
@@ -242,6 +246,9 @@ class SlotCarrier : public LoggingModel {
   // Runs after every data socket is open; 1 to complete the connection, otherwise the
   // connection fails with 0x13007.
   virtual int AfterConnect() { return 1; }
+  // The worker's question for the trigger index at a run's first data (asksTriggerIndex),
+  // with the run's channel count.
+  virtual void AskRunTriggerIndex(unsigned channels) { (void)channels; }
   // Configuration item 6 (per-channel value in millivolts).
   virtual int SetChannelValue(int channel, int mV) = 0;
   virtual int GetChannelValue(int channel, int* mV) = 0;
@@ -336,29 +343,29 @@ class SlotCarrier : public LoggingModel {
   bool DrainRingToLog();
   unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
 
-  // Worker steps (drivers/slot/SlotCarrierAcquisition.cpp).
-  StreamReceiver::Outcome DAQProcess_ReceiveData(int slot);
-  // The first-data steps; a log run then empties the ring into its files (0 when a file
-  // failed, and the run ends).
-  int DAQProcess_AfterReceiveData(int slot);
-  bool DAQProcess_ReachNSample();
-  // The silence step of a slot that brought nothing for a whole wait.
-  void DAQProcess_ReceiveDataTimeout(int slot);
-  bool SlotDone(int slot) const;   // the slot has no channels or has its whole share
-  uint64_t ReceivedTotal() const;  // samples of the slots with channels in this run
-  void EndBySilence(bool stall);   // the run ends on a silence (with the stall's bit and event)
-  void TargetReached();  // QZ_EVENT_SCAN_DONE (a log: _LOG_DONE), QZ_BUF_TARGET_REACHED; ends
-  void Notify(unsigned short event);  // the hook, when the event mask holds the event
+  // Starts the acquisition run of r over the slots' receivers (each begun for it).
+  void BeginRun(const SlotScanRun& r);
+  uint64_t ReceivedTotal() const { return acq_.Received(); }  // of the slots with channels
 
   SlotScanRun run_;
   void SetRun(const SlotScanRun& r);  // run_ = r under the read lock: the ring reads use it
-  // Per slot, since when it has been quiet: its last data, or the last silence let pass.
-  WorkerSlot::Clock::time_point quietSince_[kMaxSlots];
   SlotRing ring_;
   // One receiver per slot's data socket, each writing the slot's columns of the ring.
   std::unique_ptr<SlotRingSink> sinks_[kMaxSlots];
   std::unique_ptr<StreamReceiver> receivers_[kMaxSlots];
   LogFileSink logSink_;  // the data files of a log run
+
+ private:
+  AcquisitionRun acq_{worker, *this, *fileClock};
+  unsigned int stopFailure_ = 0;
+
+  // The run's hooks (drivers/slot/SlotCarrierAcquisition.cpp).
+  void AddStatus(uint16_t bits) override { Add_AD_Buf_Status(bits); }
+  void RaiseEvent(uint16_t event) override;
+  uint32_t TriggerIndex() const override { return triggerIndex; }
+  void AskTriggerIndex() override { AskRunTriggerIndex(run_.channels); }
+  bool KeepData() override { return !run_.log || DrainRingToLog(); }
+  bool Finish() override;
 };
 
 }  // namespace nivex

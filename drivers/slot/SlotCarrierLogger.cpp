@@ -85,11 +85,7 @@ void SlotCarrier::StopLogger() {
   StopAIScanLocked();
 }
 
-void SlotCarrier::RunThread() {
-  RunThreadLog_ReceiveDATAfromQZDevice();
-  logSink_.Close();  // complete on disk before the status tells that the log has ended
-  Add_AD_Buf_Status(QZ_BUF_LOG_ENDED);
-}
+void SlotCarrier::RunThread() { acq_.Run(); }
 
 int SlotCarrier::RunThreadLog_ReceiveDATAfromQZDevice() {
   return SlotCarrier::RunThreadAIScan_ReceiveDATAfromQZDevice();

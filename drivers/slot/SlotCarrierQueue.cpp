@@ -60,8 +60,7 @@ int SlotCarrier::StopLANQueue() {
   // for a module that is slow to answer the worker.
   worker.RequestStop();
   StopMagicScan();
-  StopAIScanLocked();
-  return 1;
+  return StopAIScanLocked();
 }
 
 int SlotCarrier::StartAIScanLocked() { return StartWorkerLocked(false); }
@@ -111,6 +110,7 @@ int SlotCarrier::StartWorkerLocked(bool log) {
     };
     logSink_.Begin(std::move(files));
   }
+  BeginRun(r);
   const bool started =
       log ? worker.Start(WorkerKind::Logger, [this] { RunThread(); })
           : worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); });
@@ -135,7 +135,9 @@ int SlotCarrier::StopAIScanLocked() {
                                 std::chrono::steady_clock::now() - began);
   if (ran != WorkerKind::None && left.count() > 0)
     receivers_[0]->DrainAll(dataSock, static_cast<size_t>(slotCount), left, true, nullptr);
-  return 1;
+  // A log that lost data to a data file is a failure, which this stop reports.
+  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
+  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
 
 int SlotCarrier::StopLogWorkerLocked() { return StopAIScanLocked(); }
