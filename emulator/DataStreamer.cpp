@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint64_t kEndless = UINT64_MAX / 4;     // stream items of a continuous run
 constexpr uint64_t kInstant = uint64_t(1) << 60;  // acquired items of an unpaced run
-constexpr size_t kBacklog = 256 * 1024;           // bytes generated ahead of the connection
+constexpr size_t kBacklog = 64 * 1024;  // bytes generated ahead of the connection (one tick's work)
 constexpr size_t kSplitBacklog = 4096;
 constexpr size_t kRecordLimit = 16u << 20;
 constexpr int kIdleTickMs = 100;

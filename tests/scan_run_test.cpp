@@ -133,6 +133,11 @@ TEST(ScanRun, EachWayARunEnds) {
 
 TEST(ScanRun, WhatTheModuleSendsAfterTheStopNeverReachesTheNextRun) {
   // The module goes on streaming, as fast as the connection takes it, for 500 ms after "~01Z".
+  // The kit knows the stream has ended by a moment of quiet; under the thread sanitizer the
+  // emulator's own pauses outlast that moment, so the check needs an uninstrumented build.
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the emulator pauses longer than the kit's moment of quiet";
+#endif
   for (const Model m : {K10, BN}) {
     SCOPED_TRACE(nivex::emu::ModelText(m));
     Device d(m, nullptr, SetLevels);
