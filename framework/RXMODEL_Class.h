@@ -265,7 +265,6 @@ class MODEL {
   // ends before they go).
   WorkerSlot worker;
 
- public:
   // The cached scan settings, the clocks and the analog trigger index.
   Chronum* fileClock;             // owned: log-file rotation
   Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
@@ -277,6 +276,9 @@ class MODEL {
   bool paramsSet;
   int timeoutUnit;
   uint64_t ringSize;
+
+ public:
+  // Still read or set by tests: the sync-in layout and the analog trigger index.
   SyncInFrameDef* syncInFrame;    // owned by the derived class
   std::atomic<unsigned int> triggerIndex;
 
