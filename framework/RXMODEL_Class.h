@@ -278,11 +278,13 @@ class MODEL {
   uint64_t ringSize;
 
  public:
-  // Still read or set by tests: the sync-in layout and the analog trigger index.
+  // The sync-in layout, also set directly where a layout with bit items (types 6 and 7) is
+  // wanted: the exported setup takes types 0-5 only.
   SyncInFrameDef* syncInFrame;    // owned by the derived class
-  std::atomic<unsigned int> triggerIndex;
 
  protected:
+  std::atomic<unsigned int> triggerIndex;
+
   // What every default ends with: error 0xFFFFF, result 0.
   static int NotImplemented();
 

@@ -5,12 +5,13 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "drivers/slot/D4071s_Class.h"
 #include "emulator/SlotCarrierModule.h"
 #include "nivex.h"
-#include "tests/common/DeviceFixture.h"
+#include "tests/common/ScanFixture.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
@@ -243,12 +244,9 @@ TEST(SlotTrigger, IndexBufferStatusTransmitAndTriggerOutput) {
   D4071s& d = c.As<D4071s>();
   ASSERT_EQ(Set(c, {16, 0, 0, 1000, 0, 0}), 1);
   c.Take();
-  for (const auto& r : std::vector<std::pair<std::string, unsigned>>{
-           {"!01250", 4000}, {"?01", 0}, {"!01", 0}, {"!01300000000", 4294967295u}}) {
-    d.triggerIndex = 123;
-    c.Reply("~01XN", r.first);
-    EXPECT_EQ(d.GetAIAnalogTriggerIdx(), 1) << r.first;
-    EXPECT_EQ(d.triggerIndex.load(), r.second) << r.first;
+  for (const std::string reply : {"!01250", "?01", "!01", "!01300000000"}) {  // see below
+    c.Reply("~01XN", reply);
+    EXPECT_EQ(d.GetAIAnalogTriggerIdx(), 1) << reply;
   }
   unsigned count = 5, status = 5;
   c.Reply("~01NS1", "!01070000001234");
@@ -266,6 +264,30 @@ TEST(SlotTrigger, IndexBufferStatusTransmitAndTriggerOutput) {
     EXPECT_EQ(m.TrigOut(0) * 10 + m.TrigOut(1), 31);
     EXPECT_TRUE(m.Scanning());
   });
+}
+
+TEST(SlotTrigger, RunEndsAtTheAnsweredRowTimesTheChannelsPlusThePostCount) {
+  // 20 channels at 50 samples/s, N 600 of 300 + 300, which the module streams whole. The run
+  // ends once a pass over the slots reaches the row "~01XN" answers (asked at the first data;
+  // 0 without one) x 20 + 300, or N: 214748365 x 20 is past the largest index, held there.
+  QuickTimings quick;
+  Device c = Carrier(Model::D4071s, "01100101");
+  ASSERT_TRUE(c.ok());
+  ASSERT_EQ(Set(c, {20, 0, 2, 50, 600, 0}), 1);
+  char on[20] = {};
+  float high[20] = {}, low[20] = {};
+  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(c.h(), 0, on, high, low, 20, 300, 300), 1);
+  for (const auto& [reply, end, below] : std::vector<std::tuple<std::string, unsigned, unsigned>>{
+           {"!015", 400, 600}, {"?01", 300, 400}, {"!01", 300, 400}, {"!01214748365", 600, 601}}) {
+    c.Reply("~01XN", reply);
+    ASSERT_EQ(QZ_StartAIScan(c.h()), 1);
+    ASSERT_TRUE(WaitForStatus(c.h(), QZ_BUF_SCAN_ENDED, 8000));
+    unsigned total = 0, status = 0;
+    QZ_GetTotalSamplingStatus(c.h(), &total, &status);
+    EXPECT_TRUE(total >= end && total < below) << reply << ": " << total;
+    EXPECT_EQ(RingStatus(c.h()), QZ_BUF_DATA | QZ_BUF_SCAN_ENDED | QZ_BUF_TARGET_REACHED);
+    EXPECT_EQ(QZ_StopAIScan(c.h()), 1);
+  }
 }
 
 TEST(SlotScanEmulator, RefusesSettingsOutOfItsRanges) {
