@@ -263,7 +263,6 @@ class MODEL {
   // ends before they go).
   WorkerSlot worker;
 
- public:
   // The cached scan settings, the clocks and the analog trigger index.
   Chronum* fileClock;             // owned: log-file rotation
   Chronum* watchdogClock;         // owned: exchange time base, receive-stall timer
@@ -275,10 +274,15 @@ class MODEL {
   bool paramsSet;
   int timeoutUnit;
   uint64_t ringSize;
+
+ public:
+  // The sync-in layout, also set directly where a layout with bit items (types 6 and 7) is
+  // wanted: the exported setup takes types 0-5 only.
   SyncInFrameDef* syncInFrame;    // owned by the derived class
-  std::atomic<unsigned int> triggerIndex;
 
  protected:
+  std::atomic<unsigned int> triggerIndex;
+
   // What every default ends with: error 0xFFFFF, result 0.
   static int NotImplemented();
 

@@ -49,9 +49,14 @@ struct RefLowPass {
 float Cutoff(int k) { return 40.0f + 60.0f * k; }
 
 TEST(FilterHooks, ChannelWalkOfVoltsAndWordsOverChannelCounts) {
-  for (unsigned short c : {0, 1, 3, 4, 5, 8, 9}) {
-    RXBN500 m("10.0.0.9", 9999, 10010, nivex::WRXMODULE[3]);
-    m.channelCount = c;
+  // The channel counts a device has: the constructed 8 and those a scan setup gives.
+  for (unsigned short c : {8, 1, 3, 4}) {
+    nivex::test::Device d(nivex::emu::Model::RXBN500);
+    ASSERT_TRUE(d.ok());
+    if (c != 8) {
+      ASSERT_EQ(QZ_SetAIScanParam(d.h(), c, 0, 0, 1000, 0, 0, 0), 1);
+    }
+    RXBN500& m = d.As<RXBN500>();
     std::vector<RefLowPass> ref;
     for (int k = 0; k < 4; ++k) {
       m.Init_Software_Filter(k, 4, 1000);
@@ -87,8 +92,10 @@ TEST(FilterHooks, ChannelWalkOfVoltsAndWordsOverChannelCounts) {
 }
 
 TEST(FilterHooks, EnableOrdersChannelsAndUndesignedFilters) {
-  RXBN500 m("10.0.0.9", 9999, 10010, nivex::WRXMODULE[3]);
-  m.channelCount = 1;
+  nivex::test::Device d(nivex::emu::Model::RXBN500);
+  ASSERT_TRUE(d.ok());
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 1, 0, 0, 1000, 0, 0, 0), 1);
+  RXBN500& m = d.As<RXBN500>();
   // Only enable 1 filters; every enable but 0 designs.
   for (int enable : {0, 1, 2, -1}) {
     m.Init_Software_Filter(0, 4, 1000);
@@ -100,7 +107,7 @@ TEST(FilterHooks, EnableOrdersChannelsAndUndesignedFilters) {
         << enable;
   }
   // Enable 0 keeps the design; ignored orders and channels change nothing, the phase included.
-  m.channelCount = 3;
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 3, 0, 0, 1000, 0, 0, 0), 1);
   m.Filter_Data(2, std::vector<float>(2).data());
   m.Set_BandPassFilter(0, 0, 10.0f, 20.0f);
   for (int order : {7, -4, 16386}) m.Init_Software_Filter(0, order, 2000);

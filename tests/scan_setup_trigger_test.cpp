@@ -251,14 +251,37 @@ TEST(AnalogTrigger, ReadBackRefusals) {
 }
 
 TEST(AnalogTrigger, TriggerIndex) {
-  Device d(Model::RXBN500);
+  // A run that triggered before its N samples ends at the index "~01XN" answers plus the
+  // post-trigger count (a refused answer gives 0); the module's own index: 500 of N 1000.
+  nivex::test::QuickTimings quick;
+  Device d(Model::RX5K10);
   ASSERT_TRUE(d.ok());
-  d.Locked<HighSpeedModule>([](HighSpeedModule& m) { m.scan().triggerIndex = 123; });
-  EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
-  EXPECT_EQ(d.model().triggerIndex.load(), 123u);
-  d.AddFault("~01XN", FaultKind::Refuse);
-  EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 1);
-  EXPECT_EQ(d.model().triggerIndex.load(), 0u);
+  ASSERT_EQ(QZ_SetAIScanParam(d.h(), 1, 0, 6, 1000, 1000, 0, 0), 1);
+  ASSERT_EQ(QZ_SetConfig(d.h(), 5, 2, 1), 1);  // silences of 50 ms
+  char on[1] = {1};
+  float high[1] = {1}, low[1] = {-1};
+  ASSERT_EQ(QZ_SetAIAnalogTriggerParam(d.h(), 0, on, high, low, 1, 500, 500), 1);
+  nivex::test::Stream(d, [](nivex::emu::StreamSettings& s) { s.triggerAfterMs = 600; });
+  for (const bool beyond : {true, false}) {
+    if (beyond) {
+      d.Reply("~01XN", "!01501");  // 501 + 500: more than the module sends
+    } else {
+      d.AddFault("~01XN", FaultKind::Refuse);
+    }
+    ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+    ASSERT_TRUE(nivex::test::WaitForStatus(d.h(), QZ_BUF_SCAN_ENDED, 8000));
+    unsigned total = 0, status = 0;
+    EXPECT_EQ(QZ_GetTotalSamplingStatus(d.h(), &total, &status), 1);
+    // Beyond: all N came without the trigger's end, and the silence after them ends the run.
+    EXPECT_EQ(status & (QZ_BUF_TARGET_REACHED | QZ_BUF_SCAN_TIMEOUT),
+              beyond ? 0 : QZ_BUF_TARGET_REACHED) << beyond;
+    if (beyond) {
+      EXPECT_EQ(total, 1000u);
+    } else {
+      EXPECT_TRUE(total >= 500 && total < 1000) << total;
+    }
+    EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+  }
   d.AddFault("~01XN", FaultKind::NoReply);
   EXPECT_EQ(d.model().GetAIAnalogTriggerIdx(), 0);
   EXPECT_EQ(QZ_GetLastError(), QZ_ERR_INVALID_VALUE);

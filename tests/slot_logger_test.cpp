@@ -177,7 +177,6 @@ TEST(SlotLogger, RefusalsChangeNothing) {
   const unsigned before = RingSize(e->h());
   EXPECT_TRUE(WaitUntil([&] { return RingSize(e->h()) > before + 36 * 10; }, 3000));
   EXPECT_EQ(RingStatus(e->h()) & (QZ_BUF_LOG_STARTED | QZ_BUF_LOG_ENDED), 0);
-  EXPECT_EQ(e->model().ringSize, 4u * 1460000u);
   EXPECT_EQ(QZ_StopAIScan(e->h()), 1);
 
   // The D4071s has no logger; its logger stop ends a running scan.
@@ -251,7 +250,6 @@ TEST(SlotLogger, AFailedFileEndsTheRunAndEveryStopClosesTheFile) {
   ASSERT_TRUE(WaitForStatus(e->h(), QZ_BUF_LOG_ENDED));
   EXPECT_GE(NowMs() - t0, 12 * 36);
   EXPECT_EQ(RingStatus(e->h()), QZ_BUF_LOG_STARTED | QZ_BUF_LOG_TIMEOUT | QZ_BUF_LOG_ENDED);
-  EXPECT_EQ(e->model().timeoutUnit, 36);
   EXPECT_EQ(out.Stop(), "");
   EXPECT_EQ(QZ_StopLogger(e->h()), 1);
 }

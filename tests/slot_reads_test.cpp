@@ -227,7 +227,8 @@ TEST(SlotConfig, ItemsRoundTripWithTheExactCommands) {
     // (4,1) log folder mode: 0 becomes 1 while the target is 0; above 7 is refused.
     EXPECT_EQ(roundTrip(4, 1, 0), 1);
     EXPECT_EQ(roundTrip(4, 1, 5), 5);
-    SetCachedTarget(c.model(), 400);
+    ASSERT_EQ(QZ_SetAIScanParam(h, 1, 0, 0, 1000, 400, 0, 0), 1);  // a target of 400
+    c.Take();
     EXPECT_EQ(roundTrip(4, 1, 0), 0);
     QZ_ClearLastError();
     EXPECT_TRUE(FailsWith(QZ_SetConfig(h, 4, 1, 8), QZ_ERR_INVALID_ARGUMENT));

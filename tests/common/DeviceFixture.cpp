@@ -62,7 +62,4 @@ void Device::Release() {
   handle_ = nullptr;
 }
 
-void SetCachedTarget(MODEL& m, unsigned int target) { m.targetCount = target; }
-
-
 }  // namespace nivex::test

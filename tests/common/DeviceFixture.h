@@ -79,8 +79,4 @@ class Device {
   void* handle_ = nullptr;
 };
 
-// A state that no module command sets, written in this one place only: the scan target that
-// a slot carrier's scan setup caches.
-void SetCachedTarget(MODEL& m, unsigned int target);
-
 }  // namespace nivex::test
