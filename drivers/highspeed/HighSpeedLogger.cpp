@@ -113,6 +113,7 @@ void HighSpeedModel::StopLogger() {
   std::lock_guard<std::mutex> control(controlMutex);
   stopFailure_ = 0;
   if (cmdSock < 0 || dataSock < 0) return;
+  worker.RequestStop();  // an exchange of the worker ends at once: "~01Z" does not wait for it
   StopMagicScan();
   StopWorkerLocked(run_.timings.logStop);
 }
