@@ -37,8 +37,8 @@ LogFileSink::Setup LoggingModel::LogFilesOfRun(unsigned int channels, unsigned i
 }
 
 bool LoggingModel::WriteRunConfig(const char* base, const char* prefix, unsigned int tag,
-                           const struct tm& t,
-                           const std::function<void(scanlog::ScanConfig*)>& describe) {
+                                  const struct tm& t,
+                                  const std::function<void(scanlog::ScanConfig*)>& describe) {
   configPath[0] = '\0';
   if (!scanlog::RunConfigPath(base, prefix, tag, t, configPath, sizeof configPath)) return false;
   scanlog::ScanConfig c;
