@@ -118,7 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = NameOf(logPath);
     Require(EndsWith(name, kExtensions[type]), "entry of the asked type");
     char ip[16], tag[16], date[24];
-    Require(nivex::checkLogFileFormat(name.c_str(), ip, tag, date) == 0, "entry is a log name");
+    // A file of the type whose name does not split as a log name is listed without a config.
+    if (nivex::checkLogFileFormat(name.c_str(), ip, tag, date) != 0) {
+      Require(configPath[0] == '\0', "an entry that is no log name has no config file");
+      continue;
+    }
     if (configPath[0] != '\0') {
       Require(Belongs(NameOf(configPath), name), "the paired config file belongs to the log");
     } else {
