@@ -49,6 +49,7 @@ int HighSpeedModel::AD_ReadData_float(float* destination, unsigned int count, in
   const int channels = std::max<int>(run_.channels, 1);
   const int gain = run_.gain;
   const bool gainOk = gain >= 0 && gain < Ranges();
+  const int known = Channels();  // channels the calibration tables hold
   size_t done = 0;
   while (done < count) {
     // A block at a time: no scratch beyond the stack, whatever the caller's count.
@@ -57,10 +58,11 @@ int HighSpeedModel::AD_ReadData_float(float* destination, unsigned int count, in
     const size_t want = std::min<size_t>(count - done, kConvertBlock);
     const size_t got = ring.ReadCodes(codes, want, &first);
     if (done == 0 && got != 0) NoteReadChannels(first, static_cast<unsigned>(channels));
+    int channel = static_cast<int>(first % static_cast<unsigned>(channels));
     for (size_t i = 0; i < got; ++i) {
-      const int channel = static_cast<int>((first + i) % static_cast<size_t>(channels));
       destination[done + i] =
-          gainOk && channel < Channels() ? CodeVolts(codes[i], channel, gain) : 0.0f;
+          gainOk && channel < known ? CodeVoltsOf(cal, codes[i], channel, gain) : 0.0f;
+      if (++channel == channels) channel = 0;
     }
     done += got;
     if (got < want) break;
