@@ -102,8 +102,8 @@ class StreamReceiver {
 
   // Discards what is waiting on fd until no more has come for a moment (bytes still on their
   // way) or until cap has passed. settle: a socket found empty must stay quiet for that moment
-  // too (a stop or a start: the module's last bytes may still come); otherwise it counts as
-  // quiet at once. closed (may be null) is set when the module has
+  // too (a stop: the module's last bytes may still come); otherwise it counts as quiet at once
+  // (a start, after a stop that settled it). closed (may be null) is set when the module has
   // closed the connection (end of stream or a reset). Returns the bytes discarded. For the
   // start and the stop, while no worker runs.
   size_t Drain(int fd, std::chrono::milliseconds cap, bool settle = false, bool* closed = nullptr);

@@ -115,7 +115,7 @@ void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
 
 bool HighSpeedModel::FreshDataSocket(std::chrono::milliseconds cap) {
   bool closed = false;
-  receiver_.Drain(dataSock, cap, true, &closed);
+  receiver_.Drain(dataSock, cap, false, &closed);
   if (!closed) return true;
   const int fd = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
   if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);

@@ -74,7 +74,7 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   // Samples left on a data socket by an earlier run never reach this one; a connection the
   // module has closed is opened again as the connect did.
   bool closed[kMaxSlots] = {};
-  receivers_[0]->DrainAll(dataSock, static_cast<size_t>(r.slots), r.timings.drainCap, true,
+  receivers_[0]->DrainAll(dataSock, static_cast<size_t>(r.slots), r.timings.drainCap, false,
                           closed);
   for (int k = 0; k < r.slots; ++k) {
     if (!closed[k]) continue;
