@@ -523,7 +523,8 @@ QZ_API int QZ_StartLogger(void *handle, char *folder, int minutesPerFile, int lo
 /* Not supported: 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED (the handle is not checked). */
 QZ_API int QZ_StartLoggerW(void *handle, wchar_t *folder, int minutesPerFile, int logType);
 /* Stops the module and the host's worker (a log, or a scan with its clean-up) and closes the
- * data file; 1. */
+ * data file; 1. 0 with QZ_ERR_LOG_FILE_OPEN (0x14102) when the run lost data to a data file
+ * that could not be opened, written or closed (a full disk); QZ_StopAIScan tells the same. */
 QZ_API int QZ_StopLogger(void *handle);
 
 /* ------------------------------------------------------------------ software filters */
