@@ -120,7 +120,8 @@ TEST(DeviceOpen, NameAndConnectionTextChooseTheDriverAndThePorts) {
   // command port is touched.
   for (const auto& [name, opens] : {std::pair{"RX5K10-XYZ", true}, {"RX5K1", false}, {"", false}}) {
     SCOPED_TRACE(name);
-    auto e = StartEmulator(Model::RX5K10, [&](emu::Options& o) { o.moduleName = name; });
+    auto e = StartEmulator(Model::RX5K10,
+                           [name = name](emu::Options& o) { o.moduleName = name; });
     ASSERT_TRUE(e);
     void* h = Open(e->ConnectionText());
     if (opens) {
@@ -257,7 +258,10 @@ TEST(DeviceOpen, CalibrationThatFailsToLoadRefusesTheModule) {
       ASSERT_FALSE(sent.empty());
       EXPECT_EQ(sent.back().rfind(command, 0), 0u) << sent.back();
       EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
-                              [&](const std::string& c) { return c.rfind(command, 0) == 0; }), 1);
+                              [command = command](const std::string& c) {
+                                return c.rfind(command, 0) == 0;
+                              }),
+                1);
     }
   EXPECT_EQ(CountOpenFds(), fdsBefore);
 }

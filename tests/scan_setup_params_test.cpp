@@ -287,7 +287,7 @@ TEST(ScanParamReadBack, Rx5k30RateFromFactors) {
   ASSERT_TRUE(d.ok());
   for (const auto& [text, rate] : std::vector<std::pair<std::string, unsigned>>{
            {"02020032", 128000}, {"14144096", 20}, {"02024096", 1000}}) {
-    d.Locked<HighSpeedModule>([&](HighSpeedModule& m) { m.scan().rateFactors = text; });
+    d.Locked<HighSpeedModule>([text = text](HighSpeedModule& m) { m.scan().rateFactors = text; });
     Read r;
     ASSERT_EQ(Get(d, &r), 1);
     EXPECT_EQ(r.rate, rate) << text;
