@@ -9,6 +9,17 @@
 #include "tests/common/DeviceFixture.h"
 #include "tests/common/TestSupport.h"
 
+// The examples of docs/examples.
+extern "C" {
+int digital_io_example(void* h);
+int analog_output_example(void* h);
+int encoder_example(void* h);
+int analog_trigger_example(void* h);
+int slot_trigger_example(void* h);
+int software_filter_example(void* h);
+int sync_in_example(void* h);
+}
+
 namespace {
 
 using namespace nivex::test;
@@ -125,6 +136,23 @@ TEST(DeviceFunctions, AlwaysOneOnAValidHandle) {
   QZ_ClearLastError();
   EXPECT_TRUE(FailsWith(QZ_GetConfig(bn.h(), 4, 1, nullptr), QZ_ERR_INVALID_ARGUMENT));
   EXPECT_EQ(QZ_Get_Module_Count(bn.h(), nullptr, types), 0);
+}
+
+// Each example of docs/examples runs through on a type that has its functions.
+TEST(DeviceFunctions, TheDocumentedExamplesRunOnTheirTypes) {
+  const std::pair<Model, int (*)(void*)> examples[] = {
+      {Model::RX5K10, digital_io_example},     {Model::RX5K30, analog_output_example},
+      {Model::RX5K30, encoder_example},        {Model::RX5K10, analog_trigger_example},
+      {Model::RX5K30, analog_trigger_example}, {Model::RXBN500, analog_trigger_example},
+      {Model::D4071s, slot_trigger_example},   {Model::RXBN500, software_filter_example},
+      {Model::RX5K10, sync_in_example}};
+  for (const auto& [model, example] : examples) {
+    Device d(model);
+    ASSERT_TRUE(d.ok());
+    EXPECT_EQ(example(d.h()), 1) << nivex::emu::ModelText(model) << std::hex << " error 0x"
+                                 << QZ_GetLastError();
+    QZ_StopAIScan(d.h());
+  }
 }
 
 }  // namespace
