@@ -192,8 +192,10 @@ QZ_API void QZ_GetFaultText(unsigned int code, char *text);
  */
 QZ_API void *QZ_Device_Create(const char *connection);
 /*
- * Stops the device, closes its connections and frees it; afterwards the handle fails every
- * call with QZ_ERR_INVALID_HANDLE. Must not run while another call on the same handle runs.
+ * Stops the device, closes its connections and frees it; from its start on the handle fails
+ * every new call with QZ_ERR_INVALID_HANDLE (a second release too). Calls on the same handle
+ * in progress in other threads are waited for, as long as they last (a reply awaited up to
+ * its time-out, a scan stop), before the device is freed.
  */
 QZ_API int QZ_Device_Release(void *handle);
 /*
@@ -205,7 +207,8 @@ QZ_API int QZ_Device_Release(void *handle);
 QZ_API int QZ_SendRecv(void *handle, const char *command, char *reply, int timeoutMs);
 /* Writes the kit's version text "1.2.2.3" (QZ_SDK_VERSION_SIZE bytes). */
 QZ_API void QZ_GetSDKVersion(char *text);
-/* Writes the module's model name (QZ_MODEL_NAME_SIZE bytes); 1. */
+/* Writes the module's model name (QZ_MODEL_NAME_SIZE bytes): "RX-5K10", "RX-5K30", "RX-BN500",
+ * "D4071s" or "D3054Ws"; 1. */
 QZ_API int QZ_GetModelName(void *handle, char *text);
 /* Writes "V%X,%s" of the firmware version and date (QZ_FIRMWARE_VERSION_SIZE bytes); 1. */
 QZ_API int QZ_GetFirmwareVersion(void *handle, char *text);
@@ -514,7 +517,8 @@ QZ_API int QZ_DownloadAllSDFiles(void *handle, const char *folder, int logType);
  * QZ_BUF_LOG_ENDED when the run has ended. 0 with QZ_ERR_DEVICE_BUSY while a scan or log has
  * not been stopped (nothing is changed, written or sent), with QZ_ERR_CHANNEL_RANGE as
  * QZ_StartAIScan, with QZ_ERR_INVALID_ARGUMENT for a folder too long for the data-file paths
- * (259 bytes), with QZ_ERR_LOG_FILE_OPEN when the ".config" file or the folders cannot be made;
+ * (259 bytes), with QZ_ERR_LOG_FILE_OPEN when the ".config" file or the folders cannot be made
+ * (folder itself must exist: the kit makes the folders below it, a missing folder gives 0x14102);
  * 0 without a code when the module is not connected. Slot carriers: a D3054s logs the binary
  * types only (the text types fail with QZ_ERR_NOT_IMPLEMENTED), a D4071s does not log
  * (QZ_ERR_NOT_IMPLEMENTED).
