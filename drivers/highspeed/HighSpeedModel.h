@@ -274,12 +274,18 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
     (void)channels;
   }
 
-  unsigned int dataPort;
+  // The loaded calibration (the trigger-level conversions of the scan setups use it).
+  const HighSpeedCalibration& Calibration() const { return cal; }
+
+ protected:
   int cmdSock = -1;
+  HighSpeedCalibration cal;
+
+ private:
+  unsigned int dataPort;
   // Written by the open, a start that opens it again and the disconnect; read by the counters
   // without the command lock.
   std::atomic<int> dataSock{-1};
-  HighSpeedCalibration cal;
 
  protected:
   // ---------------------------------------------------------------- the type's hooks

@@ -94,8 +94,7 @@ class RX5K10 : public HighSpeedModel {
   int SetSyncInLayout(unsigned int header, const unsigned short* types,
                       const unsigned short* counts, unsigned int n, unsigned int option);
 
- public:
-
+ private:
   unsigned int delayValue = 0;   // delay trigger
   unsigned int triggerType = 0;  // analog trigger type
   uint16_t counterMode[4] = {};  // counter mode cache

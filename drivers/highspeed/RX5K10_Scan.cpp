@@ -26,8 +26,9 @@ bool AcceptedTrigger(int trig) {
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const int g = self.GainCode();
   if (g < 0 || g > 1) return 0;
-  const float G = static_cast<float>(self.cal.gain[ch][g]);
-  const float O = static_cast<float>(self.cal.offset[ch][g]);
+  const HighSpeedCalibration& cal = self.Calibration();
+  const float G = static_cast<float>(cal.gain[ch][g]);
+  const float O = static_cast<float>(cal.offset[ch][g]);
   if (G == 0.0f) return 0;
   const float scaled = 32768.0f * volts / static_cast<float>((g + 1) * 5);
   *raw = SaturateCode((32767.0f * (scaled - O)) / G, 16);

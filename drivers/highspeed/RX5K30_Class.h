@@ -64,7 +64,7 @@ class RX5K30 : public HighSpeedModel {
   // Logs: the gain code's range after "Gain", and the channels' gain words and offsets.
   void DescribeLogRun(scanlog::ScanConfig* config, int gain) const override;
 
- public:
+ private:
   // Per-channel value of configuration item 6, in volts.
   float edValue[HighSpeedCalibration::kMaxChannels] = {};
   // Analog trigger high and low levels per channel (24-bit codes).

@@ -15,9 +15,10 @@ constexpr int kMaxGain = calib::kRx5k30Gains - 1;
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
   const int g = self.GainCode();
   if (g < 0 || g > kMaxGain) return 0;
-  const float R = self.cal.range[g];
-  const float O = static_cast<float>(self.cal.offset[ch][g]);
-  const float G = static_cast<float>(self.cal.gain[ch][g]);
+  const HighSpeedCalibration& cal = self.Calibration();
+  const float R = cal.range[g];
+  const float O = static_cast<float>(cal.offset[ch][g]);
+  const float G = static_cast<float>(cal.gain[ch][g]);
   if (R == 0.0f || G == 0.0f) return 0;
   *raw = SaturateCode((2147483648.0f / R * volts - O) * (128.0f / G), 24);
   return 1;

@@ -57,9 +57,10 @@ class RXBN500 : public HighSpeedModel {
   // Filters count samples in place, sample i being of channel (phase + i) mod the channel
   // count; then phase = (phase + count) mod the channel count. Called right after a ring read
   // on the same thread, the phase is the channel the ring gave the read's first sample and the
-  // channel count the run's (NoteReadChannels); otherwise the filter phase and the device's
-  // channel count. A sample changes only when its
-  // channel is 0-3 and that filter has enable exactly 1 and a design; all others pass
+  // channel count the run's (NoteReadChannels); otherwise the filter phase and the channel
+  // count of the last run started (1 before the first): a scan setup changes the walk only
+  // from the next start. The buffer reads call it under the read lock. A sample changes only
+  // when its channel is 0-3 and that filter has enable exactly 1 and a design; all others pass
   // unchanged. A channel count of 0 changes nothing.
   int Filter_Data(unsigned int count, float* samples) override;
   // The same over raw words (a 24-bit two's-complement code in the low 3 bytes): x = code /
@@ -72,15 +73,6 @@ class RXBN500 : public HighSpeedModel {
 
   static constexpr int kFilters = 4;
   static constexpr int kMaxFilterOrder = 16384;
-
-  // Analog trigger high and low levels per channel (24-bit codes).
-  int32_t triggerHigh[HighSpeedCalibration::kMaxChannels] = {};
-  int32_t triggerLow[HighSpeedCalibration::kMaxChannels] = {};
-  unsigned int triggerType = 0;
-  // Channel of the next sample a filter hook sees; separate from the ring's channel cursor.
-  unsigned int filterPhase = 0;
-  // One software filter per channel, created with order 0 and rate 0 (no design).
-  Filter_cls filter[kFilters] = {{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}};
 
  protected:
   // The type's hooks: 24-bit codes in 4-byte samples, read with "#01R"; a read during a
@@ -105,9 +97,17 @@ class RXBN500 : public HighSpeedModel {
   template <class Apply>
   void WalkChannels(unsigned int count, Apply apply);
 
+  // Analog trigger high and low levels per channel (24-bit codes).
+  int32_t triggerHigh[HighSpeedCalibration::kMaxChannels] = {};
+  int32_t triggerLow[HighSpeedCalibration::kMaxChannels] = {};
+  unsigned int triggerType = 0;
   // Guards the filters and the phase: a read on one thread must not run a filter whose
   // storage another thread replaces. Taken last (no other lock is taken while it is held).
   std::mutex filterMutex_;
+  // Channel of the next sample a filter hook sees; separate from the ring's channel cursor.
+  unsigned int filterPhase = 0;
+  // One software filter per channel, created with order 0 and rate 0 (no design).
+  Filter_cls filter[kFilters] = {{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}};
 };
 
 }  // namespace nivex

@@ -98,8 +98,9 @@ template <class Apply>
 void RXBN500::WalkChannels(unsigned int count, Apply apply) {
   // Right after a ring read on this thread the samples are those of the read: its first
   // sample's channel as the ring gave it, over the run's channel count. Otherwise the walk goes
-  // on from the filter phase over the device's channel count.
-  unsigned int channels = channelCount, start = filterPhase;
+  // on from the filter phase over the last run's channel count, read under the read lock its
+  // start holds: a scan setup on another thread reaches the next run only.
+  unsigned int channels = run_.channels, start = filterPhase;
   if (lastRead.device == this) {
     channels = lastRead.channels;
     start = lastRead.first;

@@ -15,7 +15,8 @@ constexpr float kLevelLimit = 10.0f;
 
 // The code whose read-back gives the level again (the exact inverse of the conversion).
 int LevelToRaw(HighSpeedModel& self, int ch, float volts, int32_t* raw) {
-  return calib::CodeOfVoltsBN(volts, self.cal.bnOffset[ch], self.cal.bnGainMilli[ch], raw);
+  const HighSpeedCalibration& cal = self.Calibration();
+  return calib::CodeOfVoltsBN(volts, cal.bnOffset[ch], cal.bnGainMilli[ch], raw);
 }
 
 }  // namespace

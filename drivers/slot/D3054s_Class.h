@@ -28,9 +28,6 @@ class D3054s : public SlotCarrier {
   // struct tm).
   void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
 
-  // The card of slot k ("non" for an empty or unknown card).
-  IOmodule slotCard[kMaxSlots];
-
  protected:
   const char* ClassName() const override { return "D3054s"; }
   bool ParseSlotMap(const ReplyLine& reply) override;
@@ -51,6 +48,10 @@ class D3054s : public SlotCarrier {
   bool FormatRateQuery(char* command, size_t size) const override;
   void FormatStartCommand(char* command, size_t size) const override;
   const SlotScanTraits& ScanTraits() const override;
+
+ private:
+  // The card of slot k ("non" for an empty or unknown card).
+  IOmodule slotCard[kMaxSlots];
 };
 
 }  // namespace nivex

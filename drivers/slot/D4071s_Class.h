@@ -86,21 +86,6 @@ class D4071s : public SlotCarrier {
   static bool LevelToCode(float volts, int gainCode, uint16_t gain, int16_t offset,
                           int16_t* code);
 
-  // Position of slot k (-1: none).
-  int slotPosition[kMaxSlots];
-  // Calibration per slot index, channel within the slot and gain code.
-  uint16_t calGain[kMaxSlots][kSlotChannels][kGains] = {};
-  int16_t calOffset[kMaxSlots][kSlotChannels][kGains] = {};
-  // Item 6 per channel in volts (MODEL::channelValues points here).
-  float channelValue[kMaxChannels] = {};
-  // Analog trigger state, filled by the trigger setup.
-  uint16_t triggerHigh[kMaxChannels] = {};
-  uint16_t triggerLow[kMaxChannels] = {};
-  unsigned int analogTriggerMode = 0;
-  unsigned int slotPreCount[kMaxSlots] = {};
-  unsigned int slotPostCount[kMaxSlots] = {};
-  unsigned int startArgument = 0;  // the digit of the start command
-
  protected:
   const char* ClassName() const override { return "D4071s"; }
   bool ParseSlotMap(const ReplyLine& reply) override;
@@ -130,6 +115,21 @@ class D4071s : public SlotCarrier {
   int TriggerIndexOf(unsigned channels);
   // 0 with 0x18008 / 0x18005 unless channel and gain index the calibration tables.
   int CheckChannelGain(int channel, int gain) const;
+
+  // Position of slot k (-1: none).
+  int slotPosition[kMaxSlots];
+  // Calibration per slot index, channel within the slot and gain code.
+  uint16_t calGain[kMaxSlots][kSlotChannels][kGains] = {};
+  int16_t calOffset[kMaxSlots][kSlotChannels][kGains] = {};
+  // Item 6 per channel in volts (MODEL::channelValues points here).
+  float channelValue[kMaxChannels] = {};
+  // Analog trigger state, filled by the trigger setup.
+  uint16_t triggerHigh[kMaxChannels] = {};
+  uint16_t triggerLow[kMaxChannels] = {};
+  unsigned int analogTriggerMode = 0;
+  unsigned int slotPreCount[kMaxSlots] = {};
+  unsigned int slotPostCount[kMaxSlots] = {};
+  unsigned int startArgument = 0;  // the digit of the start command
 };
 
 }  // namespace nivex

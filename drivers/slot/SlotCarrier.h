@@ -215,13 +215,16 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   // any slot.
   bool SlotOfChannel(int channel, int* slot, int* within) const;
 
+ protected:
   // ---------------------------------------------------------------- fields
   unsigned int dataPort[kMaxSlots];     // first data port + i (D4071s: by position, D3054s: by index)
   int cmdSock = -1;
-  int dataSock[kMaxSlots];              // by slot index, -1 when closed
   int slotCount = 0;
   unsigned short slotChannelCount[kMaxSlots] = {};  // per-slot share of a scan's channels
   unsigned int slotTargetCount[kMaxSlots] = {};     // per-slot share of a scan's target
+
+ private:
+  int dataSock[kMaxSlots];              // by slot index, -1 when closed
 
  protected:
   // ---------------------------------------------------------------- the class's hooks
