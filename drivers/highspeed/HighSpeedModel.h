@@ -22,7 +22,7 @@
 
 namespace nivex {
 
-class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
+class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, private RunLife::Device {
  public:
   // The size of a reply buffer for Exchange.
   static constexpr size_t kReplySize = kExchangeReplySize;
@@ -114,9 +114,6 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
   // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
   void RunThreadSyncInScan() override;
-  // The error of the last stop: 0x14102 when the run it stopped lost data to a data file
-  // that could not be written, else 0.
-  unsigned int StopFailure() const override { return stopFailure_; }
 
   // ---------------------------------------------------------------- SD-card recordings
   // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
@@ -174,8 +171,8 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // types other than 3 and 4), the log folder or the worker cannot be made. Then "~01S"; 1.
   int StartLogger(char* folder, int minutesPerFile, int logType) override;
   // "~01Z" and the worker stop when both sockets are open (whatever worker runs, with its
-  // clean-up); the data file is closed.
-  void StopLogger() override;
+  // clean-up); 1, or 0 with 0x14102 when the run it stopped lost data to a data file.
+  int StopLogger() override;
   // Writes the run's ".config" file into <base>/config (created when missing).
   void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
   // Starts the next data file of the running log now (the worker does this itself at its
@@ -399,16 +396,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // The notional ring of a continuous run, which also sizes the logger's time-out unit.
   static constexpr uint64_t kContinuousRingBytes = 1460000;
 
-  // What a run works with, taken at its start: a change of the scan parameters during the run
-  // reaches the next one.
-  struct ScanRun : RunParams {
-    ScanRun() { rate = 1; }
-    ScanTraits traits{};
-    RunRules rules{};
-    bool syncIn = false;
-    bool files = false;  // a log or a download: the samples go into data files
-    unsigned rowBytes = 2;  // a stream row: channels x sample size, or a sync-in frame
-  };
+  using ScanRun = HighSpeedRun;
   // The run the next start takes from the cached parameters; false with 0x18008 when the
   // channel count or the rate cannot run.
   bool TakeScanRun(ScanRun* run);
@@ -416,20 +404,11 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   int PrepareScanLocked() override;
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
   int StopAIScanLocked() override;   // the caller holds the control lock only
-  // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
-  // that ran: a scan's ring is released, a log's or a download's data file closed; then, within
-  // the bound, empties the data socket until the module has been quiet for a moment. The
-  // control lock held.
-  void StopWorkerLocked(std::chrono::milliseconds bound);
-  // Before a run: discards what the data socket holds (Drain, at most cap) and, when the module
-  // has closed that connection, opens it again as the connect did. False with 0x17006 when it
-  // cannot be opened (the old one is kept). The control lock held; the swap takes the command
-  // lock.
-  bool FreshDataSocket(std::chrono::milliseconds cap);
-  // The logger's worker start for the run in run_ and logSink_; the control and command lock
-  // held.
+  // The start of the run of a plan (the parameters in run_); the control and command lock held.
+  int StartRunLocked(const RunPlan& plan);
+  // The logger's worker start for the run in run_; the control and command lock held.
   int StartLogWorkerLocked() override;
-  int StopLogWorkerLocked() override;  // the control lock held
+  int StopLogWorkerLocked() override { return StopAIScanLocked(); }
   // The data files of the run r (a log or a download) in the log folder, file prefix and tag
   // set for it.
   LogFileSink::Setup LogFiles(const ScanRun& r, bool chunkStream) const;
@@ -447,9 +426,6 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
 
-  // Starts the acquisition run of r on the data socket (the receiver begun for it).
-  void BeginRun(const ScanRun& r);
-
   ScanRun run_;
   void SetRun(const ScanRun& r);  // run_ = r under the read lock: the ring reads use it
   HostRing ring;
@@ -461,7 +437,15 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // The data files of a log or a download.
   LogFileSink logSink_;
   AcquisitionRun acq_{worker, *this, *fileClock};
-  unsigned int stopFailure_ = 0;
+  RunLife life_{*this, IP, worker, acq_, exchangeMutex, readMutex};
+
+  // The life's hooks (drivers/highspeed/HighSpeedQueue.cpp): one data socket.
+  int DataSocket(int) const override { return dataSock; }
+  int DataPort(int) const override { return static_cast<int>(dataPort); }
+  void ReplaceDataSocket(int, int fd) override;
+  SampleSink* SinkOf(RunSink sink, int) override;
+  bool OpenSinks(const RunPlan& plan) override;
+  void CloseSinks(WorkerKind ran) override;
 
   // The run's hooks (drivers/highspeed/HighSpeedAcquisition.cpp).
   void AddStatus(uint16_t bits) override { Add_AD_Buf_Status(bits); }
