@@ -49,7 +49,8 @@ bool RunLife::Start(const RunPlan& plan, StreamReceiver* const* receivers,
   } else if (!SocketsOpen(plan)) {
     return false;
   }
-  if (!device_.OpenSinks(plan)) return false;
+  SampleSink* sinks[RunPlan::kMaxReceivers] = {};
+  if (!device_.OpenSinks(plan, sinks)) return false;
   {
     // The readers of the run's counts see the receivers of one run, never a list half made.
     std::lock_guard<std::mutex> read(read_);
@@ -60,7 +61,7 @@ bool RunLife::Start(const RunPlan& plan, StreamReceiver* const* receivers,
       sockets_[k] = r.socket;
       shares[k] = r.share;
       active[k] = r.active;
-      receivers[k]->Begin(device_.DataSocket(r.socket), r.stream, device_.SinkOf(r.sink, k));
+      receivers[k]->Begin(device_.DataSocket(r.socket), r.stream, sinks[k]);
     }
     n_ = n;
     stopBound_ = plan.stopBound;

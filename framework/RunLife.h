@@ -77,10 +77,10 @@ class RunLife {
     virtual int DataPort(int k) const = 0;
     // Puts fd in place of data socket k and closes the old one (the command lock held).
     virtual void ReplaceDataSocket(int k, int fd) = 0;
-    // The sink of receiver k; the run's ring or data files made ready (OpenSinks: false with
-    // the error when they cannot be) and closed after a worker of this kind (None too).
-    virtual SampleSink* SinkOf(RunSink sink, int k) = 0;
-    virtual bool OpenSinks(const RunPlan& plan) = 0;
+    // The run's ring or data files made ready, with the sink of each receiver (sinks: one per
+    // receiver of the plan; false with the error when they cannot be made), and closed after a
+    // worker of this kind (None too).
+    virtual bool OpenSinks(const RunPlan& plan, SampleSink** sinks) = 0;
     virtual void CloseSinks(WorkerKind ran) = 0;
 
    protected:

@@ -154,8 +154,6 @@ RunPlan HighSpeedDownloadPlan(const HighSpeedRun& r) {
 
 // ------------------------------------------------------------------ the workers
 
-void HighSpeedModel::RunThreadAIScan() { acq_.Run(); }
-
 int HighSpeedModel::RunThreadAIScan_NSampleRoutine() { return acq_.PrePhase() ? 1 : 0; }
 
 int HighSpeedModel::RunThreadAIScan_ReceiveDATAfromQZDevice() {

@@ -79,12 +79,10 @@ void HighSpeedModel::ReplaceDataSocket(int, int fd) {
   dataSock = fd;
 }
 
-SampleSink* HighSpeedModel::SinkOf(RunSink sink, int) {
-  if (sink == RunSink::Ring) return &ringSink_;
-  return sink == RunSink::Files ? &logSink_ : nullptr;
-}
-
-bool HighSpeedModel::OpenSinks(const RunPlan& plan) {
+bool HighSpeedModel::OpenSinks(const RunPlan& plan, SampleSink** sinks) {
+  const RunSink sink = plan.receiver[0].sink;
+  if (sink == RunSink::Ring) sinks[0] = &ringSink_;
+  if (sink == RunSink::Files) sinks[0] = &logSink_;
   ResetRunState();
   if (plan.kind == WorkerKind::Scan || plan.kind == WorkerKind::SyncIn) {
     if (!LANBuffer_Init()) return false;

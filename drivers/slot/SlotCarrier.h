@@ -176,14 +176,9 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host, private R
   // (MODEL::StartLANQueue with PrepareScanLocked.)
   // "~01Z" (not examined), then StopAIScan; 1.
   int StopLANQueue() override;
-  // StartAIScan, the host half of the start (StartAIScanLocked): the parameters taken for the
-  // run, the clocks restarted, the ring allocated, stale bytes of every slot's data socket
-  // discarded, the worker started. Refused like StartLANQueue. StopAIScan (StopAIScanLocked)
-  // stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
-  // releases the ring; 1.
-  // The worker: the device's acquisition run (framework/AcquisitionRun.h) with the slot rule
-  // row: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
-  void RunThreadAIScan();
+  // StartAIScan (StartAIScanLocked) and StopAIScan (StopAIScanLocked): the host halves, the
+  // run's life (framework/RunLife.h) with the slot plans; a stop returns 1 or the failure of
+  // the log it stopped.
   // One pass after another over the slots with channels, in slot order, until the target, the
   // trigger's end, a stall, a receive error on any slot or the stop; 1.
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
@@ -326,7 +321,8 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host, private R
   bool TakeScanRun(SlotScanRun* run);
   int PrepareScanLocked() override;  // StartLANQueue's checks and sizing; the command lock held
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
-  // Stops any worker, closes a log's data file, frees the ring; the control lock held; 1.
+  // Stops any worker, closes a log's data file, frees the ring; the control lock held; 1, or
+  // 0 with the failure of the run it stopped (0x14102: data lost to a data file).
   int StopAIScanLocked() override;
   int StopLogWorkerLocked() override;  // as StopAIScanLocked
   // The worker start of a scan or a log run (refused while a worker exists, without scan
@@ -368,8 +364,7 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host, private R
   int DataSocket(int k) const override { return dataSock[k]; }
   int DataPort(int k) const override { return static_cast<int>(SlotDataPort(k)); }
   void ReplaceDataSocket(int k, int fd) override;
-  SampleSink* SinkOf(RunSink, int k) override { return sinks_[k].get(); }
-  bool OpenSinks(const RunPlan& plan) override;
+  bool OpenSinks(const RunPlan& plan, SampleSink** sinks) override;
   void CloseSinks(WorkerKind) override;
 
   // The run's hooks (drivers/slot/SlotCarrierAcquisition.cpp).

@@ -80,8 +80,6 @@ RunPlan SlotLogPlan(const SlotRun& r) {
   return SlotPlan(log, WorkerKind::Logger);
 }
 
-void SlotCarrier::RunThreadAIScan() { acq_.Run(); }
-
 int SlotCarrier::RunThreadAIScan_ReceiveDATAfromQZDevice() {
   acq_.ReceiveLoop();
   return 1;

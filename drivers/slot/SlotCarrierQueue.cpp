@@ -96,7 +96,8 @@ void SlotCarrier::ReplaceDataSocket(int k, int fd) {
   dataSock[k] = fd;
 }
 
-bool SlotCarrier::OpenSinks(const RunPlan&) {
+bool SlotCarrier::OpenSinks(const RunPlan& plan, SampleSink** sinks) {
+  for (int k = 0; k < plan.receivers; ++k) sinks[k] = sinks_[k].get();
   ResetRunState();
   triggerIndex = 0;  // the first data of the run asks the module for it
   if (!LANBuffer_Init()) return false;
