@@ -207,7 +207,9 @@ TEST(ScanRun, WhatTheModuleSendsAfterTheStopNeverReachesTheNextRun) {
     Model m;
     bool trickle;
   } kCases[] = {{K10, false}, {BN, false}, {K10, true}};
-  for (const auto& [m, trickle] : kCases) {
+  for (const auto& c : kCases) {
+    const Model m = c.m;
+    const bool trickle = c.trickle;
     SCOPED_TRACE(std::string(nivex::emu::ModelText(m)) + (trickle ? " trickle" : ""));
     Device d(m, nullptr, SetLevels);
     ASSERT_TRUE(d.ok());
