@@ -21,12 +21,8 @@ QZ_API int QZ_StartLoggerW(void* /*handle*/, wchar_t* /*folder*/, int /*minutesP
 }
 
 QZ_API int QZ_StopLogger(void* handle) {
-  return api::WithDeviceControl(handle, [](MODEL& d) {
-    d.StopLogger();
-    // A run that lost data to a data file it could not write is a failure.
-    const unsigned int failure = d.StopFailure();
-    return failure ? nivex::Fail(failure) : 1;
-  });
+  // A run that lost data to a data file it could not write is a failure of its stop.
+  return api::WithDeviceControl(handle, [](MODEL& d) { return d.StopLogger(); });
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 
 #include "framework/EngineTimings.h"
 #include "framework/RXMODEL_ModuleTable.h"
+#include "framework/RunLife.h"
 #include "framework/WorkerSlot.h"
 #include "support/Chronum.h"
 #include "support/FaultText.h"
@@ -124,7 +125,7 @@ class MODEL {
   virtual int ReadGainOffset(int a, int b, unsigned short* gain, short* offset);    // 58
   virtual int ReadAllGainOffsetfromQZ();                                            // 59
   virtual void SaveStartSamplingTimetoConfigFile();                                 // 60
-  virtual void StopLogger();                                                        // 61
+  virtual int StopLogger();                                                         // 61
   virtual void setQZsamplingStatus(bool busy);                                      // 62
   virtual bool getQZsamplingStatus();                                               // 63
   virtual void DOCallBackFun(unsigned short event);                                 // 64
@@ -180,10 +181,6 @@ class MODEL {
   // The socket of the command port, which QZ_SendRecv and the drivers' commands go out on;
   // -1 for a device without one.
   virtual int CommandSocket() const { return -1; }
-  // The error of the last worker stop: the code of a run that failed (0x14102: data lost to
-  // a data file that could not be written), 0 when it did not. The run's own state (silences,
-  // first data, failure) is the run's (framework/AcquisitionRun.h).
-  virtual unsigned int StopFailure() const { return 0; }
 
   // What the exported functions and the factory use of the fields.
   static constexpr size_t kFirmDateSize = 26;  // the firmware date's room, NUL included
@@ -299,18 +296,7 @@ class MODEL {
   virtual int StartLogWorkerLocked();  // the logger worker's start for the prepared run
   virtual int StopLogWorkerLocked();   // the logger worker's stop with its clean-up; 1
 
-  // The scan parameters a run works with, taken at its start: a change of them during the run
-  // reaches the next one. Each family's run adds what it needs.
-  struct RunParams {
-    EngineTimings timings;
-    uint32_t target = 0;  // N; 0 = continuous
-    uint16_t mode = 0;
-    uint16_t channels = 1;
-    uint16_t gain = 0;
-    int rate = 0;
-    uint32_t post = 0;
-    int64_t silenceMs = 50;  // time-out unit x the silence step
-  };
+  using RunParams = nivex::RunParams;  // framework/RunLife.h
   // The cached scan parameters and the timings the next run takes.
   void TakeRunParams(RunParams* run) const;
   // The silence limit of a run: the time-out unit (at least 1) x the silence step.

@@ -148,7 +148,7 @@ int MODEL::ReadGainOffset(int, int, unsigned short* gain, short* offset) {
 }
 int MODEL::ReadAllGainOffsetfromQZ() { return NotImplemented(); }
 void MODEL::SaveStartSamplingTimetoConfigFile() { NotImplemented(); }
-void MODEL::StopLogger() { NotImplemented(); }
+int MODEL::StopLogger() { return NotImplemented(); }
 void MODEL::setQZsamplingStatus(bool) { NotImplemented(); }
 bool MODEL::getQZsamplingStatus() { return NotImplemented() != 0; }
 void MODEL::DOCallBackFun(unsigned short) { NotImplemented(); }

@@ -42,8 +42,11 @@ size_t StreamReceiver::Drain(int fd, std::chrono::milliseconds cap, bool settle,
 }
 
 size_t StreamReceiver::DrainAll(const int* fds, size_t n, std::chrono::milliseconds cap,
-                                bool settle, bool* closed) {
+                                bool settle, bool* closed, bool* quiet) {
   constexpr size_t kMost = 16;
+  bool calm = false;
+  if (quiet == nullptr) quiet = &calm;
+  *quiet = false;
   n = std::min(n, kMost);
   bool ended[kMost] = {};
   const WorkerSlot::Clock::time_point deadline = WorkerSlot::Clock::now() + cap;
@@ -67,20 +70,28 @@ size_t StreamReceiver::DrainAll(const int* fds, size_t n, std::chrono::milliseco
     // Empty for now. When there was something, more of it may still be on its way (what the
     // module sent before it stopped moves up as the window reopens): empty only once the
     // sockets have stayed quiet for a moment.
-    if (first && total == 0 && !settle) return 0;
+    if (first && total == 0 && !settle) {
+      *quiet = true;
+      return 0;
+    }
     const WorkerSlot::Clock::time_point now = WorkerSlot::Clock::now();
     if (now >= deadline) return total;
     pollfd p[kMost];
     size_t watched = 0;
     for (size_t k = 0; k < n; ++k)
       if (fds[k] >= 0 && !ended[k]) p[watched++] = pollfd{fds[k], POLLIN, 0};
+    *quiet = watched == 0;
     if (watched == 0) return total;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     const int wait = static_cast<int>(std::min<int64_t>(kDrainQuietMs, left.count() + 1));
     int ready;
     do ready = poll(p, watched, wait);
     while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return total;
+    if (ready <= 0) {
+      // Quiet for the whole moment (not just for what was left of the cap).
+      *quiet = ready == 0 && wait == kDrainQuietMs;
+      return total;
+    }
   }
 }
 

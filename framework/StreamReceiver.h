@@ -104,13 +104,14 @@ class StreamReceiver {
   // way) or until cap has passed. settle: a socket found empty must stay quiet for that moment
   // too (a stop: the module's last bytes may still come); otherwise it counts as quiet at once
   // (a start, after a stop that settled it). closed (may be null) is set when the module has
-  // closed the connection (end of stream or a reset). Returns the bytes discarded. For the
+  // closed the connection (end of stream or a reset); quiet (may be null) tells whether the
+  // drain ended on quiet sockets rather than on the cap. Returns the bytes discarded. For the
   // start and the stop, while no worker runs.
   size_t Drain(int fd, std::chrono::milliseconds cap, bool settle = false, bool* closed = nullptr);
   // Drain over the n sockets of fds at once (-1 entries skipped; closed null or n entries), in
   // this receiver's buffer: the moment of quiet is one for all of them.
   size_t DrainAll(const int* fds, size_t n, std::chrono::milliseconds cap, bool settle,
-                  bool* closed);
+                  bool* closed, bool* quiet = nullptr);
 
   // Starts a run on fd: the count and the carry are zeroed. sink may be null (nothing kept).
   void Begin(int fd, const Setup& setup, SampleSink* sink);

@@ -299,7 +299,17 @@ TEST(Logger, RefusalsAndFilesThatCannotBeMade) {
   ASSERT_EQ(QZ_StartLogger(d.h(), const_cast<char*>(t.c()), 1, QZ_LOG_BINARY), 1);
   ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_LOG_ENDED));
   EXPECT_EQ(RingStatus(d.h()), QZ_BUF_LOG_ENDED);
-  EXPECT_TRUE(FailsWith(QZ_StopLogger(d.h()), QZ_ERR_LOG_FILE_OPEN));
+  // Its stop reports it, whatever stop another thread makes meanwhile (one that waits behind
+  // this one: "~01Z" is answered late).
+  nivex::emu::Fault late = MakeFault("~01Z", nivex::emu::FaultKind::Delay, "", 2);
+  late.delayMs = 300;
+  d.emu().AddFault(late);
+  bool failed = false;
+  std::thread logStop([&] { failed = FailsWith(QZ_StopLogger(d.h()), QZ_ERR_LOG_FILE_OPEN); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+  logStop.join();
+  EXPECT_TRUE(failed);
   EXPECT_EQ(QZ_StopLogger(d.h()), 1);  // reported once
 
   // Every rotation of a run falls in one second of the clock: one file per run. A second run in

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <string>
 #include <thread>
@@ -245,6 +246,15 @@ TEST(SlotScanRun, ContinuousScansRunUntilStoppedAndStartAfresh) {
     auto d = Carrier(m, m == kD ? "10000011" : "809", true);  // three slots, 24 channels
     ASSERT_TRUE(d->ok());
     ASSERT_EQ(QZ_SetAIScanParam(d->h(), 24, 0, 0, 1000, 0, 0, 0), 1);
+    struct Reader {  // the totals, read meanwhile, see whole runs
+      std::atomic<bool> on{true};
+      std::thread t;
+      ~Reader() { on = false, t.join(); }
+    } totals;
+    totals.t = std::thread([&] {
+      unsigned int total = 0, status = 0;
+      while (totals.on) QZ_GetTotalSamplingStatus(d->h(), &total, &status);
+    });
     for (int run = 0; run < 2; ++run) {
       ASSERT_EQ(QZ_StartAIScan(d->h()), 1);
       ASSERT_TRUE(WaitUntil([&] { return RingSize(d->h()) >= 24 * 40; }, 3000));

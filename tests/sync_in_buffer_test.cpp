@@ -213,6 +213,15 @@ TEST(SyncInBuffer, APartialFrameWaitsAndAClearSkipsToTheNextFrame) {
   ASSERT_EQ(Read(d.h(), kDW, &two, 2), 2);
   ExpectRead(d, l, kDW, 6, 2, two);
   EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
+
+  // The frame stream has no count: the first silence ends it, without a time-out.
+  QuickTimings quick;
+  ASSERT_EQ(QZ_SetConfig(d.h(), 5, 2, 1), 1);  // a silence limit of 50 ms
+  silentAfter(32);
+  ASSERT_EQ(QZ_StartAIScan(d.h()), 1);
+  ASSERT_TRUE(WaitForStatus(d.h(), QZ_BUF_SCAN_ENDED));
+  EXPECT_EQ(RingStatus(d.h()), QZ_BUF_DATA | QZ_BUF_SCAN_ENDED);
+  EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
 }
 
 TEST(SyncInBuffer, TypesAndLayoutsWithoutFramesFailCleanly) {

@@ -93,14 +93,66 @@ int64_t DownloadSilenceMs(const EngineTimings& timings, int timeoutUnitOverride)
              : kDownloadSilenceMs;
 }
 
-void HighSpeedModel::BeginRun(const ScanRun& r) {
-  StreamReceiver* const receivers[] = {&receiver_};
-  acq_.Begin(r.rules, AcquisitionRun::Setup::Of(r), receivers, 1);
+// ------------------------------------------------------------------ plans
+
+namespace {
+
+// One receiver on the data socket, counting samples of the type's size.
+RunPlan OneReceiver(const HighSpeedRun& r, WorkerKind kind, const RunRules& rules, RunSink sink) {
+  RunPlan p;
+  p.kind = kind;
+  p.rules = rules;
+  p.setup = AcquisitionRun::Setup::Of(r);
+  p.receiver[0].stream.unitBytes = r.traits.sampleBytes;
+  p.receiver[0].sink = sink;
+  p.receiver[0].share = r.target;
+  p.drainCap = r.timings.drainCap;
+  p.stopBound = r.timings.scanStop;
+  return p;
+}
+
+// A scan or a log: mode 8 counts receives (a scan keeps no data, a log the raw bytes).
+RunPlan Streamed(RunPlan p, const HighSpeedRun& r) {
+  StreamReceiver::Setup& s = p.receiver[0].stream;
+  s.chunkStream = r.mode == 8;
+  s.target = s.chunkStream ? 0 : r.target;
+  return p;
+}
+
+}  // namespace
+
+RunPlan HighSpeedScanPlan(const HighSpeedRun& r) {
+  return Streamed(OneReceiver(r, WorkerKind::Scan, HighSpeedScanRules(r.traits, r.timings),
+                              r.mode == 8 ? RunSink::None : RunSink::Ring),
+                  r);
+}
+
+RunPlan HighSpeedSyncInPlan(const HighSpeedRun& r) {
+  RunPlan p = OneReceiver(r, WorkerKind::SyncIn, HighSpeedSyncInRules(r.timings), RunSink::Ring);
+  p.receiver[0].stream.unitBytes = 2;  // the frame stream is counted and acknowledged in 16 bits
+  return p;
+}
+
+RunPlan HighSpeedLoggerPlan(const HighSpeedRun& r) {
+  RunPlan p = Streamed(OneReceiver(r, WorkerKind::Logger,
+                                   HighSpeedLoggerRules(r.traits, r.timings), RunSink::Files),
+                       r);
+  p.stopBound = r.timings.logStop;
+  p.workerFailure = QZ_ERR_LOG_FILE_OPEN;
+  return p;
+}
+
+RunPlan HighSpeedDownloadPlan(const HighSpeedRun& r) {
+  // The recording's samples are counted, acknowledged and carried as a scan's; the receive
+  // near the end asks for exactly the bytes the recording still owes.
+  RunPlan p = OneReceiver(r, WorkerKind::Download,
+                          HighSpeedDownloadRules(r.timings, r.silenceMs), RunSink::Files);
+  p.receiver[0].stream.target = r.target;
+  p.drainAtStart = false;
+  return p;
 }
 
 // ------------------------------------------------------------------ the workers
-
-void HighSpeedModel::RunThreadAIScan() { acq_.Run(); }
 
 int HighSpeedModel::RunThreadAIScan_NSampleRoutine() { return acq_.PrePhase() ? 1 : 0; }
 

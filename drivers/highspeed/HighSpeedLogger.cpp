@@ -58,7 +58,6 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
   continuous = r.target == 0;
   timeoutUnit = timeoutUnitOverride >= 1 ? timeoutUnitOverride
                                          : TimeoutUnit(kContinuousRingBytes, r.rate, r.channels);
-  r.rules = HighSpeedLoggerRules(r.traits, r.timings);
   r.files = true;
   r.silenceMs = SilenceLimitMs(r.timings);
   SetRun(r);
@@ -70,25 +69,7 @@ int HighSpeedModel::StartLogger(char* folder, int minutes, int logType) {
 
 int HighSpeedModel::StartLogWorkerLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
-  // Samples left on the data socket by an earlier run never reach this log.
-  if (!FreshDataSocket(run_.timings.drainCap)) return 0;
-  ResetRunState();
-
-  StreamReceiver::Setup setup;
-  setup.unitBytes = run_.traits.sampleBytes;
-  setup.chunkStream = run_.mode == 8;  // counts receives; the raw bytes go to the files
-  setup.target = setup.chunkStream ? 0 : run_.target;
-  receiver_.Begin(dataSock, setup, &logSink_);
-
-  LogFileSink::Setup files = LogFiles(run_, setup.chunkStream);
-  files.firstFile = [this] {
-    Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
-    SaveStartSamplingTimetoConfigFile();
-  };
-  logSink_.Begin(std::move(files));
-  BeginRun(run_);
-  return worker.Start(WorkerKind::Logger, [this] { RunThread(); }) ? 1
-                                                                  : Fail(QZ_ERR_LOG_FILE_OPEN);
+  return StartRunLocked(HighSpeedLoggerPlan(run_));
 }
 
 LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) const {
@@ -109,20 +90,12 @@ LogFileSink::Setup HighSpeedModel::LogFiles(const ScanRun& r, bool chunkStream) 
   return files;
 }
 
-void HighSpeedModel::StopLogger() {
+int HighSpeedModel::StopLogger() {
   std::lock_guard<std::mutex> control(controlMutex);
-  stopFailure_ = 0;
-  if (cmdSock < 0 || dataSock < 0) return;
+  if (cmdSock < 0 || dataSock < 0) return 1;
   worker.RequestStop();  // an exchange of the worker ends at once: "~01Z" does not wait for it
   StopMagicScan();
-  StopWorkerLocked(run_.timings.logStop);
-}
-
-int HighSpeedModel::StopLogWorkerLocked() {
-  // Returns once the worker has ended (at most the bound): nothing is taken after the run
-  // flag is cleared, so the full wait gains nothing.
-  StopWorkerLocked(run_.timings.logStop);
-  return stopFailure_ ? Fail(stopFailure_) : 1;
+  return StopAIScanLocked();
 }
 
 int HighSpeedModel::ChangeTimeStamp() { return logSink_.Rotate() ? 1 : 0; }

@@ -1,10 +1,7 @@
-// What the three high-speed drivers (RX5K10, RX5K30, RXBN500) share: the data port and the two
-// sockets, connection and disconnection, the window-size and hardware-version commands, the
-// calibration tables, the one-shot analog reads and the code conversions, the scan engine
-// (start and stop, the acquisition and sync-in workers, the host ring, the module status
-// queries), and helpers that format a command, exchange it and read reply fields. The types
-// differ only in the hooks below (scan traits, raw-read command, code conversion, calibration
-// load), as the slot carriers do in theirs (drivers/slot/SlotCarrier.h).
+// What the three high-speed drivers (RX5K10, RX5K30, RXBN500) share: the sockets, the one-shot
+// reads and code conversions, the scan engine (its runs' life is the framework's:
+// framework/RunLife.h), the host ring, the module status queries and the command helpers. The
+// types differ only in the hooks below, as the slot carriers do in theirs.
 #pragma once
 
 #include <atomic>
@@ -22,12 +19,10 @@
 
 namespace nivex {
 
-class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
+class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, private RunLife::Device {
  public:
-  // The size of a reply buffer for Exchange.
-  static constexpr size_t kReplySize = kExchangeReplySize;
-  // The receive window announced to the module at connect.
-  static constexpr unsigned int kWindowSize = 32768;
+  static constexpr size_t kReplySize = kExchangeReplySize;  // a reply buffer for Exchange
+  static constexpr unsigned int kWindowSize = 32768;  // the receive window announced at connect
 
   HighSpeedModel(const char* ip, int cmdPort, int dataPort, WRXmodule row);
   ~HighSpeedModel() override;
@@ -52,18 +47,13 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // with 0x17008 when the exchange fails. Also called by the acquisition workers.
   int GetAIAnalogTriggerIdx() override;
 
-  // The receive-in-progress flag: set by a worker around each data-port receive; the
-  // single-shot operations refuse with 0x18011 while it is set.
+  // Set by a worker around each data-port receive; the single-shot reads refuse (0x18011).
   void setQZsamplingStatus(bool busy) override { receiveInProgress = busy; }
   bool getQZsamplingStatus() override { return receiveInProgress; }
 
-  // One-shot read of the raw codes of channels 0..count-1: the type's raw-read command, answered
-  // with '>' (or '!') and one field of 2 x SampleBytes() hexadecimal digits for each of the
-  // module's AI channels. Count outside MinReadCount()..AI: 0x18008. While a receive is in
-  // progress a type that caches its reads answers from the cache of the last read (exactly
-  // count values, nothing sent) when it holds one; a type that does not refuses with 0x18011.
-  // A failed exchange or a reply that is refused, of another length or not hexadecimal gives
-  // 0x17003.
+  // One-shot read of the raw codes of channels 0..count-1 (count outside MinReadCount()..AI:
+  // 0x18008). During a receive a type that caches its reads answers from its cache, another
+  // refuses with 0x18011. A failed exchange or a reply that is not the fields: 0x17003.
   int ReadAIALLHEXRAW(int gain, int* raw, int count);
   // The one-shot reads: channel (0x18008) or count (0x18008), then gain code (0x18005), then
   // the raw read of every channel (one read) or of channels 0..count-1 (all reads), then the
@@ -79,44 +69,26 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
 
-  // The socket of the command port (-1 when not connected).
-  int CommandSocket() const override { return cmdSock; }
+  int CommandSocket() const override { return cmdSock; }  // -1 when not connected
 
   // ---------------------------------------------------------------- scan control
-  // (drivers/highspeed/HighSpeedQueue.cpp) Starts and stops take the control lock; none of
-  // them may run while the caller holds the command lock (they join the worker).
-  // The whole start (MODEL::StartLANQueue): refused with 0x18011 while a worker exists and
-  // with 0x18008 for a channel count outside 1..AI (sync-in: 0) or a rate below 1, before
-  // anything changes; 0 without a code while a socket is closed. Then the ring size and the
-  // time-out unit, StartAIScan and "~01S" (its reply is not examined).
+  // (drivers/highspeed/HighSpeedQueue.cpp) Starts and stops take the control lock, never
+  // while the caller holds the command lock. A start (MODEL::StartLANQueue) is refused with
+  // 0x18011 while a worker exists and with 0x18008 for a channel count outside 1..AI (sync-in:
+  // 0) or a rate below 1, before anything changes; 0 without a code while a socket is closed.
   // "~01Z" (not examined), then StopAIScan; 0 without a code when the data socket is closed.
   int StopLANQueue() override;
-  // StartAIScan, the host half of the start (StartAIScanLocked): the scan parameters taken for
-  // the run, the clocks restarted, the ring allocated for ringSize, stale bytes of the data
-  // socket discarded, the worker (the sync-in worker when the sync-in option is on) started.
-  // Refused like StartLANQueue. StopAIScan (StopAIScanLocked) stops the worker (it ends at
-  // once; the wait is bounded by EngineTimings::scanStop) and releases the ring; 1.
   // "~01S" / "~01Z", 1000 ms; the outcome is not examined; 1.
   int StartMagicScan() override;
   int StopMagicScan() override;
 
   // ---------------------------------------------------------------- workers
   // (drivers/highspeed/HighSpeedAcquisition.cpp) Every worker is the device's acquisition run
-  // (framework/AcquisitionRun.h) with the rule row of its kind; these name its steps.
-  // The scan worker: the pre-phase where the run needs it, the receive loop, then
-  // QZ_BUF_SCAN_ENDED.
-  void RunThreadAIScan();
-  // The pre-phase: polls "~01N" until the module has its samples or its trigger and "~01E"
-  // was accepted (1), or the run ended (0).
+  // (framework/AcquisitionRun.h) with the rule row of its kind; these name its steps: the
+  // pre-phase (1 when the module accepted "~01E") and the receive loop (1).
   int RunThreadAIScan_NSampleRoutine() override;
-  // Receives, acknowledges and keeps the stream until the target, a stall, a receive error
-  // or the stop; 1.
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
-  // RX5K10's sync-in worker: the frame stream into the ring, counted in 16-bit units.
   void RunThreadSyncInScan() override;
-  // The error of the last stop: 0x14102 when the run it stopped lost data to a data file
-  // that could not be written, else 0.
-  unsigned int StopFailure() const override { return stopFailure_; }
 
   // ---------------------------------------------------------------- SD-card recordings
   // (drivers/highspeed/HighSpeedSDCard.cpp; the download worker in HighSpeedDownload.cpp)
@@ -125,57 +97,43 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // data reply, or one with more than blanks behind the number: 0x17003; no decimal number at
   // position 3: 0x17008. The count is left as it was on every failure.
   int GetSDAllLogFiles(unsigned int* count) override;
-  // "~01SDI%08u": the description of one recording, "first:samples:date" from position 3;
-  // date receives the date text up to its first white space (at most 255 characters: the
-  // caller gives 256 bytes). Checked as GetSDAllLogFiles, and an index of more than 8 digits
-  // or a null output is refused with 0x1300C; a reply missing one of its three fields gives
-  // 0x17008. The outputs are left as they were on every failure.
+  // "~01SDI%08u": one recording's "first:samples:date" (date: up to its first blank, 256 bytes).
+  // Checked as GetSDAllLogFiles; an index of more than 8 digits or a null output: 0x1300C; a
+  // missing field: 0x17008. The outputs are left as they were on every failure.
   int GetSDLogFile_Info(unsigned int index, unsigned int* first, unsigned int* samples,
                         char* date) override;
-  // Copies one recording to the host as a logging run: its ".config" file holds the module's
-  // text (log types 0-2), its data files are named from the recording's date and written by
-  // the download worker until the recording's sample count has come. In this order: the
-  // selector (0-9) and index (8 digits) or a base folder too long for the data files' paths:
-  // 0x1300C; sockets closed: 0 without a code; a channel count outside 1..AI or a rate below
-  // 1: 0x18008; then a running worker is stopped ("~01Z", the worker's end and clean-up) and
-  // the description is read (its failures; a date that is not "Y/M/D-h:m:s:": 0x17008); the
-  // log folder (0x14102); the stale bytes of the data socket are discarded; "~01SDL" (also
-  // for log types 3 and 4, whose reply is not kept); the worker. 1 when the download runs.
-  // The caller must not hold the command lock (a running worker is joined).
+  // Copies one recording to the host as a logging run (".config" with the module's text for
+  // log types 0-2, data files named from the recording's date). In this order: selector (0-9),
+  // index (8 digits) or base folder: 0x1300C; sockets closed: 0; channels or rate: 0x18008; a
+  // running worker stopped; the description (a bad date: 0x17008); the log folder (0x14102);
+  // the data socket drained; "~01SDL"; the worker. Not with the command lock held.
   int DownloadSDFile(unsigned int index, char selector, char* folder, int logType) override;
-  // Writes the ".config" file of a recording: <base>/config/IP_<prefix>_<tag>_<date>.config
-  // (time: the recording's date as a struct tm) holds the text of the module's "~01SDL%01d%08u"
-  // reply without its last four characters. 0 when written; -1 when the file cannot be made
-  // (0x14102, nothing sent), the exchange fails (its error), the module refuses (0x17003, the
-  // file stays empty) or the text does not fit 1023 characters (0x17009, the file stays empty).
+  // Writes <base>/config/IP_<prefix>_<tag>_<date>.config with the text of the module's
+  // "~01SDL%01d%08u" reply. 0 when written; -1 when the file cannot be made (0x14102), the
+  // exchange fails, the module refuses (0x17003) or the text does not fit 1023 chars (0x17009).
   int SaveSDConfigFile(unsigned int index, char selector, char* base, char* prefix,
                        unsigned int tag, void* time) override;
   // Stops a running worker (with its clean-up, no module command) and starts the download
   // worker for the recording the last DownloadSDFile described; 1, or 0 (0x18008 for the
   // channel count or rate; a thread that cannot be made).
   int StartDownload() override;
-  // The download worker: the receive loop, the data file closed, then QZ_BUF_LOG_ENDED.
+  // The download worker and its receive loop (1): until the recording's sample count, a stall,
+  // a receive error, a data file that cannot be written, or the stop.
   void RunThreadDownload() override;
-  // Receives the recording into the data files until its sample count (QZ_BUF_TARGET_REACHED,
-  // QZ_EVENT_LOG_DONE), a stall (QZ_BUF_LOG_TIMEOUT; the silence limit of a download does not
-  // depend on the scan rate), a receive error, a data file that cannot be written (the run's
-  // failure), or the stop; 1.
   int RunThreadDownload_ReceiveDATAfromQZDevice() override;
   // Opens the download's next data file: the first is named from the recording's date, a later
   // one from the local time; 1, or 0 when it cannot be opened.
   int ChangeTimeStamp_SD_Download() override;
 
   // ---------------------------------------------------------------- logger
-  // (drivers/highspeed/HighSpeedLogger.cpp) A run of the scan worker whose samples go into
-  // data files instead of the ring. The start is refused with 0x18011 while a worker exists
-  // and with 0x18008 like a scan start, before anything changes; 0 without a code while a
-  // socket is closed; 0x1300C for a base folder (folder, or the working folder when null)
-  // whose data-file paths would not fit 260 bytes; 0x14102 when the ".config" file (log
-  // types other than 3 and 4), the log folder or the worker cannot be made. Then "~01S"; 1.
+  // (drivers/highspeed/HighSpeedLogger.cpp) A scan run into data files. The start is refused
+  // like a scan start, before anything changes; 0x1300C for a base folder whose data-file paths
+  // would not fit 260 bytes; 0x14102 when the ".config" file (log types other than 3 and 4),
+  // the log folder or the worker cannot be made. Then "~01S"; 1.
   int StartLogger(char* folder, int minutesPerFile, int logType) override;
   // "~01Z" and the worker stop when both sockets are open (whatever worker runs, with its
-  // clean-up); the data file is closed.
-  void StopLogger() override;
+  // clean-up); 1, or 0 with 0x14102 when the run it stopped lost data to a data file.
+  int StopLogger() override;
   // Writes the run's ".config" file into <base>/config (created when missing).
   void SaveMagicConfig(char* base, char* prefix, unsigned int tag, void* time) override;
   // Starts the next data file of the running log now (the worker does this itself at its
@@ -184,11 +142,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // Log types 0 and 1: "~01SST" and, when the module answers, the start-time line appended to
   // the run's ".config" file.
   void SaveStartSamplingTimetoConfigFile() override;
-  // Start and Stop reach the logger worker's start (the run as StartLogger prepared it;
-  // refused while a worker exists) and stop (bounded by EngineTimings::logStop, the data file
-  // closed; 1): StartLogWorkerLocked and StopLogWorkerLocked.
-  // The logger worker: the scan worker's pre-phase and receive loop with the logger's rules,
-  // the data file closed, then QZ_BUF_LOG_ENDED.
+  // The logger worker: the scan worker's steps with the logger's rules.
   void RunThread() override;
   int RunThreadLog_NSampleRoutine() override;
   int RunThreadLog_ReceiveDATAfromQZDevice() override;
@@ -200,9 +154,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // Frees the storage; the status word and Get_ADSize still describe the finished run.
   void LANBuffer_Uninit() override;
   // A ring write: what fits, in whole rows of the stream (QZ_BUF_OVERFLOW and the overflow
-  // event when anything is dropped); the pace is kept by the receive loop (the worker's stream
-  // receiver writes the ring through the same sink); -1 when the chunk was dropped whole,
-  // else 0.
+  // event when anything is dropped); -1 when the chunk was dropped whole, else 0.
   int AD_WriteData(const char* data, unsigned int length);
   // Up to count whole elements of width bytes; the number taken. In a sync-in run a width of
   // the run's frame size takes whole frames from a frame start (HostRing::ReadRows).
@@ -244,9 +196,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // The received count back to 0 while the data socket is open (RXBN500: MODEL's default).
   void ClearCnt() override;
 
-  // The software filter hooks: a type without software filters (RX5K10, RX5K30) takes every
-  // call, returns 1 and changes nothing, neither the samples nor the error state. RXBN500 has
-  // the filters (drivers/highspeed/RXBN500_Filter.cpp).
+  // The software filter hooks: 1 and nothing changed, but for RXBN500 (RXBN500_Filter.cpp).
   int Init_Software_Filter(int, int, int) override { return 1; }
   int Set_LowPassFilter(int, int, float) override { return 1; }
   int Set_HighPassFilter(int, int, float) override { return 1; }
@@ -260,15 +210,10 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   virtual void DescribeLogRun(scanlog::ScanConfig* config, int gain) const;
   // Decimals of a value in a text log.
   virtual int LogTextDecimals() const { return scanlog::kTextDecimals24Bit; }
-  // Called by the scan start where the ring's channel cursor restarts (a new ring): the
-  // next sample a filter hook sees is then that of channel 0 again. Nothing to do for a
-  // type without filters.
+  // Called by the scan start (a new ring): the next sample a filter sees is channel 0's.
   virtual void RestartFilterPhase() {}
-  // Called by the ring reads of samples (AD_ReadData of whole samples, AD_ReadData_float)
-  // on the reading thread: the channel the ring gives the first sample taken and the run's
-  // channel count, so that the filter hook which follows the read gives every sample its own
-  // channel's filter, whatever clears and drops came before. Nothing to do for a type without
-  // filters.
+  // Called by the ring reads of samples on the reading thread: the channel of the first sample
+  // taken and the run's channel count, for the filter hook which follows the read.
   virtual void NoteReadChannels(unsigned first, unsigned channels) {
     (void)first;
     (void)channels;
@@ -281,19 +226,10 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   int cmdSock = -1;
   HighSpeedCalibration cal;
 
- private:
-  unsigned int dataPort;
-  // Written by the open, a start that opens it again and the disconnect; read by the counters
-  // without the command lock.
-  std::atomic<int> dataSock{-1};
-
- protected:
   // ---------------------------------------------------------------- the type's hooks
   // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
-  // How the type's scans differ (sample size, pre-phase rule, waits, ring size).
-  virtual const ScanTraits& Traits() const = 0;
-  // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in a 32-bit
-  // word). A raw-read reply carries one field of twice as many hexadecimal digits per channel.
+  virtual const ScanTraits& Traits() const = 0;  // how the type's scans differ
+  // Bytes of one sample on the data port: 2 (16-bit codes) or 4 (a 24-bit code in 32 bits).
   int SampleBytes() const { return static_cast<int>(Traits().sampleBytes); }
   // The raw-read command for a gain code.
   virtual void FormatRawRead(char* command, size_t size, int gain) const = 0;
@@ -364,22 +300,18 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   static int ScanOutputsGiven(const short* chCnt, const short* gain, const short* trig,
                               const int* rate, const unsigned int* target, const short* M,
                               const short* A);
-  // What SetScanParam does once the module took its "~01P" command: after 1 ms, a new gain
-  // code (gain >= 0 and not the cached one) reloads the calibration (the outcome is not
-  // examined) and is cached; the channel count, trigger mode and transfer mode are cached;
-  // 1 ms again.
+  // What SetScanParam does once the module took "~01P": after 1 ms, a new gain code (>= 0)
+  // reloads the calibration; gain, channel count, trigger and transfer mode cached; 1 ms again.
   void KeepScanSetup(int gain, short chCnt, short trig, short M);
-  // The module's trigger digit of a "~01P" command of the 24-bit types: 2 analog (trigger
-  // 6), 8 chunk stream (trigger 8); software 1 when buffered (the load needs the module's
-  // buffered mode), else 0.
+  // The trigger digit of a 24-bit type's "~01P": 2 analog (trigger 6), 8 chunk stream
+  // (trigger 8); software 1 when buffered, else 0.
   static int TriggerDigit(short trig, bool buffered);
   // What GetScanParam does once its "~01P" reply is checked: caches and gives back the gain
   // code g (g < 0: the type has one gain code; given back as 0, the cache left alone), the
   // channel count c, the trigger mode and the transfer mode m.
   void KeepScanReply(int g, int c, int trigMode, int m, short* chCnt, short* gain, short* trig,
                      short* M);
-  // Steps "~01T" and "~01A" of SetScanParam: caches the target, then the acknowledge mode
-  // and the parameters-sent flag; the outcome of the last command sent.
+  // Steps "~01T" and "~01A" of SetScanParam, each cached; the outcome of the last one sent.
   int SendTargetAndAck(unsigned int target, short ackMode);
   // Steps "~01R", "~01T", "~01A" and the target rounding of GetScanParam. factors: the rate
   // reply names a, b, c (24-bit types), else it is in hertz. 0 with 0x17003 when a reply is
@@ -405,46 +337,24 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // The notional ring of a continuous run, which also sizes the logger's time-out unit.
   static constexpr uint64_t kContinuousRingBytes = 1460000;
 
-  // What a run works with, taken at its start: a change of the scan parameters during the run
-  // reaches the next one.
-  struct ScanRun : RunParams {
-    ScanRun() { rate = 1; }
-    ScanTraits traits{};
-    RunRules rules{};
-    bool syncIn = false;
-    bool files = false;  // a log or a download: the samples go into data files
-    unsigned rowBytes = 2;  // a stream row: channels x sample size, or a sync-in frame
-  };
-  // The run the next start takes from the cached parameters; false with 0x18008 when the
-  // channel count or the rate cannot run.
+  using ScanRun = HighSpeedRun;
+  // The run the next start takes from the cached parameters; false with 0x18008.
   bool TakeScanRun(ScanRun* run);
   // The checks and sizing of StartLANQueue before StartAIScanLocked; the command lock held.
   int PrepareScanLocked() override;
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
   int StopAIScanLocked() override;   // the caller holds the control lock only
-  // Stops the worker (waiting at most bound for it to end) and does the clean-up of the kind
-  // that ran: a scan's ring is released, a log's or a download's data file closed; then, within
-  // the bound, empties the data socket until the module has been quiet for a moment. The
-  // control lock held.
-  void StopWorkerLocked(std::chrono::milliseconds bound);
-  // Before a run: discards what the data socket holds (Drain, at most cap) and, when the module
-  // has closed that connection, opens it again as the connect did. False with 0x17006 when it
-  // cannot be opened (the old one is kept). The control lock held; the swap takes the command
-  // lock.
-  bool FreshDataSocket(std::chrono::milliseconds cap);
-  // The logger's worker start for the run in run_ and logSink_; the control and command lock
-  // held.
+  // The start of the run of a plan (the parameters in run_); the control and command lock held.
+  int StartRunLocked(const RunPlan& plan);
+  // The logger's worker start for the run in run_; the control and command lock held.
   int StartLogWorkerLocked() override;
-  int StopLogWorkerLocked() override;  // the control lock held
-  // The data files of the run r (a log or a download) in the log folder, file prefix and tag
-  // set for it.
+  int StopLogWorkerLocked() override { return StopAIScanLocked(); }
+  // The data files of the run r (a log or a download) as the logger fields name them.
   LogFileSink::Setup LogFiles(const ScanRun& r, bool chunkStream) const;
   // The ".config" file of a run; false when the folder or the file cannot be made.
   bool WriteLogConfig(const char* base, const char* prefix, unsigned int tag, const struct tm& t);
 
-  // The download (drivers/highspeed/HighSpeedSDCard.cpp, HighSpeedDownload.cpp).
-  // The run of a download: the scan parameters as TakeScanRun takes them (no sync-in), the
-  // recording's sample count as the target, the log's stall and target reports.
+  // The download's run: the scan's (no sync-in) with the recording's sample count as target.
   bool TakeDownloadRun(ScanRun* run);
   int StartDownloadLocked();  // the caller holds the control lock
   // "~01SDL": when the module took the request, the length of its text, kept in text (textSize
@@ -452,9 +362,6 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // (the module may have taken the request all the same).
   int RequestSDRecording(unsigned int index, char selector, char* text, size_t textSize);
   struct tm sdDate_ = {};  // the date of the recording being downloaded
-
-  // Starts the acquisition run of r on the data socket (the receiver begun for it).
-  void BeginRun(const ScanRun& r);
 
   ScanRun run_;
   void SetRun(const ScanRun& r);  // run_ = r under the read lock: the ring reads use it
@@ -464,10 +371,19 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   StreamReceiver receiver_{worker, StreamReceiver::kChunkBytes, &receiveInProgress};
 
  private:
+  unsigned int dataPort;
+  std::atomic<int> dataSock{-1};  // read by the counters without the command lock
   // The data files of a log or a download.
   LogFileSink logSink_;
   AcquisitionRun acq_{worker, *this, *fileClock};
-  unsigned int stopFailure_ = 0;
+  RunLife life_{*this, IP, worker, acq_, exchangeMutex, readMutex};
+
+  // The life's hooks (drivers/highspeed/HighSpeedQueue.cpp): one data socket.
+  int DataSocket(int) const override { return dataSock; }
+  int DataPort(int) const override { return static_cast<int>(dataPort); }
+  void ReplaceDataSocket(int, int fd) override;
+  bool OpenSinks(const RunPlan& plan, SampleSink** sinks) override;
+  void CloseSinks(WorkerKind ran) override;
 
   // The run's hooks (drivers/highspeed/HighSpeedAcquisition.cpp).
   void AddStatus(uint16_t bits) override { Add_AD_Buf_Status(bits); }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "drivers/highspeed/HighSpeedModel.h"
 #include "framework/RXMODEL_SyncInFrame.h"
@@ -19,7 +20,6 @@ bool HighSpeedModel::TakeScanRun(ScanRun* run) {
   ScanRun r;
   TakeRunParams(&r);
   r.traits = Traits();
-  r.rules = r.syncIn ? HighSpeedSyncInRules(r.timings) : HighSpeedScanRules(r.traits, r.timings);
   r.syncIn = syncInFrame != nullptr && (syncInFrame->option & QZ_SYNCIN_ENABLE) != 0;
   // A sync-in scan takes its channel count from the frame's items: only 0 cannot run.
   const int most = r.syncIn ? USHRT_MAX : Channels();
@@ -56,73 +56,61 @@ int HighSpeedModel::StartAIScanLocked() {
   if (worker.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
   ScanRun r;
   if (!TakeScanRun(&r)) return 0;
-  // Samples left on the data socket by an earlier run never reach this one.
-  if (!FreshDataSocket(r.timings.drainCap)) return 0;
   r.silenceMs = SilenceLimitMs(r.timings);
-  ResetRunState();
   continuous = r.target == 0;
   SetRun(r);
-  if (!LANBuffer_Init()) return 0;
-  RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
+  return StartRunLocked(r.syncIn ? HighSpeedSyncInPlan(r) : HighSpeedScanPlan(r));
+}
 
-  StreamReceiver::Setup setup;
-  SampleSink* sink = &ringSink_;
-  if (r.syncIn) {
-    setup.unitBytes = 2;  // the frame stream is counted and acknowledged in 16-bit units
-  } else {
-    setup.unitBytes = r.traits.sampleBytes;
-    setup.chunkStream = r.mode == 8;  // counts receives and keeps no data
-    setup.target = setup.chunkStream ? 0 : r.target;
-    if (setup.chunkStream) sink = nullptr;
-  }
-  receiver_.Begin(dataSock, setup, sink);
-  ringSink_.SetPace(r.timings.ringPace);
-  BeginRun(r);
-
-  const bool started =
-      r.syncIn ? worker.Start(WorkerKind::SyncIn, [this] { RunThreadSyncInScan(); })
-               : worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); });
-  if (!started) {
-    LANBuffer_Uninit();
-    return 0;
-  }
-  return 1;
+int HighSpeedModel::StartRunLocked(const RunPlan& plan) {
+  StreamReceiver* const receivers[] = {&receiver_};
+  return life_.Start(plan, receivers, [this] { acq_.Run(); }) ? 1 : 0;
 }
 
 int HighSpeedModel::StopAIScanLocked() {
-  StopWorkerLocked(run_.timings.scanStop);
-  return stopFailure_ ? Fail(stopFailure_) : 1;
+  const unsigned int failure = life_.Stop();
+  return failure ? Fail(failure) : 1;
 }
 
-void HighSpeedModel::StopWorkerLocked(std::chrono::milliseconds bound) {
-  // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
-  // after which it is joined all the same: a worker inside an exchange finishes it first).
-  // Whichever stop ended it, the clean-up is that of the kind that ran.
-  const auto began = std::chrono::steady_clock::now();
-  const WorkerKind ran = worker.Stop(bound);
+// ------------------------------------------------------------------ the run's life
+
+void HighSpeedModel::ReplaceDataSocket(int, int fd) {
+  CloseTcp(dataSock);
+  dataSock = fd;
+}
+
+bool HighSpeedModel::OpenSinks(const RunPlan& plan, SampleSink** sinks) {
+  const RunSink sink = plan.receiver[0].sink;
+  if (sink == RunSink::Ring) sinks[0] = &ringSink_;
+  if (sink == RunSink::Files) sinks[0] = &logSink_;
+  ResetRunState();
+  if (plan.kind == WorkerKind::Scan || plan.kind == WorkerKind::SyncIn) {
+    if (!LANBuffer_Init()) return false;
+    RestartFilterPhase();  // the software filters walk the new run's channels from channel 0
+    ringSink_.SetPace(run_.timings.ringPace);
+    return true;
+  }
+  LogFileSink::Setup files = LogFiles(run_, run_.mode == 8);
+  if (plan.kind == WorkerKind::Download) {  // the first file is named by the recording's date
+    files.firstTimeGiven = true;
+    files.firstTime = sdDate_;
+    files.firstFile = [this] { Add_AD_Buf_Status(QZ_BUF_LOG_STARTED); };
+  } else {
+    files.firstFile = [this] {
+      Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
+      SaveStartSamplingTimetoConfigFile();
+    };
+  }
+  logSink_.Begin(std::move(files));
+  return true;
+}
+
+void HighSpeedModel::CloseSinks(WorkerKind ran) {
   if (ran == WorkerKind::Logger || ran == WorkerKind::Download) {
     logSink_.Close();
   } else {
     LANBuffer_Uninit();
   }
-  // A module may send on for a while after "~01Z": what it sends never reaches the next run.
-  const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - began);
-  if (ran != WorkerKind::None && left.count() > 0) receiver_.Drain(dataSock, left, true);
-  // A run that lost data to a data file is a failure, which this stop reports.
-  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
-}
-
-bool HighSpeedModel::FreshDataSocket(std::chrono::milliseconds cap) {
-  bool closed = false;
-  receiver_.Drain(dataSock, cap, false, &closed);
-  if (!closed) return true;
-  const int fd = OpenTcp_DataPort(IP, static_cast<int>(dataPort), 1);
-  if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
-  std::lock_guard<std::recursive_mutex> command(exchangeMutex);  // as the connect's sockets
-  CloseTcp(dataSock);
-  dataSock = fd;
-  return true;
 }
 
 int HighSpeedModel::StartMagicScan() {

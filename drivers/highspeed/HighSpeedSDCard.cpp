@@ -128,8 +128,6 @@ bool HighSpeedModel::TakeDownloadRun(ScanRun* run) {
   r.rowBytes = r.channels * r.traits.sampleBytes;
   r.target = sdFileCount;
   r.silenceMs = SilenceLimitMs(r.timings);
-  r.rules.stallBit = QZ_BUF_LOG_TIMEOUT;
-  r.rules.targetEvent = QZ_EVENT_LOG_DONE;
   *run = r;
   return true;
 }
@@ -211,7 +209,7 @@ int HighSpeedModel::DownloadSDFile(unsigned int index, char selector, char* fold
   if (fileTag == 0 || !scanlog::MakeLogFolder(base, prefix) ||
       !scanlog::LogFolderPath(base, prefix, logFolder, sizeof logFolder))
     return Fail(QZ_ERR_LOG_FILE_OPEN);
-  if (!FreshDataSocket(r.timings.drainCap)) return 0;
+  if (!life_.DrainForStart(HighSpeedDownloadPlan(r), receiver_)) return 0;
   const int requested = scanlog::HasConfig(logType)
                             ? SaveSDConfigFile(index, selector, base, filePrefix, fileTag, &when)
                             : RequestSDRecording(index, selector, nullptr, 0);

@@ -6,6 +6,7 @@
 
 #include "framework/AcquisitionRun.h"
 #include "framework/EngineTimings.h"
+#include "framework/RunLife.h"
 
 namespace nivex {
 
@@ -52,6 +53,19 @@ RunRules HighSpeedScanRules(const ScanTraits& traits, const EngineTimings& timin
 RunRules HighSpeedLoggerRules(const ScanTraits& traits, const EngineTimings& timings);
 RunRules HighSpeedSyncInRules(const EngineTimings& timings);
 RunRules HighSpeedDownloadRules(const EngineTimings& timings, int64_t silenceMs);
+// What a high-speed run works with, taken at its start from the checked scan settings.
+struct HighSpeedRun : RunParams {
+  HighSpeedRun() { rate = 1; }
+  ScanTraits traits{};
+  bool syncIn = false;
+  bool files = false;     // a log or a download: the samples go into data files
+  unsigned rowBytes = 2;  // a stream row: channels x sample size, or a sync-in frame
+};
+// The plans of the high-speed runs (drivers/highspeed/HighSpeedAcquisition.cpp), one per kind.
+RunPlan HighSpeedScanPlan(const HighSpeedRun& r);
+RunPlan HighSpeedSyncInPlan(const HighSpeedRun& r);
+RunPlan HighSpeedLoggerPlan(const HighSpeedRun& r);
+RunPlan HighSpeedDownloadPlan(const HighSpeedRun& r);  // the caller drains before its request
 // The silence limit of a download: the time-out unit set with the configuration item (when
 // one is) x the silence step, else a fixed limit: the scan rate the device last took says
 // nothing of a recording.

@@ -60,9 +60,34 @@ int CardRowOf(char c);
 void SplitCount(uint32_t x, unsigned channels, const unsigned short* slotChannels, int n,
                 unsigned int* shares);
 
-class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
- public:
+// How a slot carrier class's scans differ.
+struct SlotScanTraits {
+  unsigned ringPerSample;  // ring bytes per target sample of an N-sample scan
+  int fixedTimeoutUnit;    // the time-out unit; 0: from the ring size, the rate and the channels
+  size_t receiveBytes;     // bytes a receive asks for; 0: one row part of the slot
+  uint32_t exactBelow;     // fewer samples missing than this: ask for exactly them; 0: the
+                           // slot's channel count
+  bool asksTriggerIndex;   // "~01XN" on the first data of a run
+  bool printsTimeouts;     // "Time Out 0" / "Time Out 1" when silence ends a run
+};
+
+// What a slot carrier's run works with, taken at its start from the checked scan settings.
+struct SlotRun : RunParams {
   static constexpr int kMaxSlots = 8;
+  SlotScanTraits traits{};
+  unsigned sampleBytes = 2;
+  int slots = 0;
+  unsigned short slotChannels[kMaxSlots] = {};
+  unsigned int slotTargets[kMaxSlots] = {};
+  bool log = false;  // a log run: the ring is emptied into the data files
+};
+// The plans of a scan and of a log run (drivers/slot/SlotCarrierAcquisition.cpp).
+RunPlan SlotScanPlan(const SlotRun& r);
+RunPlan SlotLogPlan(const SlotRun& r);
+
+class SlotCarrier : public LoggingModel, private AcquisitionRun::Host, private RunLife::Device {
+ public:
+  static constexpr int kMaxSlots = SlotRun::kMaxSlots;
   static constexpr int kMaxSlotChannels = 16;  // the largest card
   static constexpr size_t kReplySize = kExchangeReplySize;  // a reply buffer
   static constexpr int kTimeoutMs = 1000;      // every command of the carriers
@@ -151,14 +176,9 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   // (MODEL::StartLANQueue with PrepareScanLocked.)
   // "~01Z" (not examined), then StopAIScan; 1.
   int StopLANQueue() override;
-  // StartAIScan, the host half of the start (StartAIScanLocked): the parameters taken for the
-  // run, the clocks restarted, the ring allocated, stale bytes of every slot's data socket
-  // discarded, the worker started. Refused like StartLANQueue. StopAIScan (StopAIScanLocked)
-  // stops the worker (it ends at once; the wait is bounded by EngineTimings::scanStop) and
-  // releases the ring; 1.
-  // The worker: the device's acquisition run (framework/AcquisitionRun.h) with the slot rule
-  // row: the receive loop over the slots, then QZ_BUF_SCAN_ENDED.
-  void RunThreadAIScan();
+  // StartAIScan (StartAIScanLocked) and StopAIScan (StopAIScanLocked): the host halves, the
+  // run's life (framework/RunLife.h) with the slot plans; a stop returns 1 or the failure of
+  // the log it stopped.
   // One pass after another over the slots with channels, in slot order, until the target, the
   // trigger's end, a stall, a receive error on any slot or the stop; 1.
   int RunThreadAIScan_ReceiveDATAfromQZDevice() override;
@@ -170,14 +190,13 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   // Samples received in the run, at most the target (so 0 in a continuous run); in trigger
   // modes 4 and 5 divided by the slots with channels.
   unsigned int GetTCPReceivedCnt() override;
-  // The error of the last stop (0x14102 when its log lost data to a data file), else 0.
-  unsigned int StopFailure() const override { return stopFailure_; }
 
   // ---- the logger (drivers/slot/SlotCarrierLogger.cpp): a scan run whose worker empties the
   // ring into data files (framework/LogFileSink.h) after every receive. Only a class that logs
   // starts one (StartLogRun); every class stops one.
-  // "~01Z" (while the command socket is open), then Stop.
-  void StopLogger() override;
+  // "~01Z" (while the command socket is open), then Stop: 1, or 0 with 0x14102 when the log
+  // it stopped lost data to a data file.
+  int StopLogger() override;
   // The log worker: the receive loop, then the data file closed and QZ_BUF_LOG_ENDED.
   void RunThread() override;
   int RunThreadLog_ReceiveDATAfromQZDevice() override;
@@ -272,16 +291,7 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   // The module's scan start command.
   virtual void FormatStartCommand(char* command, size_t size) const = 0;
 
-  // How the class's scans differ.
-  struct SlotScanTraits {
-    unsigned ringPerSample;  // ring bytes per target sample of an N-sample scan
-    int fixedTimeoutUnit;    // the time-out unit; 0: from the ring size, the rate and the channels
-    size_t receiveBytes;     // bytes a receive asks for; 0: one row part of the slot
-    uint32_t exactBelow;     // fewer samples missing than this: ask for exactly them; 0: the
-                             // slot's channel count
-    bool asksTriggerIndex;   // "~01XN" on the first data of a run
-    bool printsTimeouts;     // "Time Out 0" / "Time Out 1" when silence ends a run
-  };
+  using SlotScanTraits = nivex::SlotScanTraits;  // how the class's scans differ
   virtual const SlotScanTraits& ScanTraits() const = 0;
 
   // ---------------------------------------------------------------- helpers
@@ -308,21 +318,14 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   SlotField Field(int value) const;
 
   // ---- the scan engine
-  // What a run works with, taken at its start: a change of the scan parameters during the run
-  // reaches the next one.
-  struct SlotScanRun : RunParams {
-    SlotScanTraits traits{};
-    int slots = 0;
-    unsigned short slotChannels[kMaxSlots] = {};
-    unsigned int slotTargets[kMaxSlots] = {};
-    bool log = false;  // a log run: the ring is emptied into the data files
-  };
+  using SlotScanRun = SlotRun;
   // The run the next start takes from the cached parameters; false with 0x18008 when they
   // cannot run.
   bool TakeScanRun(SlotScanRun* run);
   int PrepareScanLocked() override;  // StartLANQueue's checks and sizing; the command lock held
   int StartAIScanLocked() override;  // the caller holds the control and the command lock
-  // Stops any worker, closes a log's data file, frees the ring; the control lock held; 1.
+  // Stops any worker, closes a log's data file, frees the ring; the control lock held; 1, or
+  // 0 with the failure of the run it stopped (0x14102: data lost to a data file).
   int StopAIScanLocked() override;
   int StopLogWorkerLocked() override;  // as StopAIScanLocked
   // The worker start of a scan or a log run (refused while a worker exists, without scan
@@ -346,8 +349,6 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   bool DrainRingToLog();
   unsigned SampleBytes() const { return module.bytesPerSample ? module.bytesPerSample : 2; }
 
-  // Starts the acquisition run of r over the slots' receivers (each begun for it).
-  void BeginRun(const SlotScanRun& r);
   uint64_t ReceivedTotal() const { return acq_.Received(); }  // of the slots with channels
 
   SlotScanRun run_;
@@ -360,7 +361,14 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
 
  private:
   AcquisitionRun acq_{worker, *this, *fileClock};
-  unsigned int stopFailure_ = 0;
+  RunLife life_{*this, IP, worker, acq_, exchangeMutex, readMutex};
+
+  // The life's hooks (drivers/slot/SlotCarrierQueue.cpp): one data socket per slot.
+  int DataSocket(int k) const override { return dataSock[k]; }
+  int DataPort(int k) const override { return static_cast<int>(SlotDataPort(k)); }
+  void ReplaceDataSocket(int k, int fd) override;
+  bool OpenSinks(const RunPlan& plan, SampleSink** sinks) override;
+  void CloseSinks(WorkerKind) override;
 
   // The run's hooks (drivers/slot/SlotCarrierAcquisition.cpp).
   void AddStatus(uint16_t bits) override { Add_AD_Buf_Status(bits); }

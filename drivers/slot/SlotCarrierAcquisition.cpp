@@ -39,18 +39,46 @@ RunRules SlotRules(const Traits& t, const EngineTimings& timings, bool log) {
 
 }  // namespace
 
-void SlotCarrier::BeginRun(const SlotScanRun& r) {
-  StreamReceiver* receivers[kMaxSlots];
-  bool active[kMaxSlots];
-  for (int k = 0; k < r.slots; ++k) {
-    receivers[k] = receivers_[k].get();
-    active[k] = r.slotChannels[k] != 0;
+namespace {
+
+// One receiver per slot's data socket, each writing the slot's columns of the ring.
+RunPlan SlotPlan(const SlotRun& r, WorkerKind kind) {
+  RunPlan p;
+  p.kind = kind;
+  p.rules = SlotRules(r.traits, r.timings, r.log);
+  p.setup = AcquisitionRun::Setup::Of(r);
+  p.receivers = std::clamp(r.slots, 0, SlotRun::kMaxSlots);
+  for (int k = 0; k < p.receivers; ++k) {
+    RunPlan::Receiver& v = p.receiver[k];
+    v.socket = k;
+    v.stream.unitBytes = r.sampleBytes;
+    v.stream.maxReceive = r.traits.receiveBytes ? r.traits.receiveBytes
+                                                : size_t{r.sampleBytes} * r.slotChannels[k];
+    v.stream.target = r.slotTargets[k];
+    v.stream.exactBelow = r.traits.exactBelow ? r.traits.exactBelow : r.slotChannels[k];
+    v.sink = RunSink::Ring;
+    v.share = r.slotTargets[k];
+    v.active = r.slotChannels[k] != 0;
   }
-  acq_.Begin(SlotRules(r.traits, r.timings, r.log), AcquisitionRun::Setup::Of(r), receivers,
-             r.slots, r.slotTargets, active);
+  p.drainCap = r.timings.drainCap;
+  p.stopBound = r.log ? r.timings.logStop : r.timings.scanStop;
+  p.workerFailure = r.log ? QZ_ERR_LOG_FILE_OPEN : 0;
+  return p;
 }
 
-void SlotCarrier::RunThreadAIScan() { acq_.Run(); }
+}  // namespace
+
+RunPlan SlotScanPlan(const SlotRun& r) {
+  SlotRun scan = r;
+  scan.log = false;
+  return SlotPlan(scan, WorkerKind::Scan);
+}
+
+RunPlan SlotLogPlan(const SlotRun& r) {
+  SlotRun log = r;
+  log.log = true;
+  return SlotPlan(log, WorkerKind::Logger);
+}
 
 int SlotCarrier::RunThreadAIScan_ReceiveDATAfromQZDevice() {
   acq_.ReceiveLoop();

@@ -79,11 +79,11 @@ bool SlotCarrier::WriteLogConfig(const char* base, const char* prefix, unsigned 
   });
 }
 
-void SlotCarrier::StopLogger() {
+int SlotCarrier::StopLogger() {
   std::lock_guard<std::mutex> control(controlMutex);
   worker.RequestStop();  // an exchange of the worker ends at once: "~01Z" does not wait for it
   if (cmdSock >= 0) StopMagicScan();
-  StopAIScanLocked();
+  return StopAIScanLocked();
 }
 
 void SlotCarrier::RunThread() { acq_.Run(); }

@@ -23,6 +23,7 @@ bool SlotCarrier::TakeScanRun(SlotScanRun* run) {
   SlotScanRun r;
   TakeRunParams(&r);
   r.traits = ScanTraits();
+  r.sampleBytes = SampleBytes();
   r.slots = slotCount;
   unsigned sum = 0;
   for (int k = 0; k < kMaxSlots; ++k) {
@@ -71,38 +72,37 @@ int SlotCarrier::StartWorkerLocked(bool log) {
   if (!TakeScanRun(&r)) return 0;
   if (log && logFolder[0] == '\0') return Fail(QZ_ERR_LOG_FILE_OPEN);  // no log started it
   r.log = log;
-  // Samples left on a data socket by an earlier run never reach this one; a connection the
-  // module has closed is opened again as the connect did.
-  bool closed[kMaxSlots] = {};
-  receivers_[0]->DrainAll(dataSock, static_cast<size_t>(r.slots), r.timings.drainCap, false,
-                          closed);
-  for (int k = 0; k < r.slots; ++k) {
-    if (!closed[k]) continue;
-    const int fd = OpenTcp_DataPort(IP, static_cast<int>(SlotDataPort(k)), 1);
-    if (fd < 0) return Fail(QZ_ERR_OPEN_DEVICE);
-    CloseTcp(dataSock[k]);
-    dataSock[k] = fd;
-  }
   r.silenceMs = SilenceLimitMs(r.timings);
-  ResetRunState();
-  triggerIndex = 0;  // the first data of the run asks the module for it
   continuous = r.target == 0;
   SetRun(r);
-  if (!LANBuffer_Init()) return 0;
+  StreamReceiver* receivers[kMaxSlots];
+  for (int k = 0; k < kMaxSlots; ++k) receivers[k] = receivers_[k].get();
+  return life_.Start(log ? SlotLogPlan(r) : SlotScanPlan(r), receivers, [this] { acq_.Run(); })
+             ? 1
+             : 0;
+}
 
-  const unsigned width = SampleBytes();
-  for (int k = 0; k < r.slots; ++k) {
-    StreamReceiver::Setup setup;
-    setup.unitBytes = width;
-    setup.maxReceive = r.traits.receiveBytes ? r.traits.receiveBytes
-                                             : size_t{width} * r.slotChannels[k];
-    setup.target = r.slotTargets[k];
-    setup.exactBelow = r.traits.exactBelow ? r.traits.exactBelow : r.slotChannels[k];
-    receivers_[k]->Begin(dataSock[k], setup, sinks_[k].get());
-  }
+int SlotCarrier::StopAIScanLocked() {
+  const unsigned int failure = life_.Stop();
+  return failure ? Fail(failure) : 1;
+}
 
-  if (log) {
-    LogFileSink::Setup files = LogFilesOfRun(r.channels, width);
+int SlotCarrier::StopLogWorkerLocked() { return StopAIScanLocked(); }
+
+// ------------------------------------------------------------------ the run's life
+
+void SlotCarrier::ReplaceDataSocket(int k, int fd) {
+  CloseTcp(dataSock[k]);
+  dataSock[k] = fd;
+}
+
+bool SlotCarrier::OpenSinks(const RunPlan& plan, SampleSink** sinks) {
+  for (int k = 0; k < plan.receivers; ++k) sinks[k] = sinks_[k].get();
+  ResetRunState();
+  triggerIndex = 0;  // the first data of the run asks the module for it
+  if (!LANBuffer_Init()) return false;
+  if (run_.log) {
+    LogFileSink::Setup files = LogFilesOfRun(run_.channels, SampleBytes());
     files.decimals = scanlog::kTextDecimalsSlot;
     files.firstFile = [this] {
       Add_AD_Buf_Status(QZ_BUF_LOG_STARTED);
@@ -110,36 +110,13 @@ int SlotCarrier::StartWorkerLocked(bool log) {
     };
     logSink_.Begin(std::move(files));
   }
-  BeginRun(r);
-  const bool started =
-      log ? worker.Start(WorkerKind::Logger, [this] { RunThread(); })
-          : worker.Start(WorkerKind::Scan, [this] { RunThreadAIScan(); });
-  if (!started) {
-    LANBuffer_Uninit();
-    return log ? Fail(QZ_ERR_LOG_FILE_OPEN) : 0;
-  }
-  return 1;
+  return true;
 }
 
-int SlotCarrier::StopAIScanLocked() {
-  // The worker ends at its next wait; the stop returns as soon as it has (at most the bound,
-  // after which it is joined all the same: a worker inside an exchange finishes it first).
+void SlotCarrier::CloseSinks(WorkerKind) {
   // Whichever stop ends a log, its data file is left closed and complete.
-  const std::chrono::milliseconds bound = run_.log ? run_.timings.logStop : run_.timings.scanStop;
-  const auto began = std::chrono::steady_clock::now();
-  const WorkerKind ran = worker.Stop(bound);
   logSink_.Close();
   LANBuffer_Uninit();
-  // A module may send on for a while after "~01Z": what it sends never reaches the next run.
-  const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - began);
-  if (ran != WorkerKind::None && left.count() > 0)
-    receivers_[0]->DrainAll(dataSock, static_cast<size_t>(slotCount), left, true, nullptr);
-  // A log that lost data to a data file is a failure, which this stop reports.
-  stopFailure_ = ran == WorkerKind::None ? 0 : acq_.TakeFailure();
-  return stopFailure_ ? Fail(stopFailure_) : 1;
 }
-
-int SlotCarrier::StopLogWorkerLocked() { return StopAIScanLocked(); }
 
 }  // namespace nivex
