@@ -2,6 +2,7 @@
 // (codes or volts, through the device's software filters), its clear, the sample totals and
 // the transmit command. The ring calls take the device's read lock, never the command lock:
 // they answer at once whatever the module does.
+#include <cstddef>
 #include <cstring>
 
 #include "api/NIVEX_Frame.h"
@@ -48,7 +49,7 @@ QZ_API int QZ_GetAIBufferHex(void* handle, unsigned int* codes, unsigned int n) 
             // The 16-bit samples land in the first half of the caller's array and are widened
             // in place from the last down: no other memory, whatever n is.
             read = d.AD_ReadData(reinterpret_cast<char*>(codes), n, 2);
-            for (int i = read; i-- > 0;) {
+            for (size_t i = read > 0 ? static_cast<size_t>(read) : 0; i-- > 0;) {
               int16_t sample;
               std::memcpy(&sample, bytes + 2 * i, sizeof sample);
               const int32_t wide = sample;

@@ -91,11 +91,23 @@ uint64_t CountLines(FILE* fp) {
   return lines;
 }
 
+// Shortens the text line[0, *n) to its ended values: when text other than blanks follows the
+// last ',' or '\r', *n becomes the length up to that separator and the result is true.
+bool CutUnendedValue(const char* line, size_t* n) {
+  size_t cut = *n;
+  while (cut > 0 && line[cut - 1] != ',' && line[cut - 1] != '\r') --cut;
+  if (std::all_of(line + cut, line + *n, [](char c) { return c == ' ' || c == '\t'; })) return false;
+  *n = cut;
+  return true;
+}
+
 // Reads the values of a text data file from its position into values (at most count). A call
 // that fills values in the middle of a line leaves the position behind the last value read,
 // so the next call goes on there. A line without a value (blank, or cut short by a NUL) holds
 // no sample and is passed over, so a read in small steps gives the values of a read in one. A
 // read that met the end leaves the position there: a later read takes what was appended since.
+// A value at the end of the file without a ',' or line end after it may still be being
+// written: it is not read, and the position stays in front of it until it has ended.
 uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
   constexpr size_t kPiece = 65536;  // longer lines are read in pieces cut at a ','
   const std::unique_ptr<char[]> buffer(new char[kPiece]);  // fgets writes before it is read
@@ -105,6 +117,7 @@ uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
   while (stored < count) {
     const off_t start = ftello(fp);
     if (start < 0 || fgets(line, static_cast<int>(kPiece), fp) == nullptr) break;
+    const bool atEnd = feof(fp) != 0;
     size_t n = strlen(line);
     if (n == kPiece - 1 && line[n - 1] != '\n') {
       const char* comma = static_cast<const char*>(memrchr(line, ',', n));
@@ -113,6 +126,8 @@ uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
         fseeko(fp, start + static_cast<off_t>(n), SEEK_SET);
       }
     }
+    const bool unended = atEnd && n > 0 && line[n - 1] != '\n' && CutUnendedValue(line, &n);
+    if (unended) fseeko(fp, start + static_cast<off_t>(n), SEEK_SET);
     const char* p = line;
     const char* end = p + n;
     double v = 0.0;
@@ -121,12 +136,12 @@ uint32_t ReadTextValues(FILE* fp, uint32_t count, float* values) {
       values[stored++] = static_cast<float>(v);
       any = true;
     }
-    if (!any) continue;
     const char* rest = p;
-    if (stored == count && scanlog::NextTextValue(&rest, end, &v)) {
+    if (any && stored == count && scanlog::NextTextValue(&rest, end, &v)) {
       fseeko(fp, start + static_cast<off_t>(p - line), SEEK_SET);
       break;
     }
+    if (unended) break;
   }
   return stored;
 }

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -25,9 +26,13 @@ void LogFileSink::Begin(Setup setup) {
 }
 
 void LogFileSink::Close() {
+  if (fd_ < 0) return;
+  // A file that has lost its name (its folder removed meanwhile) keeps nothing written to it.
+  struct stat st;
+  if (fstat(fd_, &st) == 0 && st.st_nlink == 0) failed_ = true;
   // A close that reports an error may have lost written data (EINTR: the file is closed and
   // its data kept).
-  if (fd_ >= 0 && close(fd_) != 0 && errno != EINTR) failed_ = true;
+  if (close(fd_) != 0 && errno != EINTR) failed_ = true;
   fd_ = -1;
 }
 

@@ -18,7 +18,8 @@
 //   - The first file is named by the given time (an SD download: the recording's date) or the
 //     log clock at the first data; every later one by the log clock when it starts.
 //   - A file that cannot be opened, written or closed ends the run's writing: Failed() turns
-//     true and nothing more is written.
+//     true and nothing more is written. So does one that has lost its name by the time it is
+//     closed (at a rotation or the end).
 //
 // Begin is called before the worker runs; Take and Rotate run on the worker; Close on the
 // worker or, once the worker has been joined, on the thread that stopped it.

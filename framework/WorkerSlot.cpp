@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,6 +36,12 @@ bool WorkerSlot::Busy() const {
 }
 
 void WorkerSlot::Run(std::function<void()> body) {
+  // A write beyond the file-size limit fails with EFBIG on this thread instead of ending the
+  // process by SIGXFSZ (the sockets avoid SIGPIPE the same way); the process's handling stays.
+  sigset_t fileSize;
+  sigemptyset(&fileSize);
+  sigaddset(&fileSize, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &fileSize, nullptr);
   tCurrentSlot = this;
   body();
   {

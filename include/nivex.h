@@ -412,7 +412,9 @@ QZ_API int QZ_GetLogFile_AIScanSampleInfo(void *handle, unsigned int *sampleCoun
 /*
  * Text logs: reads the next values (volts) into values, at most count of them, and returns how
  * many were stored; the next call goes on after the last one (start is not used). 0 at the end
- * of the file; 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not a text log.
+ * of the file; 0 with QZ_ERR_FUNCTION_NOT_SUPPORTED for a log that is not a text log. A value
+ * at the end of a file still being written (no ',' or line end after it yet) is left for a
+ * later call, which reads it whole.
  */
 QZ_API int QZ_GetLogFile_AIData(void *handle, unsigned int start, unsigned int count,
                                 float *values);
@@ -528,7 +530,8 @@ QZ_API int QZ_StartLogger(void *handle, char *folder, int minutesPerFile, int lo
 QZ_API int QZ_StartLoggerW(void *handle, wchar_t *folder, int minutesPerFile, int logType);
 /* Stops the module and the host's worker (a log, or a scan with its clean-up) and closes the
  * data file; 1. 0 with QZ_ERR_LOG_FILE_OPEN (0x14102) when the run lost data to a data file
- * that could not be opened, written or closed (a full disk); QZ_StopAIScan tells the same. */
+ * that could not be opened, written or closed (a full disk, the file-size limit) or that was
+ * removed while written; QZ_StopAIScan tells the same. */
 QZ_API int QZ_StopLogger(void *handle);
 
 /* ------------------------------------------------------------------ software filters */

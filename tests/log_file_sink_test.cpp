@@ -1,7 +1,7 @@
 // The data-file sink of the logger and the download without a module, under a log clock the
 // test sets: rotation at row boundaries, a name that repeats within a second, a file that exists
 // already, text rows across chunks, the first file named by a given date, and a file that
-// cannot be opened.
+// cannot be opened or loses its name.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -141,6 +141,11 @@ TEST(LogFileSink, TextRowsTheGivenFirstDateAndFailures) {
   Take(sink, Samples(0, 2));
   EXPECT_TRUE(sink.Failed());
   Take(sink, Samples(2, 2));
+  EXPECT_TRUE(sink.Failed());
+  sink.Begin(Flat(dir.str(), 2, 0));
+  Take(sink, Samples(0, 2));
+  std::remove(sink.Path().c_str());  // the file loses its name (its folder removed) meanwhile
+  sink.Close();
   EXPECT_TRUE(sink.Failed());
 }
 

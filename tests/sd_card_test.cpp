@@ -78,11 +78,13 @@ TEST(SdCard, ListingDescriptionAndRefusals) {
   EXPECT_EQ(std::to_string(count) + " " + std::to_string(first) + " " + std::to_string(samples) +
                 " " + date,
             "8 123 480000 2024/3/5-9:7:2:");
-  // Blanks before a field are skipped; a date cut short keeps the earlier time of day, and a
-  // download of it starts (file named so).
+  // Blanks before a field (the count's too) are skipped; a date cut short keeps the earlier
+  // time of day, and a download of it starts (file named so).
+  d.Reply("~01SDC", "!01 2");
   d.Reply("~01SDI00000007", "!01 123:\t480000:  2024/3/5-9:7:2:");
   first = samples = 0;
-  EXPECT_EQ(info(7), 1);
+  EXPECT_EQ(QZ_GetSDAllLogFiles(d.h(), &count) + info(7), 2);
+  EXPECT_EQ(count, 2u);
   EXPECT_EQ(std::to_string(first) + " " + std::to_string(samples) + " " + date,
             "123 480000 2024/3/5-9:7:2:");
   {

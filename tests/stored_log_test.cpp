@@ -154,6 +154,11 @@ TEST_F(StoredLog, TextLogsReadInBoundedResumableSteps) {
   WriteFile(data, ReadFile(data) + "8.0,9.0,10.0\r\n");
   EXPECT_EQ(QZ_GetLogFile_AIData(h, 0, 4, more), 3);
   EXPECT_EQ(more[2], 10.0f);
+  WriteFile(data, ReadFile(data) + "11.0,0.5");  // a value cut by the end waits until it ends
+  EXPECT_EQ(QZ_GetLogFile_AIData(h, 0, 4, more), 1);
+  WriteFile(data, ReadFile(data) + "5555,12.0\r\n");
+  EXPECT_EQ(QZ_GetLogFile_AIData(h, 0, 4, more), 2);
+  EXPECT_EQ(more[0], 0.55555f);
   unsigned int raw[4];
   QZ_SetLastError(0);
   EXPECT_EQ(QZ_GetLogFile_AIDataHex(h, 0, 4, raw), 0);  // not a binary log

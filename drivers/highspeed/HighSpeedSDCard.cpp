@@ -86,7 +86,7 @@ int HighSpeedModel::GetSDAllLogFiles(unsigned int* count) {
   if (!AskData(&reply, kAnyLength, "~01SDC")) return Fail(QZ_ERR_DEVICE_RESPONSE);
   size_t pos = 3;
   uint32_t n = 0;
-  if (!Number(reply.text, &pos, &n)) return Fail(QZ_ERR_INVALID_VALUE);
+  if (BlankNumber(reply.text, &pos, &n) != 1) return Fail(QZ_ERR_INVALID_VALUE);
   if (!ReplyFits(reply, kDataLeads, pos)) return Fail(QZ_ERR_DEVICE_RESPONSE);  // more behind it
   *count = n;
   return 1;
