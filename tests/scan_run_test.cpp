@@ -97,7 +97,9 @@ TEST(ScanRun, EachKindOfRunHasItsPlan) {
     EXPECT_EQ(p.stopBound.count(), w.stopMs);
     const bool slots = &w >= kPlans + 6;  // the second slot is neither waited on nor counted
     EXPECT_EQ(p.receivers, slots ? 3 : 1);
-    if (slots) EXPECT_TRUE(!p.receiver[1].active && p.receiver[2].share == 133);
+    if (slots) {
+      EXPECT_TRUE(!p.receiver[1].active && p.receiver[2].share == 133);
+    }
   }
 }
 
