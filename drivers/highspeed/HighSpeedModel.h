@@ -282,6 +282,9 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   HighSpeedCalibration cal;
 
  protected:
+  // The command connection opened again on the command socket's number (ReconnectTcp).
+  int ReopenCommandSocket(int waitMs) override;
+
   // ---------------------------------------------------------------- the type's hooks
   // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
   // How the type's scans differ (sample size, pre-phase rule, waits, ring size).

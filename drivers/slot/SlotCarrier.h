@@ -224,6 +224,9 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host {
   unsigned int slotTargetCount[kMaxSlots] = {};     // per-slot share of a scan's target
 
  protected:
+  // The command connection opened again on the command socket's number (ReconnectTcp).
+  int ReopenCommandSocket(int waitMs) override;
+
   // ---------------------------------------------------------------- the class's hooks
   // "D4071s" / "D3054s", for the printed lines.
   virtual const char* ClassName() const = 0;
