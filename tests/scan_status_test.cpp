@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -187,12 +186,12 @@ TEST(ScanStatus, RingCallsAndTheStopNeverWaitForTheModule) {
     // The stop comes just after a "~01N" went out, so the worker waits for its reply.
     const int polls = CountOf(d.emu().Commands(), "~01N");
     ASSERT_TRUE(WaitUntil([&] { return CountOf(d.emu().Commands(), "~01N") > polls; }, 2000));
-    long long stopSeen = LLONG_MAX / 2;  // when the module got "~01Z"
+    const long long t0 = NowMs();
+    long long stopSeen = t0 + 99999;  // when the module got "~01Z"
     std::thread watch([&] {
       if (WaitUntil([&] { return CountOf(d.emu().Commands(), "~01Z") > 0; }, 3000))
         stopSeen = NowMs();
     });
-    const long long t0 = NowMs();
     EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
     EXPECT_LT(NowMs() - t0, 1000);
     watch.join();

@@ -270,8 +270,7 @@ TEST(SingleShotReads, ALateReplyNeverAnswersALaterCommand) {
     d.emu().AddFault(late);
     char reply[QZ_REPLY_SIZE];
     float v = 0;
-    EXPECT_EQ(slow[0] == '#' ? QZ_ReadAI(d.h(), 0, 1, &v) : QZ_SendRecv(d.h(), slow, reply, 500),
-              0);
+    EXPECT_EQ(*slow == '#' ? QZ_ReadAI(d.h(), 0, 1, &v) : QZ_SendRecv(d.h(), slow, reply, 500), 0);
     d.emu().SetSignal(1, 2.0);
     const long long t0 = nivex::test::NowMs();
     EXPECT_EQ(QZ_ReadAI(d.h(), 1, 1, &v), 1);
