@@ -282,9 +282,6 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   HighSpeedCalibration cal;
 
  protected:
-  // The command connection opened again on the command socket's number (ReconnectTcp).
-  int ReopenCommandSocket(int waitMs) override;
-
   // ---------------------------------------------------------------- the type's hooks
   // (The calibration load is the type's ReadAllGainOffsetfromQZ, with MODEL::LoadCalibration.)
   // How the type's scans differ (sample size, pre-phase rule, waits, ring size).
@@ -318,6 +315,9 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host {
   // True when more than half the AI count of (gain, offset) pairs of the channels and the
   // first `gains` gain codes are both zero: the module gave no calibration.
   bool CalibrationMissing(int gains) const;
+
+  // The command connection opened again on the command socket's number (ReconnectTcp).
+  int ReopenCommandSocket(int waitMs) override;
 
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
