@@ -53,8 +53,8 @@ class MODEL {
   int SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t replySize, char* lead,
                size_t* received);
   // The exchange of a command the module answers with nothing (the reboots): as SendRec up to
-  // the send (a reply the connection still owes is waited for and discarded first), then 1
-  // without waiting for a reply; 0 with 0x1700A (send) or 0x1300C (null, or longer than 254
+  // the send, then 1 without waiting for a reply; 0 with 0x1700A (send), 0x17006 (a reply was
+  // owed and the connection could not be opened again) or 0x1300C (null, or longer than 254
   // characters). The connection owes nothing afterwards.
   int SendOnly(int sock, const char* command);
   int IsDataAvailable_2(int sock, int seconds);
@@ -198,12 +198,11 @@ class MODEL {
   std::mutex& ReadMutex() { return readMutex; }
 
   // The reply a timed-out exchange left owing (see owedReply): the connection (its socket and
-  // that socket's identity) and the time-out that expired.
+  // that socket's identity).
   struct OwedReply {
     bool due = false;
     int sock = -1;
     unsigned long long connection = 0;
-    int timeoutMs = 0;
   };
 
  protected:
@@ -254,7 +253,9 @@ class MODEL {
   // entries, the sync-in layout. Never held across an exchange, so a ring call never waits
   // for the module.
   std::mutex readMutex;
-  // The reply a timed-out exchange left owing, guarded by exchangeMutex.
+  // The reply a timed-out exchange left owing, guarded by exchangeMutex. The next command never
+  // waits for it: the command connection is opened again first (ReopenCommandSocket), so the
+  // reply goes to the closed one and no later command takes it.
   OwedReply owedReply;
   // The device's one worker thread: scan, sync-in, logger or SD download (after the locks: it
   // ends before they go).
@@ -282,6 +283,12 @@ class MODEL {
 
   // What every default ends with: error 0xFFFFF, result 0.
   static int NotImplemented();
+
+  // Opens the command connection again in place of the one the command socket holds (the
+  // socket keeps its number), waiting at most waitMs for the module. The exchange asks for it,
+  // under the command lock, before a command that would follow a reply still owed. 1 on
+  // success; 0 when the module cannot be reached. The default (no command port) opens nothing.
+  virtual int ReopenCommandSocket(int /*waitMs*/) { return 0; }
 
   // ---- the worker's start and stop (framework/RXMODEL_WorkerControl.cpp)
   // StartAIScan and Start take the control lock, then the command lock, and call the hook;
@@ -380,6 +387,11 @@ class MODEL {
   }
 
  private:
+  // Run under the command lock before a command goes out on sock: when the connection still
+  // owes a reply, it is opened again (the reply is given up, never waited for). 1 when nothing
+  // is owed any more; 0 with 0x17006 when the module cannot be reached (the reply stays owed).
+  int ForgoOwedReply(int sock, int timeoutMs);
+
   // Fields of the device interface that no part of this kit uses (the loggers keep their data
   // files in a LogFileSink): always null or 0. The object owns the two log files.
   BinaryFile* binLogFile = nullptr;

@@ -1,12 +1,15 @@
 // The command exchange of MODEL: one command line out, one reply line back.
 //
 // Each exchange holds the device's exchange lock from the drain to the reply, so the
-// application and the device's worker never receive each other's replies. Before the command
-// goes out, a reply the connection still owes (the one of an earlier command that timed out)
-// is waited for and discarded, and whatever else is waiting on the socket is dropped. The
-// reply is collected piece by piece until a piece ends in CR; the wait is a poll() on the time
-// that is left, so a reply is taken as soon as it arrives. An exchange the device's worker
-// makes also ends when a stop is requested, so the stop never waits for the module.
+// application and the device's worker never receive each other's replies. A reply the
+// connection still owes (the one of an earlier command that timed out, or of a worker's
+// exchange cut short by a stop) is never waited for: the device opens its command connection
+// again before the next command, so that reply goes to the closed connection and no later
+// command can take it. Whatever else is waiting on the socket is dropped before the command
+// goes out. The reply is collected piece by piece until a piece ends in CR; the wait is a
+// poll() on the time that is left, so a reply is taken as soon as it arrives. An exchange the
+// device's worker makes also ends when a stop is requested, so the stop never waits for the
+// module.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,6 +32,7 @@ namespace {
 constexpr size_t kLineSize = 256;   // a command with its CR; one receive; a SendRec reply
 constexpr size_t kMaxCommand = kLineSize - 2;  // 254 characters
 constexpr size_t kSendRec2DefaultSize = 1024;  // the reply buffer of SendRec2's one caller
+constexpr int kReopenWaitMs = 1000;  // the connection attempt of a command without a time-out
 
 // Milliseconds to wait for the next piece so that, once they have passed, the time-out has
 // been exceeded (the exchange gives up only when the elapsed time is greater than it).
@@ -56,7 +60,7 @@ struct Collected {
 };
 
 // How a wait for a reply line ended.
-enum class LineEnd { Complete, TimedOut, Stopped };
+enum class LineEnd { Complete, TimedOut, Stopped, Ended };
 
 // Waits up to ms for sock to become readable: 1 readable, 0 not yet, -1 the socket is
 // unusable. On a device's worker thread the wait also watches the worker's wake-up: -2 when a
@@ -73,8 +77,8 @@ int WaitReply(int sock, int ms) {
 }
 
 // Receives pieces on sock, each into got (dropped when got is null), until one ends in CR or
-// more than timeoutMs have passed since start. Complete when the CR came; TimedOut on time-out
-// and when the connection ended or failed (no reply can come then); Stopped when the worker
+// more than timeoutMs have passed since start. Complete when the CR came; TimedOut on time-out;
+// Ended when the connection ended or failed (no reply can come then); Stopped when the worker
 // making the exchange was asked to stop.
 LineEnd ReceiveLine(Chronum& clock, int sock, double start, int timeoutMs, Collected* got) {
   for (;;) {
@@ -82,24 +86,18 @@ LineEnd ReceiveLine(Chronum& clock, int sock, double start, int timeoutMs, Colle
     if (elapsed > timeoutMs) return LineEnd::TimedOut;
     const int ready = WaitReply(sock, WaitMs(timeoutMs, elapsed));
     if (ready == -2) return LineEnd::Stopped;
-    if (ready < 0) return LineEnd::TimedOut;  // the socket itself is unusable: no reply can come
+    if (ready < 0) return LineEnd::Ended;  // the socket itself is unusable: no reply can come
     if (ready == 0) continue;
     char piece[kLineSize];
     const ssize_t n = recv(sock, piece, sizeof(piece), MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      return LineEnd::TimedOut;  // connection reset or failed
+      return LineEnd::Ended;  // connection reset or failed
     }
-    if (n == 0) return LineEnd::TimedOut;  // the module closed the connection
+    if (n == 0) return LineEnd::Ended;  // the module closed the connection
     if (got != nullptr) got->Append(piece, static_cast<size_t>(n));
     if (piece[n - 1] == '\r') return LineEnd::Complete;
   }
-}
-
-// The milliseconds left of a wait of timeoutMs that began at start (0 when none is left).
-int MsLeft(Chronum& clock, double start, int timeoutMs) {
-  const double left = timeoutMs - (clock.GetTimeTicks() - start);
-  return left > 0 ? static_cast<int>(left) + 1 : 0;
 }
 
 // Tells the connection behind a socket from a later one that reuses its descriptor number.
@@ -110,29 +108,17 @@ unsigned long long ConnectionOf(int sock) {
 
 // Sends command (len characters, no CR) with a CR and, unless got is null (the module sends no
 // reply), collects the reply into `got` until a received piece ends in CR. The caller holds the
-// exchange lock. Before the command goes out, a reply the connection still owes is waited for
-// (at most as long as the time-out that expired for it) and discarded, and whatever else waits
-// is dropped. 1 on success; 0 with 0x1700A for a failed or short send, 0x17002 when no complete
-// reply came within timeoutMs (or the connection ended or failed, after which none can come);
-// the connection then owes that reply.
+// exchange lock and has settled what the connection owed (MODEL::ForgoOwedReply). Whatever
+// waits on the socket is dropped first. 1 on success; 0 with 0x1700A for a failed or short
+// send, 0x17002 when no complete reply came within timeoutMs (or the connection ended or
+// failed, after which none can come) or the worker making the exchange was asked to stop;
+// the connection then owes that reply (unless it ended).
 int Transact(MODEL::OwedReply& owed, Chronum& clock, int sock, const char* command, size_t len,
              int timeoutMs, Collected* got) {
   char line[kLineSize];
   std::memcpy(line, command, len);
   line[len] = '\r';
 
-  // A worker asked to stop gives its wait up; the reply is then owed for the time its wait
-  // had left, so the next exchange's command follows it no later than it would have.
-  if (owed.due && owed.sock == sock) {
-    if (owed.connection == ConnectionOf(sock)) {
-      const double waitStart = clock.GetTimeTicks();
-      if (ReceiveLine(clock, sock, waitStart, owed.timeoutMs, nullptr) == LineEnd::Stopped) {
-        owed.timeoutMs = MsLeft(clock, waitStart, owed.timeoutMs);
-        return Fail(QZ_ERR_DEVICE_READ_TIMEOUT);
-      }
-    }
-    owed = MODEL::OwedReply{};
-  }
   const double start = clock.GetTimeTicks();
   tcp_drain(sock);
   const ssize_t sent = tcp_send(sock, line, len + 1);
@@ -140,8 +126,7 @@ int Transact(MODEL::OwedReply& owed, Chronum& clock, int sock, const char* comma
   if (got == nullptr) return 1;
   const LineEnd end = ReceiveLine(clock, sock, start, timeoutMs, got);
   if (end == LineEnd::Complete) return 1;
-  const int owedMs = end == LineEnd::Stopped ? MsLeft(clock, start, timeoutMs) : timeoutMs;
-  owed = MODEL::OwedReply{true, sock, ConnectionOf(sock), owedMs};
+  if (end != LineEnd::Ended) owed = MODEL::OwedReply{true, sock, ConnectionOf(sock)};
   return Fail(QZ_ERR_DEVICE_READ_TIMEOUT);
 }
 
@@ -156,6 +141,16 @@ int CheckedCommandLength(const char* command, const char* reply, size_t* len) {
 
 }  // namespace
 
+int MODEL::ForgoOwedReply(int sock, int timeoutMs) {
+  if (!owedReply.due) return 1;
+  // A later connection behind the same number (the device connected again) owes nothing.
+  if (owedReply.sock == sock && owedReply.connection == ConnectionOf(sock) &&
+      !ReopenCommandSocket(timeoutMs > 0 ? timeoutMs : kReopenWaitMs))
+    return Fail(QZ_ERR_OPEN_DEVICE);
+  owedReply = OwedReply{};
+  return 1;
+}
+
 int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs) {
   return SendRec(sock, command, reply, timeoutMs, nullptr);
 }
@@ -169,7 +164,9 @@ int MODEL::SendRec(int sock, char* command, char* reply, int timeoutMs, size_t* 
   Collected got{buf, sizeof(buf)};
   {
     std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
-    if (!Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got)) return 0;
+    if (!ForgoOwedReply(sock, timeoutMs) ||
+        !Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got))
+      return 0;
   }
   // The joined reply without its final CR, at most 255 characters.
   size_t n = got.total - 1;
@@ -184,7 +181,8 @@ int MODEL::SendOnly(int sock, const char* command) {
   size_t len = 0;
   if (!CheckedCommandLength(command, command, &len)) return 0;  // there is no reply buffer
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
-  return Transact(owedReply, *watchdogClock, sock, command, len, 0, nullptr);
+  return ForgoOwedReply(sock, 0) &&
+         Transact(owedReply, *watchdogClock, sock, command, len, 0, nullptr);
 }
 
 int MODEL::Exchange(int sock, char* reply, int timeoutMs, const char* format, ...) {
@@ -242,7 +240,8 @@ int MODEL::SendRec2(int sock, char* command, char* reply, int timeoutMs, size_t 
   int ok;
   {
     std::lock_guard<std::recursive_mutex> lock(exchangeMutex);
-    ok = Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got);
+    ok = ForgoOwedReply(sock, timeoutMs) &&
+         Transact(owedReply, *watchdogClock, sock, command, len, timeoutMs, &got);
   }
   // The collected text loses its last four bytes (the CR and the three characters before
   // it); what remains is cut to the buffer. A failed exchange leaves what arrived, terminated.

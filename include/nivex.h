@@ -67,7 +67,9 @@ extern "C" {
 #define QZ_ERR_DEVICE_OVER_RANGE      0x17005 /* not set by this kit */
 /* QZ_Device_Create: the address is open already, or the module cannot be reached, a port
  * refuses the connection, a command of the open gets no reply, or the calibration does not
- * load (the open then stops and fails within about two time-outs). */
+ * load (the open then stops and fails within about two time-outs). Also the command after one
+ * left unanswered (QZ_SendRecv): that command goes out on a new command connection, and the
+ * module cannot be reached for it. */
 #define QZ_ERR_OPEN_DEVICE            0x17006
 #define QZ_ERR_MODEM_STATUS           0x17007 /* not set by this kit */
 /* A reply field that is not the number it should be (counters, trigger index, SD-card

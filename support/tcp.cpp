@@ -268,6 +268,18 @@ int OpenTcp_DataPort(const char* ip, int port, int /*timeout*/) {
   return detail::OpenTcpImpl(ip, port, kDataRcvBuf, true, kConnectWaits, kConnectWaitMs);
 }
 
+int ReconnectTcp(int fd, const char* ip, int port, int waitMs) {
+  if (fd < 0) return 0;
+  const int fresh = detail::OpenTcpImpl(ip, port, 0, false, 1, waitMs);
+  if (fresh < 0) return 0;
+  int r;
+  do {
+    r = dup3(fresh, fd, O_CLOEXEC);
+  } while (r < 0 && errno == EINTR);
+  close(fresh);
+  return r == fd ? 1 : 0;
+}
+
 void CloseTcp(int fd) {
   if (fd >= 0) close(fd);
 }

@@ -35,6 +35,12 @@ int OpenTcp(const char* ip, int port, int timeout);
 // the connection attempt; a failed socket creation prints nothing.
 int OpenTcp_DataPort(const char* ip, int port, int timeout);
 
+// Connects to ip:port anew in place of the connection fd holds: fd keeps its number and is
+// the new connection from then on (the old one is closed in the same step, so a thread that
+// reads the number never meets a closed or reused socket). The attempt waits at most waitMs
+// and prints as OpenTcp. 1 on success; 0 when the module cannot be reached (fd unchanged).
+int ReconnectTcp(int fd, const char* ip, int port, int waitMs);
+
 // Closes fd (nothing for a negative fd).
 void CloseTcp(int fd);
 

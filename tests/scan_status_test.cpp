@@ -183,9 +183,19 @@ TEST(ScanStatus, RingCallsAndTheStopNeverWaitForTheModule) {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
     EXPECT_LT(slowest, 200);
+    // The stop comes just after a "~01N" went out, so the worker waits for its reply.
+    const int polls = CountOf(d.emu().Commands(), "~01N");
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(d.emu().Commands(), "~01N") > polls; }, 2000));
     const long long t0 = NowMs();
+    long long stopSeen = t0 + 99999;  // when the module got "~01Z"
+    std::thread watch([&] {
+      if (WaitUntil([&] { return CountOf(d.emu().Commands(), "~01Z") > 0; }, 3000))
+        stopSeen = NowMs();
+    });
     EXPECT_EQ(QZ_StopAIScan(d.h()), 1);
-    EXPECT_LT(NowMs() - t0, 1500);
+    EXPECT_LT(NowMs() - t0, 1000);
+    watch.join();
+    EXPECT_LT(stopSeen - t0, 500);
     EXPECT_EQ(CountOf(d.Take(), "~01Z"), 1);
   }
 }

@@ -14,6 +14,7 @@
 #include "nivex.h"
 #include "tests/common/CalibrationReference.h"
 #include "tests/common/DeviceFixture.h"
+#include "tests/common/TestSupport.h"
 
 namespace {
 
@@ -256,6 +257,27 @@ TEST(SingleShotReads, RefusedShortOrGarbledRepliesFailWithoutGarbage) {
   EXPECT_EQ(k10.model().ReadAIALLHEX(0, none, 0), 1);
   EXPECT_EQ(none[0], 77);
   EXPECT_EQ(k10.Take(), Strings{"#01H0"});
+}
+
+TEST(SingleShotReads, ALateReplyNeverAnswersALaterCommand) {
+  // A read, then a QZ_SendRecv, answered 3 s late: the next read goes out at once on a new
+  // command connection and gets its own reply.
+  Device d(Model::RX5K10, nullptr, [](Emulator& e) { e.SetSignal(1, 1.0); });
+  ASSERT_TRUE(d.ok());
+  for (const char* slow : {"#01H1", "$01F"}) {
+    nivex::emu::Fault late = nivex::test::MakeFault(slow, nivex::emu::FaultKind::Delay);
+    late.delayMs = 3000;
+    d.emu().AddFault(late);
+    char reply[QZ_REPLY_SIZE];
+    float v = 0;
+    EXPECT_EQ(*slow == '#' ? QZ_ReadAI(d.h(), 0, 1, &v) : QZ_SendRecv(d.h(), slow, reply, 500), 0);
+    d.emu().SetSignal(1, 2.0);
+    const long long t0 = nivex::test::NowMs();
+    EXPECT_EQ(QZ_ReadAI(d.h(), 1, 1, &v), 1);
+    EXPECT_NEAR(v, 2.0, 0.01);
+    EXPECT_LT(nivex::test::NowMs() - t0, 800);
+  }
+  EXPECT_EQ(d.emu().Connections(nivex::emu::PortKind::Command), 3);
 }
 
 TEST(SingleShotCalibration, DeviceAndStoredLogHandlesAndEverythingElse) {

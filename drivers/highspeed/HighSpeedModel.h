@@ -258,6 +258,9 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   // first `gains` gain codes are both zero: the module gave no calibration.
   bool CalibrationMissing(int gains) const;
 
+  // The command connection opened again on the command socket's number (ReconnectTcp).
+  int ReopenCommandSocket(int waitMs) override;
+
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
   bool Busy();
