@@ -39,9 +39,9 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   // lead ('!' or '>'; an empty reply is version 0). 0 when the exchange fails, and 0 with
   // 0x17003 when the module refuses or the reply holds a NUL; the text is then empty.
   int GetFPGAVersion(char* text) override;
-  // "~01WS%06lu"; the reply is not examined; always 1.
+  // "~01WS%06lu"; the reply is not examined; always 1. SendWinSize: 1 when the module
+  // answered (whatever it said), 0 when no reply came.
   int SetWinSize(unsigned int bytes) override;
-  // The same command; 1 when the module answered (whatever it said), 0 when no reply came.
   int SendWinSize(unsigned int bytes);
   // "~01XN": refreshes triggerIndex from a '!' reply (any other reply gives index 0); 1, or 0
   // with 0x17008 when the exchange fails. Also called by the acquisition workers.
@@ -64,8 +64,8 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   int ReadAIHEX(int channel, int gain, int* value) override;
   int ReadAIALLHEX(int gain, int* values, int count) override;
 
-  // The calibration conversions: channel outside 0..AI-1: 0x18008; gain code outside
-  // 0..ranges-1: 0x18005; then the type's CalibrateCode / CodeVolts.
+  // Channel outside 0..AI-1: 0x18008; gain code outside 0..ranges-1: 0x18005; then the type's
+  // CalibrateCode / CodeVolts.
   int Calibrate_HEX(int code, int channel, int gain, int* out) override;
   int Calibrate_Hex2Float(int code, int channel, int gain, float* out) override;
 
@@ -139,8 +139,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   // Starts the next data file of the running log now (the worker does this itself at its
   // first data and at each rotation); 1, or 0 when it cannot be opened.
   int ChangeTimeStamp() override;
-  // Log types 0 and 1: "~01SST" and, when the module answers, the start-time line appended to
-  // the run's ".config" file.
+  // Log types 0 and 1: "~01SST"; the start-time line it answers appended to the ".config".
   void SaveStartSamplingTimetoConfigFile() override;
   // The logger worker: the scan worker's steps with the logger's rules.
   void RunThread() override;
@@ -169,8 +168,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   int ReadHostLANBuffer(char* destination, unsigned int count) override;
   unsigned int ReadHostLANBufferCnt() override;
   void Add_AD_Buf_Status(int bits);
-  // The mask, the argument and a non-null callback are stored (nothing is ever called); 0.
-  // RXBN500: MODEL's defaults.
+  // The mask, argument and non-null callback stored (never called); 0. RXBN500: MODEL's.
   int SetEventCallback(unsigned short mask, unsigned short second, void* callback,
                        void* userArgument) override;
   int RemoveEventCallback(unsigned short mask) override;
@@ -258,8 +256,7 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   // first `gains` gain codes are both zero: the module gave no calibration.
   bool CalibrationMissing(int gains) const;
 
-  // The command connection opened again on the command socket's number (ReconnectTcp).
-  int ReopenCommandSocket(int waitMs) override;
+  int ReopenCommandSocket(int waitMs) override;  // on the command socket's number
 
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
