@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -178,8 +179,13 @@ inline uint64_t OwnWaits() {
 // a module's scan stream and acknowledges every receive, keeping nothing (the module keeps the
 // scan parameters the kit gave it). After the warm-up, over the window; its wake-ups a second
 // in *wakes. -1 when the module cannot be reached.
+// With a pace, the client takes at most one receive per pace, at deadlines that pace apart (a
+// receive more than a pace after the last deadline starts them afresh): when bytes waited at
+// the last deadline it sleeps straight to the next and takes what waits; otherwise it waits for
+// the bytes, and sleeps on to the deadline when they come before it.
 inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
-                             Clock::duration window, double* wakes) {
+                             Clock::duration window, double* wakes,
+                             Clock::duration pace = Clock::duration::zero()) {
   const int cmd = RawConnect(ip, 9999, 0);
   const int data = RawConnect(ip, 10010, 32768);
   std::string reply;
@@ -187,13 +193,37 @@ inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
   if (cmd >= 0 && data >= 0 && RawExchange(cmd, "~01S", &reply)) {
     static uint8_t buffer[29200];
     const unsigned unit = 2;  // the carry does not change the cost; count in 16-bit units
+    const bool paced = pace > Clock::duration::zero();
+    Clock::time_point due{};  // the next deadline
+    bool waited = false;      // bytes waited at the last one
+    auto sleepUntil = [](Clock::time_point t) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(t - Clock::now());
+      if (left.count() <= 0) return;
+      const timespec ts{static_cast<time_t>(left.count() / 1000000000),
+                        static_cast<long>(left.count() % 1000000000)};
+      ppoll(nullptr, 0, &ts, nullptr);
+    };
     auto receiveUntil = [&](Clock::time_point end) {
       while (Clock::now() < end) {
-        pollfd p{data, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        const ssize_t r = recv(data, buffer, sizeof buffer, 0);
+        ssize_t r;
+        if (waited) {
+          sleepUntil(due);
+          r = recv(data, buffer, sizeof buffer, MSG_DONTWAIT);
+          if (r < 0 && errno == EAGAIN) {
+            waited = false;
+            continue;
+          }
+        } else {
+          pollfd p{data, POLLIN, 0};
+          if (poll(&p, 1, 100) <= 0) continue;
+          waited = paced && Clock::now() < due;
+          if (waited) sleepUntil(due);
+          r = recv(data, buffer, sizeof buffer, 0);
+        }
         if (r <= 0) return;
         RawAck(data, static_cast<uint32_t>(r / unit));
+        const Clock::time_point now = Clock::now();
+        if (paced) due = now - due < pace ? due + pace : now + pace;
       }
     };
     receiveUntil(Clock::now() + warmUp);

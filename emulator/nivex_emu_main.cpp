@@ -83,6 +83,8 @@ void Usage(FILE* out) {
           "                     stay \"!01\")\n"
           "  --stream MODE      paced (default) sends in real time; fast sends as fast as the\n"
           "                     connection takes (acquisition instant); every type\n"
+          "  --send-every US    high-speed types: a paced stream sends every US microseconds\n"
+          "                     on a fixed clock (default: at most once a millisecond)\n"
           "  --trigger-after MS high-speed types: the trigger of modes 2, 3, 5 and 6 fires\n"
           "                     MS milliseconds after \"~01S\" (default: never)\n"
           "  --slot-fault KIND:SLOT[:BYTES]\n"
@@ -281,6 +283,9 @@ int main(int argc, char** argv) {
     } else if (a == "--stream") {
       if (std::string(v) != "paced" && std::string(v) != "fast") return Bad("stream mode", v);
       stream.fast = std::string(v) == "fast";
+    } else if (a == "--send-every") {
+      if (!ParseLong(v, 10, 100, 1000000, &n)) return Bad("send period (100-1000000 us)", v);
+      stream.sendEveryUs = static_cast<int>(n);
     } else if (a == "--trigger-after") {
       if (!ParseLong(v, 10, 0, 86400000, &n)) return Bad("trigger delay (0-86400000 ms)", v);
       stream.triggerAfterMs = static_cast<int>(n);
