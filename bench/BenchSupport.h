@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -175,7 +176,8 @@ inline uint64_t OwnWaits() {
   return static_cast<uint64_t>(u.ru_nvcsw);
 }
 
-// The baseline of the kit's processor time: a raw client's share of one core while it receives
+// The baseline of the kit's processor time: a raw client's share of one core (its thread's)
+// while it receives
 // a module's scan stream and acknowledges every receive, keeping nothing (the module keeps the
 // scan parameters the kit gave it). After the warm-up, over the window; its wake-ups a second
 // in *wakes. -1 when the module cannot be reached.
@@ -227,12 +229,13 @@ inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
       }
     };
     receiveUntil(Clock::now() + warmUp);
-    const double cpu0 = ProcessCpuSeconds();
+    const int self = static_cast<int>(syscall(SYS_gettid));
+    const double cpu0 = ThreadCpuSeconds(self);
     const uint64_t waits0 = OwnWaits();
     const Clock::time_point t0 = Clock::now();
     receiveUntil(t0 + window);
     const double wall = Seconds(Clock::now() - t0);
-    share = (ProcessCpuSeconds() - cpu0) / wall;
+    share = (ThreadCpuSeconds(self) - cpu0) / wall;
     *wakes = static_cast<double>(OwnWaits() - waits0) / wall;
     RawExchange(cmd, "~01Z", &reply);
   }
