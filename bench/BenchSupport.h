@@ -11,12 +11,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <arpa/inet.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -174,12 +176,18 @@ inline uint64_t OwnWaits() {
   return static_cast<uint64_t>(u.ru_nvcsw);
 }
 
-// The baseline of the kit's processor time: a raw client's share of one core while it receives
+// The baseline of the kit's processor time: a raw client's share of one core (its thread's)
+// while it receives
 // a module's scan stream and acknowledges every receive, keeping nothing (the module keeps the
 // scan parameters the kit gave it). After the warm-up, over the window; its wake-ups a second
 // in *wakes. -1 when the module cannot be reached.
+// With a pace, the client takes at most one receive per pace, at deadlines that pace apart (a
+// receive more than a pace after the last deadline starts them afresh): when bytes waited at
+// the last deadline it sleeps straight to the next and takes what waits; otherwise it waits for
+// the bytes, and sleeps on to the deadline when they come before it.
 inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
-                             Clock::duration window, double* wakes) {
+                             Clock::duration window, double* wakes,
+                             Clock::duration pace = Clock::duration::zero()) {
   const int cmd = RawConnect(ip, 9999, 0);
   const int data = RawConnect(ip, 10010, 32768);
   std::string reply;
@@ -187,22 +195,47 @@ inline double RawStreamShare(const std::string& ip, Clock::duration warmUp,
   if (cmd >= 0 && data >= 0 && RawExchange(cmd, "~01S", &reply)) {
     static uint8_t buffer[29200];
     const unsigned unit = 2;  // the carry does not change the cost; count in 16-bit units
+    const bool paced = pace > Clock::duration::zero();
+    Clock::time_point due{};  // the next deadline
+    bool waited = false;      // bytes waited at the last one
+    auto sleepUntil = [](Clock::time_point t) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(t - Clock::now());
+      if (left.count() <= 0) return;
+      const timespec ts{static_cast<time_t>(left.count() / 1000000000),
+                        static_cast<long>(left.count() % 1000000000)};
+      ppoll(nullptr, 0, &ts, nullptr);
+    };
     auto receiveUntil = [&](Clock::time_point end) {
       while (Clock::now() < end) {
-        pollfd p{data, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        const ssize_t r = recv(data, buffer, sizeof buffer, 0);
+        ssize_t r;
+        if (waited) {
+          sleepUntil(due);
+          r = recv(data, buffer, sizeof buffer, MSG_DONTWAIT);
+          if (r < 0 && errno == EAGAIN) {
+            waited = false;
+            continue;
+          }
+        } else {
+          pollfd p{data, POLLIN, 0};
+          if (poll(&p, 1, 100) <= 0) continue;
+          waited = paced && Clock::now() < due;
+          if (waited) sleepUntil(due);
+          r = recv(data, buffer, sizeof buffer, 0);
+        }
         if (r <= 0) return;
         RawAck(data, static_cast<uint32_t>(r / unit));
+        const Clock::time_point now = Clock::now();
+        if (paced) due = now - due < pace ? due + pace : now + pace;
       }
     };
     receiveUntil(Clock::now() + warmUp);
-    const double cpu0 = ProcessCpuSeconds();
+    const int self = static_cast<int>(syscall(SYS_gettid));
+    const double cpu0 = ThreadCpuSeconds(self);
     const uint64_t waits0 = OwnWaits();
     const Clock::time_point t0 = Clock::now();
     receiveUntil(t0 + window);
     const double wall = Seconds(Clock::now() - t0);
-    share = (ProcessCpuSeconds() - cpu0) / wall;
+    share = (ThreadCpuSeconds(self) - cpu0) / wall;
     *wakes = static_cast<double>(OwnWaits() - waits0) / wall;
     RawExchange(cmd, "~01Z", &reply);
   }

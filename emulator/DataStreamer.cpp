@@ -90,6 +90,7 @@ void DataStreamer::StartRun() {
   r.startUs = now;
   r.acqStartUs = now;
   r.fast = settings_.fast;
+  r.sendEveryUs = std::max(0, settings_.sendEveryUs);
   r.split = settings_.splitPauseMs >= 0;
   r.sentAtStart = engine_.DataBytesSent();
   const bool is10 = model_ == Model::RX5K10;
@@ -272,7 +273,13 @@ void DataStreamer::AppendItem(uint64_t s) {
 void DataStreamer::HandOver(size_t n) {
   const char* p = run_.pending.data() + run_.pendingOff;
   if (n == 0 || !engine_.QueueData(0, p, n)) return;
-  run_.nextSendUs = MonoUs() + kBatchUs;
+  const int64_t now = MonoUs();
+  const int64_t every = run_.sendEveryUs;
+  // On the fixed clock a late send keeps the next on time; one more than a period late
+  // (the connection held it back) starts the clock afresh.
+  run_.nextSendUs = every == 0                         ? now + kBatchUs
+                    : now - run_.nextSendUs < every ? run_.nextSendUs + every
+                                                    : now + every;
   if (settings_.record && sent_.size() < kRecordLimit)
     sent_.append(p, std::min(n, kRecordLimit - sent_.size()));
   run_.pendingOff += n;
@@ -287,6 +294,7 @@ void DataStreamer::HandOver(size_t n) {
 }
 
 int DataStreamer::OnTick() {
+  tickUs_ = -1;
   if (!run_.active) return -1;
   const int64_t now = MonoUs();
   int64_t wakeUs = -1;
@@ -321,6 +329,7 @@ int DataStreamer::OnTick() {
     // Paced: what falls due meanwhile goes in the next batch (the acknowledgements that wake
     // the loop would otherwise clock out one small send each).
     wakeAt(run_.nextSendUs);
+    if (run_.sendEveryUs > 0) tickUs_ = run_.nextSendUs;
     return result();
   }
   const uint64_t avail = Available(now);

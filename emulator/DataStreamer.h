@@ -63,6 +63,9 @@ struct StreamSettings {
   uint64_t extraSamples = 0;            // items sent beyond the end of the run
   int lingerMs = 0;  // > 0: after "~01Z" the run goes on streaming this long, then stops
   bool record = true;                   // keep a copy of the bytes sent (up to 16 MB a run)
+  // Paced runs: > 0, a send every this many microseconds on a fixed clock (a send that
+  // comes late does not move the next one); 0, a send at most once a millisecond.
+  int sendEveryUs = 0;
 };
 
 // A run seen from the test side (all of it since the last "~01S").
@@ -100,6 +103,8 @@ class DataStreamer {
   void OnDataReceived(const char* bytes, size_t n);
   void OnDataClosed();
   int OnTick();
+  // The next send of a run on the fixed clock, when the last OnTick waits for it (else -1).
+  int64_t NextTickUs() const { return tickUs_; }
   bool RunActive() const { return run_.active; }  // between "~01S" and "~01Z"
   // The host's acknowledgements since the last "~01S": their sum and number.
   uint64_t AckSum() const { return acks_.Sum(); }
@@ -147,6 +152,7 @@ class DataStreamer {
     uint64_t handed = 0;       // bytes handed to the connection
     uint64_t sentAtStart = 0;  // the engine's data byte count at "~01S"
     int64_t nextSendUs = 0;     // paced runs send at most once a millisecond
+    int64_t sendEveryUs = 0;    // or on this fixed clock
     int64_t nextPieceUs = 0;
     size_t piece = 0;
     int64_t lingerUntilUs = 0;  // "~01Z" came: the run stops then (the linger fault)
@@ -173,6 +179,7 @@ class DataStreamer {
   CodeFn code_;
   StreamSettings settings_;
   Run run_;
+  int64_t tickUs_ = -1;
   uint64_t runs_ = 0;
   std::string sent_;
   bool nodelay_ = false;

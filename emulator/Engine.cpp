@@ -2,6 +2,7 @@
 // handling is in EngineLines.cpp, the module state and the observations in EngineState.cpp;
 // the model's command set lives in its handler.
 #include "emulator/Engine.h"
+#include "emulator/StreamParts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -209,6 +210,7 @@ void Engine::Loop() {
   std::vector<Tag> tags;
   for (;;) {
     int timeout = -1;
+    int64_t preciseUs = -1;
     {
       std::lock_guard<std::recursive_mutex> lock(mu_);
       if (stopRequested_) return;
@@ -243,6 +245,7 @@ void Engine::Loop() {
         }
       }
       const int tick = handler_->OnTick(now);
+      preciseUs = handler_->NextTickUs();
       if (tick >= 0 && (timeout < 0 || tick < timeout)) timeout = tick;
       const int back = ReopenAfterReboot(now);
       if (back >= 0 && (timeout < 0 || back < timeout)) timeout = back;
@@ -265,7 +268,20 @@ void Engine::Loop() {
         tags.push_back(Tag{kConn, c->fd, c->id});
       }
     }
-    const int r = poll(pfds.data(), pfds.size(), timeout);
+    // A handler's wish to the microsecond shortens the wait below the milliseconds.
+    timespec ts{};
+    const timespec* until = nullptr;
+    if (timeout >= 0) {
+      ts = timespec{timeout / 1000, static_cast<long>(timeout % 1000) * 1000000};
+      until = &ts;
+    }
+    if (preciseUs >= 0) {
+      const int64_t left = std::max<int64_t>(0, preciseUs - MonoUs());
+      if (until == nullptr || left * 1000 < ts.tv_sec * 1000000000LL + ts.tv_nsec)
+        ts = timespec{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+      until = &ts;
+    }
+    const int r = ppoll(pfds.data(), pfds.size(), until, nullptr);
     if (r < 0) {
       if (errno == EINTR) continue;
       return;  // nothing sensible left to do; Stop() still cleans up

@@ -115,6 +115,9 @@ class ModuleHandler {
   // Called on every pass of the loop; returns the milliseconds until the handler wants
   // the next call (< 0: no wish). A data streamer paces itself here.
   virtual int OnTick(int64_t /*nowMs*/) { return -1; }
+  // After OnTick: the instant (MonoUs) the handler wants the next call at, to the
+  // microsecond (< 0: only OnTick's milliseconds count).
+  virtual int64_t NextTickUs() const { return -1; }
 
  protected:
   Engine& engine_;

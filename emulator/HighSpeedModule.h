@@ -25,6 +25,7 @@ class HighSpeedModule : public ModuleHandler {
   void OnDataReceived(int index, const char* bytes, size_t n) override;
   void OnDataClosed(int index) override;
   int OnTick(int64_t nowMs) override;
+  int64_t NextTickUs() const override { return stream_.NextTickUs(); }
 
   // Full scale of an RX5K30 gain code in millivolts (10000 ... 20).
   static unsigned Rx5k30RangeMv(int gainCode);

@@ -5,8 +5,10 @@
 // others. Each keeps its own turn all the same: a receiver that has brought nothing for a whole
 // data wait takes the silence step, as if it had been waited on alone. A paced sink (the host
 // ring) takes at most one write per pace: when the socket is readable before the sink's turn,
-// the worker sleeps until then and takes everything that came meanwhile in one receive, so the
-// pause and the data cost one wake-up, not two.
+// the worker sleeps until then and takes everything that came meanwhile in one receive. Once
+// bytes have waited at a turn, the worker sleeps straight to the next turn and takes what waits
+// then, without a wait for readiness first, so a module that sends as often as the pace costs
+// one wake-up per receive; only when nothing waited at the turn does it wait for the bytes.
 #include "framework/AcquisitionRun.h"
 
 #include <poll.h>
@@ -98,26 +100,33 @@ void AcquisitionRun::ReceiveLoop() {
   Clock::time_point waitingSince[kMaxReceivers];
   const Clock::time_point start = Clock::now();
   for (int k = 0; k < n_; ++k) waitingSince[k] = quietSince_[k] = start;
+  bool waited[kMaxReceivers] = {};  // bytes waited at the receiver's last turn
   while (worker_.Running()) {
     pollfd fds[kMaxReceivers];
     int of[kMaxReceivers];
     size_t m = 0;
     bool closed = false;  // a descriptor already closed fails at once, without a wait
-    Clock::time_point due = Clock::time_point::max();
+    bool straight = true;  // bytes waited at the last turn of every receiver
+    Clock::time_point due = Clock::time_point::max(), turn = Clock::time_point::max();
     for (int k = 0; k < n_; ++k) {
       if (Done(k)) continue;
       fds[m] = pollfd{receivers_[k]->Fd(), POLLIN, 0};
       closed = closed || fds[m].fd < 0;
       of[m++] = k;
       due = std::min(due, waitingSince[k] + wait);
+      turn = std::min(turn, receivers_[k]->NextTake());
+      straight = straight && waited[k];
     }
     // Every receiver has its share (modes only a stop ends): nothing to wait on but the stop.
     if (m == 0) {
       worker_.SleepMs(rules_.dataWaitMs);
       continue;
     }
+    straight = straight && !closed;
     WaitResult ready = WaitResult::Ready;
-    if (!closed) {
+    if (straight) {
+      if (!worker_.SleepUntil(turn)) return;
+    } else if (!closed) {
       const long left = static_cast<long>(
           std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count());
       ready = worker_.WaitAnyReadable(fds, m, std::max(left, 0L));
@@ -129,6 +138,7 @@ void AcquisitionRun::ReceiveLoop() {
     for (size_t i = 0; i < m; ++i) {
       const int k = of[i];
       short got = failed || fds[i].fd < 0 ? POLLNVAL
+                  : straight ? (now >= receivers_[k]->NextTake() ? POLLIN : 0)
                   : ready == WaitResult::Ready && !closed ? fds[i].revents
                                                           : 0;
       if (got == 0) {
@@ -137,6 +147,12 @@ void AcquisitionRun::ReceiveLoop() {
         Silence(k);
         continue;
       }
+      StreamReceiver::Outcome r = StreamReceiver::Outcome::Again;
+      if (straight) {
+        r = receivers_[k]->ReceiveWaiting();
+        waited[k] = r != StreamReceiver::Outcome::Again;
+        if (!waited[k]) continue;  // nothing waited at the turn: the next pass waits for it
+      }
       waitingSince[k] = now;
       if (got & POLLNVAL) {
         // A closed descriptor: a receive error, or (a log, a download) just the end.
@@ -144,10 +160,13 @@ void AcquisitionRun::ReceiveLoop() {
         worker_.EndRun();
         continue;
       }
-      // The sink's turn: what comes meanwhile is taken with the bytes already waiting.
-      const Clock::time_point turn = receivers_[k]->NextTake();
-      if (Clock::now() < turn && !worker_.SleepUntil(turn)) return;
-      const StreamReceiver::Outcome r = receivers_[k]->Receive();
+      if (!straight) {
+        // The sink's turn: what comes meanwhile is taken with the bytes already waiting.
+        const Clock::time_point next = receivers_[k]->NextTake();
+        waited[k] = Clock::now() < next;
+        if (waited[k] && !worker_.SleepUntil(next)) return;
+        r = receivers_[k]->Receive();
+      }
       if (r == StreamReceiver::Outcome::Again) continue;
       if (r == StreamReceiver::Outcome::TargetDone) {
         TargetReached();  // nothing is missing: a run past its target

@@ -105,7 +105,9 @@ void StreamReceiver::Begin(int fd, const Setup& setup, SampleSink* sink) {
   received_.store(0, std::memory_order_release);
 }
 
-StreamReceiver::Outcome StreamReceiver::Receive() {
+StreamReceiver::Outcome StreamReceiver::ReceiveWaiting() { return ReceiveWith(MSG_DONTWAIT); }
+
+StreamReceiver::Outcome StreamReceiver::ReceiveWith(int flags) {
   const size_t unit = setup_.unitBytes;
   const uint32_t received = Received();
   size_t ask = setup_.maxReceive;
@@ -120,7 +122,7 @@ StreamReceiver::Outcome StreamReceiver::Receive() {
   uint8_t* const into = buffer_.get() + kCarryRoom;
 
   if (receiving_) receiving_->store(true, std::memory_order_release);
-  const ssize_t r = recv(fd_, into, ask, 0);
+  const ssize_t r = recv(fd_, into, ask, flags);
   const int err = errno;
   if (receiving_) receiving_->store(false, std::memory_order_release);
   if (r == 0) return Outcome::Closed;

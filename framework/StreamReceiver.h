@@ -42,8 +42,8 @@ class SampleSink {
 // ring has set its overflow bit).
 //
 // A sink made with pauseBeforeNext leaves the pause to its receive loop instead: a write takes
-// no pause, and NextTake tells when the next may come. The loop sleeps until then only when
-// bytes are waiting early, so one wake-up takes them and keeps the pace.
+// no pause, and NextTake tells when the next may come. The loop sleeps until then and takes
+// what waits by then, so one wake-up takes it and keeps the pace.
 class RingSink final : public SampleSink {
  public:
   RingSink(HostRing& ring, WorkerSlot& worker, std::function<void()> onDrop = nullptr,
@@ -128,7 +128,10 @@ class StreamReceiver {
   // One receive: takes what the socket holds, counts it, sends the acknowledgement (4 bytes,
   // little-endian; its result is not examined) and hands the whole samples to the sink. With a
   // target, samples past it are neither counted nor handed on.
-  Outcome Receive();
+  Outcome Receive() { return ReceiveWith(0); }
+  // The same for what waits on the socket now, never waiting for more: Again when nothing
+  // does.
+  Outcome ReceiveWaiting();
 
   // Samples completed in this run (receives in chunk mode). Any thread.
   uint32_t Received() const { return received_.load(std::memory_order_acquire); }
@@ -138,6 +141,8 @@ class StreamReceiver {
   size_t Carried() const { return carry_; }
 
  private:
+  Outcome ReceiveWith(int flags);
+
   WorkerSlot& worker_;
   std::atomic<bool>* receiving_;
   size_t bufferBytes_;

@@ -146,6 +146,25 @@ TEST(StreamReceiver, ARingSinkThatLeavesThePauseToItsLoopTellsWhenItsTurnComes) 
   EXPECT_EQ(ring.Samples(), 2u);
 }
 
+TEST(StreamReceiver, ATakeOfWhatWaitsNeverWaitsForMore) {
+  int fd[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0);  // blocking: a receive would wait
+  WorkerSlot worker;
+  ByteSink sink;
+  StreamReceiver rx(worker);
+  rx.Begin(fd[0], StreamReceiver::Setup{}, &sink);
+  EXPECT_EQ(rx.ReceiveWaiting(), Outcome::Again);
+  const uint8_t five[5] = {1, 2, 3, 4, 5};
+  ASSERT_EQ(send(fd[1], five, 5, MSG_NOSIGNAL), 5);
+  EXPECT_EQ(rx.ReceiveWaiting(), Outcome::Data);
+  EXPECT_EQ(rx.Received(), 2u);
+  EXPECT_EQ(sink.bytes, std::vector<uint8_t>(five, five + 4));
+  shutdown(fd[1], SHUT_WR);
+  EXPECT_EQ(rx.ReceiveWaiting(), Outcome::Closed);
+  close(fd[0]);
+  close(fd[1]);
+}
+
 TEST(StreamReceiver, RingSinkPacingDoesNotDriftWithTheTimeBetweenWrites) {
   // Six writes 30 ms of "receiving" apart at a 40 ms pace: the pauses end 40 ms after each
   // other, so the run lasts six paces (240 ms), not six paces plus the receives (420 ms).
