@@ -6,7 +6,8 @@
 // a read-size byte, two bytes of ".config" length, the ".config" text, then the data file.
 // The log must open exactly when its ".config" names a module, its settings read as the C
 // library reads integers, its samples as the file holds them (binary: the words; text: one
-// value per token, read in steps of any size as in one go), and no output is written past.
+// value per token, read in steps of any size as in one go, a last value without a ',' or CR
+// behind it not yet), and no output is written past.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,9 +83,16 @@ std::vector<std::string> Tokens(const std::string& data) {
   for (size_t from = 0; from < data.size();) {
     size_t end = data.find('\n', from);
     end = end == std::string::npos ? data.size() : end + 1;
-    const std::string line = data.substr(from, end - from);
+    std::string line = data.substr(from, end - from);
     from = end;
-    for (size_t i = 0, n = strlen(line.c_str()); i < n;) {
+    line.resize(strlen(line.c_str()));
+    // The last value of a file that ends without a line end may still be being written: it
+    // counts once a ',' or a CR follows it (blanks alone behind the last one end nothing).
+    if (from == data.size() && data.back() != '\n') {
+      const size_t cut = line.find_last_of(",\r") + 1;  // 0 when there is none
+      if (line.find_first_not_of(" \t", cut) != std::string::npos) line.resize(cut);
+    }
+    for (size_t i = 0, n = line.size(); i < n;) {
       while (i < n && IsSeparator(line[i])) ++i;
       size_t j = i;
       while (j < n && line[j] != ',' && line[j] != '\r' && line[j] != '\n') ++j;
