@@ -8,6 +8,12 @@
 // start created, from the scheduler's account), and the processor time of the whole process
 // but the raw client's thread (getrusage: with the application's reads and conversions, which
 // the raw client does not do).
+// The window is split over several scans, each of its own start: the module's sends and the
+// ring's deadlines keep the phase a start gives them (both run on a 1 ms clock when the module
+// sends every 1.0 ms), and whether a receive is woken by the data or by the deadline costs the
+// thread differently, so one scan's figure is the figure of one phase. Over several scans (and
+// over time, as a module's clock drifts against the host's) the phases mix; the processor time's
+// ratio is that of the totals over the scans, each scan's own ratio printed beside it.
 // Baselines over windows of the same length: a raw client that receives the same stream with
 // the same pacing (at most one receive per ring pace, at deadlines that pace apart),
 // acknowledges every receive and keeps nothing, on a thread of its own at the same time as the
@@ -48,7 +54,10 @@ struct Figure {
   double kit = 0, worker = 0;  // share of one core: the process, the kit's threads
   double raw = 0;
   double workerWakes = 0, rawWakes = 0;  // wake-ups a second
-  double cpuRatio = 0;  // kit threads / raw client, the middle of the slices
+  double cpuRatio = 0;  // kit threads / raw client: the middle of the slices (one scan), or
+                        // the totals' ratio over the scans
+  std::vector<double> scanRatios;  // each scan's middle of the slices
+  double wall = 0;      // seconds measured
   uint64_t drained = 0;
   double expected = 0;  // samples the window should have brought
   bool overflow = false;
@@ -61,10 +70,13 @@ const auto kDrainEvery = std::chrono::milliseconds(10);
 const auto kSlice = std::chrono::milliseconds(500);
 
 std::chrono::seconds Window() { return std::chrono::seconds(nivex::bench::Quick() ? 3 : 10); }
+int Scans() { return nivex::bench::Quick() ? 3 : 10; }  // scans a window is split over
+Clock::duration ScanWindow() { return std::chrono::milliseconds(Window()) / Scans(); }
 
 // The kit's figures; false when the scan could not run. beside: a thread of this process that
 // is not the kit's (the raw client), left out of the whole process's figure.
-bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f, int beside) {
+bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f, int beside,
+               Clock::duration window) {
   void* h = QZ_Device_Create(emu.Connection().c_str());
   if (h == nullptr) return false;
   unsigned short ch = 0, gain = 0, trig = 0, tm = 0, ack = 0;
@@ -108,7 +120,7 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f, in
     };
     const double cpu0 = processCpu(), w0 = workerCpu();
     const uint64_t d0 = drain.taken(), waits0 = workerWaits();
-    const Clock::time_point t0 = Clock::now(), end = t0 + Window();
+    const Clock::time_point t0 = Clock::now(), end = t0 + window;
     // The processor time against the raw client's, slice by slice (both run at the same time),
     // and its middle value: a slice that met a burst of load elsewhere weighs no more than one.
     std::vector<double> cpuRatios;
@@ -125,6 +137,7 @@ bool KitWindow(const nivex::bench::EmuProcess& emu, const Type& t, Figure* f, in
     f->cpuRatio = nivex::bench::Median(cpuRatios);
     drain.Drain();
     const double wall = nivex::bench::Seconds(Clock::now() - t0);
+    f->wall = wall;
     f->kit = (processCpu() - cpu0) / wall;
     f->worker = (workerCpu() - w0) / wall;
     f->workerWakes = static_cast<double>(workerWaits() - waits0) / wall;
@@ -161,6 +174,16 @@ double SleepFloor() {
 }
 double gFloor = 0;
 
+std::string List(const std::vector<double>& values) {
+  std::string out;
+  char one[16];
+  for (double v : values) {
+    std::snprintf(one, sizeof one, "%s%.2f", out.empty() ? "" : " ", v);
+    out += one;
+  }
+  return out;
+}
+
 void BM_SleepFloor(benchmark::State& state) {
   for (auto _ : state) {
     gFloor = SleepFloor();
@@ -183,28 +206,59 @@ void BM_StreamCpu(benchmark::State& state) {
     void* scan = rawEmu.ready() ? QZ_Device_Create(rawEmu.Connection().c_str()) : nullptr;
     const bool set = scan != nullptr && QZ_SetAIScanParam(scan, t.channels, 0, 0, t.rate, 0, 0, 0);
     if (scan != nullptr) QZ_Device_Release(scan);  // the module keeps the scan parameters
-    std::atomic<int> rawTid{-1};
-    std::atomic<bool> kitDone{false};
-    std::thread raw([&] {
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(static_cast<unsigned>(std::max(sched_getcpu(), 0)), &one);
-      sched_setaffinity(0, sizeof one, &one);
-      rawTid = static_cast<int>(syscall(SYS_gettid));
-      if (set)
-        f.raw = nivex::bench::RawStreamShare(rawEmu.ip(), kWarmUp, Window() + kWarmUp, &f.rawWakes,
-                                             nivex::DefaultTimings().ringPace);
-      // The thread stays until the kit's window is over: its account is read until then.
-      while (!kitDone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
-    while (rawTid < 0) std::this_thread::yield();
-    const bool ran = set && emu.ready() && KitWindow(emu, t, &f, rawTid);
-    kitDone = true;
-    raw.join();
-    if (!ran || f.raw <= 0) {
+    // Totals over the scans: seconds of processor time, wake-ups, samples.
+    double kitCpu = 0, workerCpu = 0, workerWakes = 0, rawCpu = 0, rawWakes = 0, wall = 0;
+    double rawWall = 0;
+    f = Figure{};
+    bool ran = set;
+    for (int scanIndex = 0; ran && scanIndex < Scans(); ++scanIndex) {
+      Figure g;
+      double rawShare = 0, rawWakesPerSecond = 0;
+      std::atomic<int> rawTid{-1};
+      std::atomic<bool> kitDone{false};
+      std::thread raw([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(static_cast<unsigned>(std::max(sched_getcpu(), 0)), &one);
+        sched_setaffinity(0, sizeof one, &one);
+        rawTid = static_cast<int>(syscall(SYS_gettid));
+        rawShare = nivex::bench::RawStreamShare(rawEmu.ip(), kWarmUp, ScanWindow() + kWarmUp,
+                                                &rawWakesPerSecond,
+                                                nivex::DefaultTimings().ringPace);
+        // The thread stays until the kit's window is over: its account is read until then.
+        while (!kitDone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      });
+      while (rawTid < 0) std::this_thread::yield();
+      ran = emu.ready() && KitWindow(emu, t, &g, rawTid, ScanWindow());
+      kitDone = true;
+      raw.join();
+      ran = ran && rawShare > 0;
+      if (!ran) break;
+      const double rawSeconds = nivex::bench::Seconds(ScanWindow() + kWarmUp);
+      kitCpu += g.kit * g.wall;
+      workerCpu += g.worker * g.wall;
+      workerWakes += g.workerWakes * g.wall;
+      wall += g.wall;
+      rawCpu += rawShare * rawSeconds;
+      rawWakes += rawWakesPerSecond * rawSeconds;
+      rawWall += rawSeconds;
+      f.rate = g.rate;
+      f.drained += g.drained;
+      f.expected += g.expected;
+      f.overflow = f.overflow || g.overflow;
+      f.scanRatios.push_back(g.cpuRatio);
+    }
+    if (!ran) {
       state.SkipWithError("the scan did not run");
       break;
     }
+    f.kit = kitCpu / wall;
+    f.worker = workerCpu / wall;
+    f.workerWakes = workerWakes / wall;
+    f.raw = rawCpu / rawWall;
+    f.rawWakes = rawWakes / rawWall;
+    f.cpuRatio = f.raw > 0 ? f.worker / f.raw : 0;
+    f.wall = wall;
     f.ran = true;
     state.SetIterationTime(static_cast<double>(Window().count()));
     state.counters["kit_core_%"] = f.worker * 100;
@@ -225,9 +279,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::printf("\n[3] processor time per second of streaming (share of one core), %lld s windows,"
-              " the application draining as volts every 10 ms\n",
-              static_cast<long long>(Window().count()));
+  std::printf("\n[3] processor time per second of streaming (share of one core), %lld s windows"
+              " over %d scans, the application draining as volts every 10 ms\n",
+              static_cast<long long>(Window().count()), Scans());
   std::printf("    a thread that only sleeps to 1 ms deadlines: %.2f%% (the price of 1000 "
               "wake-ups a second on this machine)\n",
               gFloor * 100);
@@ -241,12 +295,13 @@ int main(int argc, char** argv) {
       const Type& t = kTypes[i];
       auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
       std::printf("    %-7s %d x %u S/s: kit threads %.2f%% (%.0f wake-ups/s), raw paced client "
-                  "%.2f%% (%.0f wake-ups/s); kit / raw: wake-ups %.2f, threads %.2f (middle of "
-                  "%d ms slices %.2f); whole process / raw %.2f (%.2f%%, with the volt reads); "
-                  "kit threads / sleep-only thread %.2f; drained %llu of %.0f samples%s\n",
+                  "%.2f%% (%.0f wake-ups/s); kit / raw: wake-ups %.2f, threads %.2f (each "
+                  "scan's middle of %d ms slices: %s); whole process / raw %.2f (%.2f%%, with "
+                  "the volt reads); kit threads / sleep-only thread %.2f; drained %llu of %.0f "
+                  "samples%s\n",
                   t.model, t.channels, f.rate, f.worker * 100, f.workerWakes, f.raw * 100,
-                  f.rawWakes, ratio(f.workerWakes, f.rawWakes), ratio(f.worker, f.raw),
-                  static_cast<int>(kSlice.count()), f.cpuRatio, ratio(f.kit, f.raw),
+                  f.rawWakes, ratio(f.workerWakes, f.rawWakes), f.cpuRatio,
+                  static_cast<int>(kSlice.count()), List(f.scanRatios).c_str(), ratio(f.kit, f.raw),
                   f.kit * 100, ratio(f.worker, gFloor),
                   static_cast<unsigned long long>(f.drained), f.expected,
                   f.overflow ? ", RING OVERFLOW" : "");
