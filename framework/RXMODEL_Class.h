@@ -287,8 +287,8 @@ class MODEL {
   // Opens the command connection again in place of the one the command socket holds (the
   // socket keeps its number), waiting at most waitMs for the module. The exchange asks for it,
   // under the command lock, before a command that would follow a reply still owed. 1 on
-  // success; 0 when the module cannot be reached. The default (no command port) opens nothing.
-  virtual int ReopenCommandSocket(int /*waitMs*/) { return 0; }
+  // success; 0 when the module cannot be reached or there is no command socket.
+  virtual int ReopenCommandSocket(int waitMs);
 
   // ---- the worker's start and stop (framework/RXMODEL_WorkerControl.cpp)
   // StartAIScan and Start take the control lock, then the command lock, and call the hook;

@@ -141,6 +141,10 @@ int CheckedCommandLength(const char* command, const char* reply, size_t* len) {
 
 }  // namespace
 
+int MODEL::ReopenCommandSocket(int waitMs) {
+  return ReconnectTcp(CommandSocket(), IP, cmdPort, waitMs);
+}
+
 int MODEL::ForgoOwedReply(int sock, int timeoutMs) {
   if (!owedReply.due) return 1;
   // A later connection behind the same number (the device connected again) owes nothing.

@@ -8,7 +8,8 @@
 
 namespace nivex {
 
-bool RunLife::SocketsOpen(const RunPlan& plan) const {
+bool RunLife::Startable(const RunPlan& plan) const {
+  if (worker_.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
   if (device_.CommandSocket() < 0) return false;
   for (int k = 0; k < plan.receivers; ++k)
     if (device_.DataSocket(plan.receiver[k].socket) < 0) return false;
@@ -16,8 +17,7 @@ bool RunLife::SocketsOpen(const RunPlan& plan) const {
 }
 
 bool RunLife::DrainForStart(const RunPlan& plan, StreamReceiver& buffer) {
-  if (worker_.Busy()) return Fail(QZ_ERR_DEVICE_BUSY);
-  if (!SocketsOpen(plan)) return false;
+  if (!Startable(plan)) return false;
   const int n = std::clamp(plan.receivers, 0, RunPlan::kMaxReceivers);
   int fds[RunPlan::kMaxReceivers];
   bool closed[RunPlan::kMaxReceivers] = {};
@@ -42,13 +42,7 @@ bool RunLife::DrainForStart(const RunPlan& plan, StreamReceiver& buffer) {
 bool RunLife::Start(const RunPlan& plan, StreamReceiver* const* receivers,
                     std::function<void()> body) {
   const int n = std::clamp(plan.receivers, 0, RunPlan::kMaxReceivers);
-  if (plan.drainAtStart) {
-    if (!DrainForStart(plan, *receivers[0])) return false;
-  } else if (worker_.Busy()) {
-    return Fail(QZ_ERR_DEVICE_BUSY);
-  } else if (!SocketsOpen(plan)) {
-    return false;
-  }
+  if (!(plan.drainAtStart ? DrainForStart(plan, *receivers[0]) : Startable(plan))) return false;
   SampleSink* sinks[RunPlan::kMaxReceivers] = {};
   if (!device_.OpenSinks(plan, sinks)) return false;
   {

@@ -101,7 +101,9 @@ class RunLife {
   unsigned int Stop();
 
  private:
-  bool SocketsOpen(const RunPlan& plan) const;
+  // No worker exists (else 0x18011) and the command socket and the plan's data sockets are
+  // open (else false without a code).
+  bool Startable(const RunPlan& plan) const;
 
   Device& device_;
   const char* ip_;

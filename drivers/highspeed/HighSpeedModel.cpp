@@ -59,10 +59,6 @@ int HighSpeedModel::DisconnectServer() {
   return 1;
 }
 
-int HighSpeedModel::ReopenCommandSocket(int waitMs) {
-  return ReconnectTcp(cmdSock, IP, cmdPort, waitMs);
-}
-
 int HighSpeedModel::GetFPGAVersion(char* text) {
   if (text == nullptr) return Fail(QZ_ERR_INVALID_ARGUMENT);
   ReplyLine reply;

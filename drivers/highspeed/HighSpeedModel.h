@@ -256,8 +256,6 @@ class HighSpeedModel : public LoggingModel, private AcquisitionRun::Host, privat
   // first `gains` gain codes are both zero: the module gave no calibration.
   bool CalibrationMissing(int gains) const;
 
-  int ReopenCommandSocket(int waitMs) override;  // on the command socket's number
-
   // ---- single-shot helpers (drivers/highspeed/HighSpeedModel.cpp)
   // Sets 0x18011 and gives true while a receive is in progress.
   bool Busy();

@@ -120,10 +120,6 @@ int SlotCarrier::DisconnectServer() {
   return 1;
 }
 
-int SlotCarrier::ReopenCommandSocket(int waitMs) {
-  return ReconnectTcp(cmdSock, IP, cmdPort, waitMs);
-}
-
 bool SlotCarrier::SlotOfChannel(int channel, int* slot, int* within) const {
   if (channel < 0 || channel >= ChannelTotal()) return false;
   int c = channel;

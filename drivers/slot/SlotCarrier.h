@@ -246,9 +246,6 @@ class SlotCarrier : public LoggingModel, private AcquisitionRun::Host, private R
   int dataSock[kMaxSlots];              // by slot index, -1 when closed
 
  protected:
-  // The command connection opened again on the command socket's number (ReconnectTcp).
-  int ReopenCommandSocket(int waitMs) override;
-
   // ---------------------------------------------------------------- the class's hooks
   // "D4071s" / "D3054s", for the printed lines.
   virtual const char* ClassName() const = 0;
